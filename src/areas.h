@@ -1,0 +1,102 @@
+// Areas, their per-module parts, and placement. Every A line adds a part
+// to the area of its name; between the passes allocate_areas gives every
+// part its absolute address by first fit in the area's free ranges and
+// defines "__<area>_end" for every relocatable area.
+//
+//   A text size 1A flags 0     a 0x1A-byte part of area text
+//
+// Areas keep the order of first appearance, which decides the layout: an
+// area that no -b option placed continues in the very range list of the
+// relocatable area before it.
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "common.h"
+
+namespace zeld {
+
+struct LinkContext;
+struct Header;
+struct Area;
+
+enum AreaFlags : u8 {
+  AREA_LINEAR = 0x02,
+  AREA_OVR = 0x04,
+  AREA_ABS = 0x08,
+  AREA_PAG = 0x10,
+  AREA_RAM = 0x20,
+  AREA_EXT_CODE = 0x80,
+};
+
+// Inclusive free range; exhausted when low > high.
+struct AddressRange {
+  u32 low = 0;
+  u32 high = 0;
+};
+
+// Free ranges of an area in increasing order. Consecutive unplaced areas
+// share one list object.
+using RangeList = std::list<AddressRange>;
+
+struct AreaPart {
+  Area* area = nullptr;
+  Header* header = nullptr;
+  u32 address = 0;
+  u32 size = 0;
+};
+
+struct Area {
+  // Parts in A-line order; after allocation the end marker comes first.
+  std::vector<AreaPart*> parts;
+  u32 address = 0;
+  std::shared_ptr<RangeList> address_range;
+  u32 size = 0;
+  bool placed = false;
+  bool map_listed = false;
+  u8 flags = 0;
+  std::string name;
+  std::size_t index = 0;  // position in the area list
+};
+
+class AreaTable {
+ public:
+  Area* find(std::string_view name) const;
+  // Finds or creates the area and appends a new part to it; `created`
+  // tells whether the area is new.
+  AreaPart* add_part(std::string_view name, Header* header, bool& created);
+  // A part that belongs to no A line (the end markers).
+  AreaPart* new_part();
+
+  const std::vector<Area*>& list() const { return list_; }
+  Area* first() const { return list_.empty() ? nullptr : list_.front(); }
+
+  int allocation_failures = 0;
+  std::string last_allocated_area_name;
+  const AddressRange* contiguous_range = nullptr;
+
+ private:
+  std::deque<Area> storage_;
+  std::deque<AreaPart> parts_;
+  std::vector<Area*> list_;
+  std::unordered_map<std::string_view, Area*> by_name_;
+};
+
+// Pass-0 handler of an A line; the new part becomes the current part.
+AreaPart* read_area_record(LinkContext& ctx, Header* header);
+// Places every area and defines the end symbols.
+void allocate_areas(LinkContext& ctx);
+// Appends low..high to the area's ranges, cut at 64 KB (16 KB for extended
+// code page areas), and marks the area placed.
+void add_address_range(Area& area, u32 low, u32 high);
+// Writes ":%#x.%#x" for every range.
+void print_address_ranges(std::FILE* stream, const RangeList& ranges);
+
+}  // namespace zeld

@@ -1,0 +1,34 @@
+// Small vocabulary shared by every part of the linker: fixed-width integer
+// aliases (addresses and sizes are u32 and wrap), the printf-checking
+// attribute used by every reporter, and strprintf for building texts from
+// the linker's printf-style message formats.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+namespace zeld {
+
+using u8 = std::uint8_t;
+using u16 = std::uint16_t;
+using u32 = std::uint32_t;
+using i32 = std::int32_t;
+using i64 = std::int64_t;
+using u64 = std::uint64_t;
+
+#if defined(__GNUC__) || defined(__clang__)
+#define ZELD_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+#else
+#define ZELD_PRINTF(fmt_index, first_arg)
+#endif
+
+// Longest name of a symbol, area or module that the linker keeps.
+inline constexpr std::size_t kMaxNameLength = 128;
+// Longest file name the linker opens (the terminator not counted).
+inline constexpr std::size_t kMaxFileNameLength = 259;
+
+std::string strprintf(const char* fmt, ...) ZELD_PRINTF(1, 2);
+std::string vstrprintf(const char* fmt, std::va_list args);
+
+}  // namespace zeld

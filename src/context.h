@@ -1,0 +1,74 @@
+// LinkContext holds the whole state of one link: the options, the input
+// files, the reading state of the passes, the symbol and area tables, the
+// range options, the relocation state, the memory image, the open output
+// files and what must be deleted when the link ends. main creates one per
+// run; tests may create many in one process. Every step takes it as `ctx`.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "areas.h"
+#include "diagnostics.h"
+#include "image.h"
+#include "lexer.h"
+#include "library.h"
+#include "object_reader.h"
+#include "options.h"
+#include "ranges.h"
+#include "relocate.h"
+#include "symbols.h"
+
+namespace zeld {
+
+// An output stream owned by the link; closed when the link ends.
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using OutputStream = std::unique_ptr<std::FILE, FileCloser>;
+
+struct LinkContext {
+  explicit LinkContext(std::FILE* err = stderr, std::FILE* out = stdout) : diag(err), out(out) {}
+  LinkContext(const LinkContext&) = delete;
+  LinkContext& operator=(const LinkContext&) = delete;
+
+  Diagnostics diag;
+  std::FILE* out;  // standard output: the usage text only
+
+  Options options;
+  std::string program_name = "<progname not set>";
+  int link_pass = 0;
+  // Text range of the device; low 0xFFFFFFFF means none was given.
+  u32 text_range_low = 0xFFFFFFFF;
+  u32 text_range_high = 0xFFFF;
+
+  // The input-file list in link order. Nodes are owned here and never
+  // move, so headers can point at them.
+  std::vector<std::unique_ptr<InputFile>> input_files;
+  std::vector<std::string> global_definitions;  // -d texts in order
+  LibraryState library;
+  RangeOptions range_options;
+
+  Lexer lex;
+  ObjectReader reader;
+  SymbolTable symbols;
+  AreaTable areas;
+  RelocationState reloc;
+  Image image;
+
+  // The .s19 or .hex stream, and the .cof stream.
+  OutputStream output_file;
+  OutputStream coff_file;
+  std::string coff_file_name;
+
+  // Files deleted whichever way the link ends (the library extract file,
+  // option files named with @-), in the order registered.
+  std::vector<std::string> files_to_delete;
+  void run_cleanup();
+};
+
+}  // namespace zeld

@@ -1,0 +1,88 @@
+// Every report the linker makes about its input or itself goes through
+// Diagnostics, so all of them share one shape:
+//
+//   !E main.o(12): {linker} multiple define: 'foo'      counted error, file current
+//   !ERROR {linker} unknown output format: x            counted error, no file
+//   !E {linker} cannot open 'a.o'                        fatal
+//
+// Counted errors let the link run on (it fails at the end); fatal and
+// internal errors, failed consistency checks and the fourteenth counted
+// error stop it. Stopping never exits from here: the reporter throws
+// LinkAbort with the exit status, and main runs the clean-up and returns
+// that status. Each report is written whole and the stream flushed.
+//
+// Only the shape lives here; the message texts belong to the subsystems
+// that report them.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "common.h"
+
+namespace zeld {
+
+// Thrown to end the link; main catches it and returns `status`.
+struct LinkAbort {
+  int status;
+};
+
+// Exit statuses of the process.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitUsage = 1;     // usage, option files, consistency checks
+inline constexpr int kExitFailure = -1;  // everything else that stops a link
+
+class Diagnostics {
+ public:
+  explicit Diagnostics(std::FILE* err = stderr) : err_(err) {}
+
+  std::FILE* stream() const { return err_; }
+
+  // "!E file(line): {linker} msg" or "!ERROR {linker} msg", then counts it.
+  void error(const char* fmt, ...) ZELD_PRINTF(2, 3);
+  // "!E {linker} msg"; status -1.
+  [[noreturn]] void fatal(const char* fmt, ...) ZELD_PRINTF(2, 3);
+  // The internal-error banner and msg; status -1.
+  [[noreturn]] void internal(const char* fmt, ...) ZELD_PRINTF(2, 3);
+  // The consistency-check banner; status 1.
+  [[noreturn]] void assert_failed(const char* expression, const char* source, int line);
+
+  // Adds one error; the fourteenth stops the link.
+  void count_error();
+  // Adds one error without the limit (undefined symbols listed in the map).
+  void add_error_uncounted_limit() { ++error_count_; }
+  int error_count() const { return error_count_; }
+
+  // Makes `name` the file shown in front of counted errors; returns the
+  // previous one so that a caller can restore it.
+  std::optional<std::string> set_current_file(std::optional<std::string> name);
+  const std::optional<std::string>& current_file() const { return current_file_; }
+
+  int current_line_number = 0;
+
+  // Writes free text (traces, usage lines of the allocator) and flushes.
+  void write(const char* fmt, ...) ZELD_PRINTF(2, 3);
+
+ private:
+  std::FILE* err_;
+  int error_count_ = 0;
+  std::optional<std::string> current_file_;
+};
+
+// Address printed in the internal-error and consistency-check banners.
+inline constexpr const char* kSupportAddress = "zeld12-support@example.org";
+
+// Checks an invariant of one routine; names the source by `source`.
+#define ZELD_CHECK(diag, expr, source)                        \
+  do {                                                        \
+    if (!(expr)) (diag).assert_failed(#expr, source, __LINE__); \
+  } while (0)
+
+// Opens base[.ext] with a standard mode ("r", "w", "wb", "rb"). Failure,
+// and a name longer than 259 characters, are fatal: "cannot open '...'"
+// or "cannot create '...'". The stream is closed by the caller.
+std::FILE* open_file(Diagnostics& diag, const std::string& base, const char* extension,
+                     const char* mode);
+
+}  // namespace zeld

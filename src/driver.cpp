@@ -1,0 +1,204 @@
+// The link, step by step. run_link is the table of contents of the linker:
+// every step is one call into the subsystem that owns it, in a fixed order.
+//
+//   words  -> options -> input list -> pre-scan -> output files
+//   pass 0 (collect) -> definitions, ranges, placement, image, undefined
+//   pass 1 (relocate and write) -> map, debug, COFF, closing records
+//   -> device usage line -> exit status
+//
+// Nothing here parses object text or formats output. Stops deep inside the
+// link arrive as LinkAbort; link_main turns every outcome into a status and
+// deletes the files registered for deletion on every way out.
+#include "driver.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#else
+#include <cstdio>
+#endif
+
+#include "coff.h"
+#include "context.h"
+#include "debug_info.h"
+#include "expression.h"
+#include "intel_hex.h"
+#include "library.h"
+#include "map_file.h"
+#include "option_words.h"
+#include "paths.h"
+#include "srecord.h"
+
+namespace zeld {
+
+namespace {
+
+// Library streams stay open until the end of the link.
+void raise_open_stream_limit() {
+#ifdef _WIN32
+  _setmaxstdio(1024);
+#else
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 1024) {
+    limit.rlim_cur = limit.rlim_max < 1024 ? limit.rlim_max : 1024;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+#endif
+}
+
+// The environment words: a value that begins with a double quote loses its
+// first and its last character.
+std::string environment_text(const char* value) {
+  std::string text(value);
+  if (!text.empty() && text.front() == '"') text = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string();
+  return text;
+}
+
+// Startup object first, default library last.
+void complete_input_list(LinkContext& ctx) {
+  if (!ctx.options.link_startup_and_library) return;
+  std::string startup = find_in_library_paths(ctx, ctx.options.startup_file);
+  ctx.input_files.insert(ctx.input_files.begin(), std::make_unique<InputFile>(InputFile{startup, INPUT_STARTUP}));
+  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{"libc12.a", INPUT_NAMED}));
+}
+
+// The image files exist, possibly empty, even when the link fails later.
+void create_output_files(LinkContext& ctx) {
+  const Options& o = ctx.options;
+  if (o.output_formats & FORMAT_INTEL_HEX)
+    ctx.output_file.reset(open_file(ctx.diag, o.output_base_name, "hex", "w"));
+  if (o.output_formats & FORMAT_COFF) {
+    ctx.coff_file.reset(open_file(ctx.diag, o.output_base_name, "cof", "wb"));
+    ctx.coff_file_name = o.output_base_name + ".cof";
+  }
+  if (o.output_formats & FORMAT_SRECORD)
+    ctx.output_file.reset(open_file(ctx.diag, o.output_base_name, "s19", "w"));
+}
+
+void run_pass(LinkContext& ctx, int pass) {
+  ctx.link_pass = pass;
+  start_pass(ctx);
+  while (next_input_line(ctx)) {
+    ctx.lex.reset(ctx.reader.line_buffer);
+    dispatch_record(ctx);
+  }
+}
+
+void between_passes(LinkContext& ctx) {
+  Options& o = ctx.options;
+  apply_global_definitions(ctx);
+  apply_address_ranges(ctx);  // sets the text range
+  if (o.max_address != 0 && ctx.text_range_high > o.max_address)
+    ctx.diag.error("Address out of range %d is larger than max address %d", static_cast<int>(ctx.text_range_high),
+                   static_cast<int>(o.max_address));
+  allocate_areas(ctx);
+  if (o.max_address == 0) o.max_address = (ctx.text_range_high + 1023u) & ~1023u;
+  create_image(ctx, o.fill_byte, o.max_address);
+  report_undefined_symbols(ctx, ctx.diag.stream());
+}
+
+// "Device N% full." from the end of text within the text range. A program
+// whose text ends exactly at the range's last address fits, and is 100% full.
+void report_device_usage(LinkContext& ctx) {
+  u32 low = ctx.text_range_low;
+  u32 high = ctx.text_range_high;
+  u32 text_end = high;
+  find_symbol_address(ctx, "__text_end", text_end);
+  if (static_cast<u64>(text_end) > static_cast<u64>(high) + 1)
+    ctx.diag.fatal("Not enough space in 'text' area. Total of %d bytes needed.", static_cast<int>(text_end));
+  u32 used = text_end - low;
+  u32 room = high - low;
+  long percent;
+  if (room == 0)
+    percent = used == 0 ? 0 : 100;  // a one-address range
+  else
+    percent = ceil_to_long(static_cast<double>(used) * 100.0 / static_cast<double>(room));
+  if (text_end == high + 1 && percent > 100) percent = 100;
+  ctx.diag.write("Device %ld%% full.\n", percent);
+}
+
+// After pass 1, once no error was counted.
+int finish_link(LinkContext& ctx) {
+  Options& o = ctx.options;
+  write_map_file(ctx, "mp");
+  if (o.emit_extended_labels) {
+    o.emit_extended_labels = 2;
+    write_map_file(ctx, "emp");
+    o.emit_extended_labels = 1;
+  }
+  if (o.output_formats & FORMAT_COFF) prepare_coff(ctx);
+  if (o.debug_level) write_debug_file(ctx, o.output_base_name);
+  if (o.output_formats & FORMAT_COFF) write_coff_file(ctx);
+  if (o.output_formats & FORMAT_INTEL_HEX) write_hex_end_record(ctx);
+  if (o.output_formats & FORMAT_SRECORD) write_s_end_record(ctx);
+  ctx.output_file.reset();
+  if (ctx.diag.error_count() == 0) report_device_usage(ctx);
+  return ctx.diag.error_count() > 0 ? kExitUsage : kExitSuccess;
+}
+
+}  // namespace
+
+long ceil_to_long(double x) {
+  long t = static_cast<long>(x);
+  if (std::isnan(x)) return t;
+  return static_cast<double>(t) < x ? t + 1 : t;
+}
+
+void LinkContext::run_cleanup() {
+  output_file.reset();
+  coff_file.reset();
+  reader.reader.close();
+  for (const std::string& name : files_to_delete) remove_file_quietly(name);
+  files_to_delete.clear();
+}
+
+int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_options) {
+  raise_open_stream_limit();
+  if (env_options) insert_env_words(ctx, environment_text(env_options), words);
+  ctx.options.output_base_name.clear();
+  expand_option_files(ctx, words);
+  scan_options(ctx, words);
+  complete_input_list(ctx);
+  if (!ctx.input_files.empty()) scan_input_files(ctx);
+  create_output_files(ctx);
+
+  run_pass(ctx, 0);
+  ctx.link_pass = 1;
+  between_passes(ctx);
+  run_pass(ctx, 1);
+
+  if (ctx.options.debug_level) relocate_debug_records(ctx);
+  if (ctx.diag.error_count() != 0) return kExitFailure;  // no map, outputs unfinished
+  return finish_link(ctx);
+}
+
+int link_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  LinkContext ctx(err, out);
+  std::vector<std::string> words(argv, argv + argc);
+  if (words.empty()) words.emplace_back("zeld12");
+  int status;
+  try {
+    status = run_link(ctx, std::move(words), std::getenv(kOptionsEnvironmentVariable));
+  } catch (const LinkAbort& abort) {
+    status = abort.status;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(err, "%s: out of memory\n", ctx.program_name.c_str());
+    std::fflush(err);
+    status = kExitFailure;
+  } catch (const std::exception& e) {
+    try {
+      ctx.diag.internal("%s", e.what());
+    } catch (const LinkAbort& abort) {
+      status = abort.status;
+    }
+  }
+  std::fflush(out);
+  ctx.run_cleanup();
+  return status;
+}
+
+}  // namespace zeld

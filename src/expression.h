@@ -1,0 +1,35 @@
+// Command-line symbol definitions (-d name=expression) and the expression
+// evaluator they share with the range options.
+//
+//   -d STACK=0x8000         -d TOP:STACK-0x100        -d MASK=~0&0xFF00
+//
+// Expressions are unsigned 32-bit with wrap-around, evaluated by precedence
+// climbing over the lexer (ctx.lex), which the caller points at the text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common.h"
+
+namespace zeld {
+
+struct LinkContext;
+class Lexer;
+
+// Evaluates from the lexer's cursor; `floor` 0 reads a whole expression.
+// The first character not part of the expression is pushed back.
+u32 evaluate_expression(LinkContext& ctx, int floor = 0);
+// One term.
+u32 expression_term(LinkContext& ctx);
+// Precedence of a binary operator character, 0 for any other.
+int operator_precedence(int c);
+// One character of a character constant; -1 at the end of the text.
+int char_constant(Lexer& lex);
+
+// Stores a -d text for after pass 0.
+void add_global_definition(LinkContext& ctx, std::string_view text);
+// Evaluates every -d text in order and defines its symbol as absolute.
+void apply_global_definitions(LinkContext& ctx);
+
+}  // namespace zeld

@@ -1,0 +1,31 @@
+// The memory image: a byte picture of the unpaged address space from 0 up
+// to its size, with a written mark per address. Created once after
+// placement, filled by pass 1 in record order; reports code addresses
+// written twice with different bytes, and is read afterwards by the
+// listing and the COFF writer. There is only map 0.
+#pragma once
+
+#include <vector>
+
+#include "common.h"
+
+namespace zeld {
+
+struct LinkContext;
+
+struct Image {
+  bool created = false;
+  int map_number = 0;
+  u32 size = 0;
+  std::vector<u8> data;
+  std::vector<u8> written;
+};
+
+// Allocates map 0 of `size` bytes, every byte the low 8 bits of `fill`.
+void create_image(LinkContext& ctx, int fill, u32 size);
+// Map of that number; any other than 0 is an internal error.
+Image& find_memory_map(LinkContext& ctx, int number);
+// Stores the current record's output bytes unless `page` is non-zero.
+void write_record_to_image(LinkContext& ctx, int page);
+
+}  // namespace zeld

@@ -1,0 +1,103 @@
+// Character classes and the cursor reads of the lexer; see lexer.h.
+#include "lexer.h"
+
+#include <array>
+
+namespace zeld {
+
+namespace {
+
+constexpr std::array<u8, 128> make_class_table() {
+  std::array<u8, 128> t{};
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] |= CC_LETTER;
+  for (int c = 'a'; c <= 'z'; ++c) t[c] |= CC_LETTER;
+  t['$'] |= CC_LETTER;
+  t['.'] |= CC_LETTER;
+  t['_'] |= CC_LETTER;
+  for (int c = '0'; c <= '9'; ++c) t[c] |= CC_DIGIT | CC_DECIMAL | CC_HEX;
+  for (int c = '0'; c <= '7'; ++c) t[c] |= CC_OCTAL;
+  t['0'] |= CC_BINARY;
+  t['1'] |= CC_BINARY;
+  for (int c = 'A'; c <= 'F'; ++c) t[c] |= CC_HEX;
+  for (int c = 'a'; c <= 'f'; ++c) t[c] |= CC_HEX;
+  for (char c : {'%', '&', '*', '+', '-', '/', '<', '>', '^', '|'}) t[static_cast<int>(c)] |= CC_OPERATOR;
+  return t;
+}
+
+constexpr std::array<u8, 128> kClassTable = make_class_table();
+
+}  // namespace
+
+u8 char_class(int c) { return (c >= 0 && c < 128) ? kClassTable[c] : 0; }
+
+int digit_value(int c, int radix) {
+  u8 cls = char_class(c);
+  switch (radix) {
+    case 2:
+      return (cls & CC_BINARY) ? c - '0' : -1;
+    case 8:
+      return (cls & CC_OCTAL) ? c - '0' : -1;
+    case 10:
+      return (cls & CC_DECIMAL) ? c - '0' : -1;
+    case 16:
+      if (!(cls & CC_HEX)) return -1;
+      if (c <= '9') return c - '0';
+      if (c >= 'a') return c - 'a' + 10;
+      return c - 'A' + 10;
+    default:
+      return -1;
+  }
+}
+
+int Lexer::get_nonblank() {
+  int c;
+  do c = get_char();
+  while (c == ' ' || c == '\t');
+  return c;
+}
+
+std::string_view Lexer::get_identifier(int first) {
+  int c = first == -1 ? get_nonblank() : first;
+  name_.clear();
+  if (c == 0) return name_;
+  name_.push_back(static_cast<char>(c));
+  while (is_name_char(c = get_char())) {
+    if (name_.size() < kMaxNameLength) name_.push_back(static_cast<char>(c));
+  }
+  unget_char(c);
+  return name_;
+}
+
+void Lexer::skip_word(int first) {
+  int c = first < 0 ? get_nonblank() : first;
+  if (c == 0) return;
+  while (is_name_char(c = get_char())) {
+  }
+  unget_char(c);
+}
+
+u32 Lexer::read_number() {
+  int c = get_nonblank();
+  u32 value = 0;
+  int d;
+  while ((d = digit_value(c, radix)) >= 0) {
+    value = value * static_cast<u32>(radix) + static_cast<u32>(d);
+    c = get_char();
+  }
+  unget_char(c);
+  return value;
+}
+
+bool Lexer::more_on_line() {
+  int c = get_nonblank();
+  unget_char(c);
+  return c != 0 && c != ';';
+}
+
+int Lexer::record_letter() {
+  int c = get_nonblank();
+  if (c == ';') return 0;
+  return c;
+}
+
+}  // namespace zeld

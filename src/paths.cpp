@@ -1,0 +1,103 @@
+// Host path rules and file-name helpers; see paths.h.
+#include "paths.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace zeld {
+
+char path_separator(PathStyle style) { return style == PathStyle::Windows ? '\\' : '/'; }
+
+std::string normalize_path(std::string_view path, PathStyle style) {
+  std::string out(path);
+  char sep = path_separator(style);
+  if (style == PathStyle::Windows) {
+    for (char& c : out)
+      if (c == '/') c = '\\';
+  }
+  if (!out.empty() && out.back() == sep) out.pop_back();
+  return out;
+}
+
+bool is_rooted_path(std::string_view path, PathStyle style) {
+  std::string p = normalize_path(path, style);
+  char sep = path_separator(style);
+  if (!p.empty() && p[0] == sep) return true;
+  if (style == PathStyle::Windows && p.size() >= 2 && p[1] == ':' &&
+      ((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z')))
+    return true;
+  if (p.size() >= 2 && p[0] == '.' && p[1] == sep) return true;
+  if (p.size() >= 3 && p[0] == '.' && p[1] == '.' && p[2] == sep) return true;
+  return false;
+}
+
+std::string replace_extension(std::string_view name, std::string_view extension) {
+  std::string out(name.substr(0, name.rfind('.')));
+  out += extension;
+  return out;
+}
+
+std::string strip_extension(std::string_view name) {
+  return std::string(name.substr(0, name.rfind('.')));
+}
+
+std::optional<std::string_view> extension_of(std::string_view name) {
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  return name.substr(dot + 1);
+}
+
+int name_hash(std::string_view name) {
+  int sum = 0;
+  for (char c : name) sum += static_cast<signed char>(c);
+  int h = sum % 64;
+  return h < 0 ? -h : h;
+}
+
+std::optional<std::string> make_temp_file_name() {
+#ifdef _WIN32
+  char dir[MAX_PATH + 1];
+  DWORD n = GetTempPathA(sizeof dir, dir);
+  if (n == 0 || n > MAX_PATH) std::strcpy(dir, ".");
+  char name[MAX_PATH + 1];
+  if (GetTempFileNameA(dir, "zol", 0, name) == 0) return std::nullopt;
+  return std::string(name);
+#else
+  std::string dir;
+  if (const char* t = std::getenv("TMPDIR"); t && *t && std::strlen(t) <= 260)
+    dir = t;
+  else
+    dir = "/tmp";
+  auto try_dir = [](const std::string& d) -> std::optional<std::string> {
+    std::string pattern = d;
+    if (pattern.empty() || pattern.back() != '/') pattern += '/';
+    pattern += "zolXXXXXX";
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) return std::nullopt;
+    close(fd);
+    return pattern;
+  };
+  if (auto name = try_dir(dir)) return name;
+  return try_dir(".");
+#endif
+}
+
+void remove_file_quietly(const std::string& name) { std::remove(name.c_str()); }
+
+bool is_readable_file(const std::string& name) {
+#ifdef _WIN32
+  return _access(name.c_str(), 4) == 0;
+#else
+  return access(name.c_str(), R_OK) == 0;
+#endif
+}
+
+}  // namespace zeld

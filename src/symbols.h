@@ -1,0 +1,100 @@
+// The global symbol table. Pass 0 enters every S line (define_symbol);
+// between the passes command-line definitions and the end-of-area symbols
+// are added and every symbol still undefined is reported; relocation, the
+// writers and the reports read addresses from it.
+//
+//   S _main Def0012      definition at offset 0x12 of the module's last area
+//   S _putchar Ref0000   reference
+//   S SIZE Eq 0400       absolute value (E kind)
+//
+// Lookup is a hash map; the order in which symbols are walked (reports,
+// absolute-area addresses, the map) is that of 512 buckets keyed by the sum
+// of the name's characters, bucket ascending and newest first within a
+// bucket, which the chains below keep.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "common.h"
+
+namespace zeld {
+
+struct LinkContext;
+struct AreaPart;
+struct Header;
+
+enum SymbolFlags : u16 {
+  SYM_REFERENCED = 0x0001,
+  SYM_DEFINED = 0x0002,
+  SYM_ABSOLUTE = 0x0004,
+  SYM_MARK_CB = 0x0008,
+  SYM_MARK_CE = 0x0010,
+  SYM_MARK_SB = 0x0100,
+  SYM_MARK_SE = 0x0200,
+  SYM_MARK_LB = 0x0400,
+  SYM_MARK_LE = 0x0800,
+  SYM_HIDDEN = 0x1000,
+  SYM_MARKERS = SYM_MARK_CB | SYM_MARK_CE | SYM_MARK_SB | SYM_MARK_SE | SYM_MARK_LB | SYM_MARK_LE,
+};
+
+struct Symbol {
+  Symbol* next_in_bucket = nullptr;
+  AreaPart* area_part = nullptr;  // base of value unless SYM_ABSOLUTE
+  u16 flags = 0;
+  u32 value = 0;
+  std::string name;
+  // The first module (reading order) whose symbol list holds the symbol.
+  const Header* first_header = nullptr;
+};
+
+class SymbolTable {
+ public:
+  static constexpr int kBuckets = 512;
+
+  // The symbol of that name, or nullptr.
+  Symbol* find(std::string_view name) const;
+  // Enters a new symbol (name already known to be absent).
+  Symbol* insert(std::string_view name);
+
+  // Visits every symbol: bucket 0 to 511, each chain newest first.
+  template <class F>
+  void for_each(F&& visit) const {
+    for (Symbol* head : buckets_)
+      for (Symbol* s = head; s; s = s->next_in_bucket) visit(*s);
+  }
+
+  std::size_t size() const { return storage_.size(); }
+
+  // Set while the -d definitions are evaluated.
+  bool applying_global_definitions = false;
+
+ private:
+  std::array<Symbol*, kBuckets> buckets_{};
+  std::unordered_map<std::string_view, Symbol*> index_;
+  std::deque<Symbol> storage_;
+};
+
+// Bucket of a name: the sum of its first 128 characters as signed bytes,
+// low nine bits.
+int symbol_hash(std::string_view name);
+
+// Finds the symbol; with `create`, enters a missing one (a name of 128
+// characters or more is reported and cut to 128).
+Symbol* lookup_symbol(LinkContext& ctx, std::string_view name, bool create);
+// Address of a symbol: value, plus its part's address unless absolute.
+u32 symbol_address(LinkContext& ctx, const Symbol& sym);
+// Address of a named symbol (defined or not); false when there is none.
+bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address);
+// Pass-0 handler of an S line.
+Symbol* define_symbol(LinkContext& ctx, Header* header, AreaPart* area_part);
+// Reports every undefined symbol that some module lists. With the
+// diagnostics stream each report is a counted error; with any other stream
+// (the map) the text is written there and counted without the limit.
+void report_undefined_symbols(LinkContext& ctx, std::FILE* stream);
+
+}  // namespace zeld
