@@ -4,6 +4,7 @@
 A case is a folder:
   cmd        the arguments, split like a shell would (no expansion)
   env        optional KEY=VALUE lines added to the environment
+  deletes    optional: names of input files the link must delete, one a line
   *.o, ...   input files; the whole folder except expected/ is copied into a
              fresh working folder, where the linker runs
   expected/  status (the shell's view: 0, 1, 255), stdout, stderr, and every
@@ -69,7 +70,7 @@ def main():
         env["TMPDIR"] = os.path.join(work, ".tmp")
         os.mkdir(env["TMPDIR"])
         run_dir = os.path.join(work, "run")
-        shutil.copytree(case, run_dir, ignore=shutil.ignore_patterns("expected", "cmd", "env"))
+        shutil.copytree(case, run_dir, ignore=shutil.ignore_patterns("expected", "cmd", "env", "deletes"))
         before = set(os.listdir(run_dir))
         run = subprocess.run([binary] + args, cwd=run_dir, env=env, capture_output=True, timeout=120)
         status = run.returncode if run.returncode >= 0 else 256 + run.returncode
@@ -111,8 +112,15 @@ def main():
                         expected[name].decode("latin-1"), actual[name].decode("latin-1")))
             elif expected[name] != actual[name]:
                 failures.append("%s differs.\n--- expected\n%r\n--- actual\n%r" % (name, expected[name], actual[name]))
+        to_delete = set()
+        if os.path.exists(os.path.join(case, "deletes")):
+            with open(os.path.join(case, "deletes")) as f:
+                to_delete = {line.strip() for line in f if line.strip()}
         for name in missing:
-            failures.append("input %s was deleted" % name)
+            if name not in to_delete:
+                failures.append("input %s was deleted" % name)
+        for name in sorted(to_delete - set(missing)):
+            failures.append("input %s was not deleted" % name)
         for name in made + changed:
             if name.endswith((".s19", ".hex")) and actual[name]:
                 problem = check_image_file(os.path.join(run_dir, name))
