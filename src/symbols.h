@@ -86,6 +86,9 @@ int symbol_hash(std::string_view name);
 // Finds the symbol; with `create`, enters a missing one (a name of 128
 // characters or more is reported and cut to 128).
 Symbol* lookup_symbol(LinkContext& ctx, std::string_view name, bool create);
+// Finds or creates a name the linker makes itself (the end-of-area
+// symbols): no length report, the name is kept whole.
+Symbol* lookup_linker_symbol(LinkContext& ctx, std::string_view name);
 // Address of a symbol: value, plus its part's address unless absolute.
 u32 symbol_address(LinkContext& ctx, const Symbol& sym);
 // Address of a named symbol (defined or not); false when there is none.
