@@ -1,0 +1,163 @@
+// The line reader over the input list and the record dispatcher.
+#include "object_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "context.h"
+
+namespace zeld {
+namespace {
+
+std::string read_all(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  return text;
+}
+
+struct ReaderTest : ::testing::Test {
+  std::FILE* err = std::tmpfile();
+  LinkContext ctx{err, err};
+  std::vector<std::string> made;
+
+  ~ReaderTest() override {
+    ctx.run_cleanup();
+    for (const std::string& f : made) std::remove(f.c_str());
+    std::fclose(err);
+  }
+
+  void add_file(const std::string& name, const std::string& text, int kind = INPUT_NAMED) {
+    std::string path = ::testing::TempDir() + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    made.push_back(path);
+    ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{path, kind}));
+  }
+
+  // Lines of one pass with the line counter after each.
+  std::vector<std::pair<std::string, int>> lines() {
+    std::vector<std::pair<std::string, int>> out;
+    start_pass(ctx);
+    while (next_input_line(ctx)) out.emplace_back(ctx.reader.line_buffer, ctx.diag.current_line_number);
+    return out;
+  }
+
+  void run_pass(int pass) {
+    ctx.link_pass = pass;
+    start_pass(ctx);
+    while (next_input_line(ctx)) {
+      ctx.lex.reset(ctx.reader.line_buffer);
+      dispatch_record(ctx);
+    }
+  }
+};
+
+TEST_F(ReaderTest, LongLinesComeInPiecesAndCountOnce) {
+  add_file("long.o", std::string(1500, 'x') + "\nnext\n");
+  auto got = lines();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].first.size(), 1023u);
+  EXPECT_EQ(got[0].second, 0);
+  EXPECT_EQ(got[1].first.size(), 477u);
+  EXPECT_EQ(got[1].second, 1);
+  EXPECT_EQ(got[2], std::make_pair(std::string("next"), 2));
+}
+
+TEST_F(ReaderTest, LineOfExactly1023CharactersLeavesAnEmptyLine) {
+  add_file("exact.o", std::string(1023, 'y') + "\r\n");
+  auto got = lines();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].second, 0);
+  EXPECT_EQ(got[1], std::make_pair(std::string(), 1));
+}
+
+TEST_F(ReaderTest, CarriageReturnsBeforeLineFeedsAreDropped) {
+  add_file("crlf.o", "a\r\nb\rc\r\nlast");
+  add_file("second.o", "\r\n");
+  auto got = lines();
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0], std::make_pair(std::string("a"), 1));
+  EXPECT_EQ(got[1], std::make_pair(std::string("b\rc"), 2));
+  EXPECT_EQ(got[2], std::make_pair(std::string("last"), 2));  // no line feed: not counted
+  EXPECT_EQ(got[3], std::make_pair(std::string(), 1));        // counter restarts per file
+}
+
+TEST_F(ReaderTest, ExtractFileIsNamedLibrary) {
+  add_file("zolextract", "M x\n", INPUT_LIBRARY_EXTRACT);
+  lines();
+  EXPECT_EQ(ctx.diag.current_file(), std::optional<std::string>("<library>"));
+}
+
+TEST_F(ReaderTest, MissingInputFileIsFatal) {
+  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{"no-such-file.o", INPUT_NAMED}));
+  EXPECT_THROW(lines(), LinkAbort);
+  EXPECT_EQ(read_all(err), "!E {linker} cannot open 'no-such-file.o'\n");
+}
+
+TEST_F(ReaderTest, RadixLinesSetRadixByteOrderAndXgate) {
+  add_file("a.o",
+           "XH xGaTe\n"
+           "H 10 areas 2\n"
+           "M first\n");
+  add_file("b.o",
+           "H 11 areas 3\n"  // no radix line: still hexadecimal
+           "Q\n"
+           "D xgate\n");
+  run_pass(0);
+  ASSERT_EQ(ctx.reader.headers.size(), 2u);
+  EXPECT_EQ(ctx.reader.headers[0].area_capacity, 0x10u);
+  EXPECT_EQ(ctx.reader.headers[0].symbol_capacity, 2u);
+  EXPECT_EQ(ctx.reader.headers[0].name, "first");
+  EXPECT_EQ(ctx.reader.headers[1].area_capacity, 0x11u);
+  EXPECT_EQ(ctx.reader.headers[1].input_file, ctx.input_files[1].get());
+  EXPECT_EQ(ctx.lex.radix, 10);
+  EXPECT_TRUE(ctx.lex.high_byte_first);  // Q and D without H or L leave the order
+  EXPECT_TRUE(ctx.lex.xgate_module);
+}
+
+TEST_F(ReaderTest, XgateMarkIsClearedByTheNextRadixLine) {
+  add_file("a.o", "XL xgate\nX\n");
+  run_pass(0);
+  EXPECT_FALSE(ctx.lex.xgate_module);
+  EXPECT_FALSE(ctx.lex.high_byte_first);
+}
+
+TEST_F(ReaderTest, ModuleNameBeforeAnyHeaderIsACountedError) {
+  add_file("a.o", "; comment\n\n   \t\nM lonely\nZ unknown record\n");
+  run_pass(0);
+  EXPECT_EQ(read_all(err), "!E " + ctx.input_files[0]->name + "(4): {linker} no header defined\n");
+  EXPECT_EQ(ctx.diag.error_count(), 1);
+}
+
+TEST_F(ReaderTest, PassOnePairsHeadersInOrder) {
+  add_file("a.o", "H 0 areas 0\nM one\n  \tH 0 areas 0\nM two\n");
+  add_file("b.o", "H 0 areas 0\nM three\n");
+  run_pass(0);
+  ASSERT_EQ(ctx.reader.headers.size(), 3u);
+  ctx.link_pass = 1;
+  start_pass(ctx);
+  std::vector<std::string> seen;
+  while (next_input_line(ctx)) {
+    ctx.lex.reset(ctx.reader.line_buffer);
+    dispatch_record(ctx);
+    if (ctx.reader.line_buffer.find('H') != std::string::npos) seen.push_back(ctx.reader.current_header->name);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "three"}));
+}
+
+TEST_F(ReaderTest, HugeAnnouncedCapacitiesCostNothingUpFront) {
+  add_file("a.o", "XH\nH FFFFFFFF areas FFFFFFFF\n");
+  run_pass(0);
+  EXPECT_EQ(ctx.reader.headers[0].area_capacity, 0xFFFFFFFFu);
+  EXPECT_LE(ctx.reader.headers[0].area_parts.capacity(), 64u);
+}
+
+}  // namespace
+}  // namespace zeld
