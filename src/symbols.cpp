@@ -1,14 +1,216 @@
-// STUB: replaced by the symbol table implementation (keep the SymbolTable methods).
+// The global symbol table: lookup, the S-line handler of pass 0, addresses,
+// and the report of symbols that no module or option ever defined.
+//
+// Pass 0 hands every S line to define_symbol, which enters the name, applies
+// the kind (R reference, D area-relative definition, E absolute value),
+// detects conflicting definitions and files the symbol in its module's
+// number space. Between the passes the -d definitions and the end-of-area
+// symbols are added, then report_undefined_symbols names each symbol that
+// is still undefined with the first module (reading order) that lists it.
+//
+// A symbol remembers that first module when it is first filed, so the
+// report costs one walk of the table however many modules there are.
+// Names of 128 characters or more are reported and cut to 128, except the
+// names the linker makes itself, which are kept whole.
 #include "symbols.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "areas.h"
 #include "context.h"
+#include "paths.h"
+
 namespace zeld {
-Symbol* SymbolTable::find(std::string_view name) const { auto it = index_.find(name); return it == index_.end() ? nullptr : it->second; }
-Symbol* SymbolTable::insert(std::string_view name) { Symbol& s = storage_.emplace_back(); s.name = name; int b = symbol_hash(name); s.next_in_bucket = buckets_[b]; buckets_[b] = &s; index_.emplace(s.name, &s); return &s; }
-int symbol_hash(std::string_view name) { int sum = 0; for (std::size_t i = 0; i < name.size() && i < 128; ++i) sum += static_cast<signed char>(name[i]); return sum & 0x1FF; }
-Symbol* lookup_symbol(LinkContext& ctx, std::string_view name, bool create) { Symbol* s = ctx.symbols.find(name); if (!s && create) s = ctx.symbols.insert(name); return s; }
-Symbol* lookup_linker_symbol(LinkContext& ctx, std::string_view name) { Symbol* s = ctx.symbols.find(name); return s ? s : ctx.symbols.insert(name); }
-u32 symbol_address(LinkContext&, const Symbol& sym) { u32 v = sym.value; if (sym.area_part && !(sym.flags & SYM_ABSOLUTE)) v += sym.area_part->address; return v; }
-bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address) { Symbol* s = lookup_symbol(ctx, name, false); if (!s) return false; address = symbol_address(ctx, *s); return true; }
-Symbol* define_symbol(LinkContext&, Header*, AreaPart*) { return nullptr; }
-void report_undefined_symbols(LinkContext&, std::FILE*) {}
+
+namespace {
+
+void report_name_too_long(LinkContext& ctx, std::string_view name) {
+  std::string full(name);
+  ctx.diag.error("Symbol \"%s\" name too long", full.c_str());
 }
+
+void report_multiple_define(LinkContext& ctx, const Symbol& sym) {
+  ctx.diag.error("multiple define: '%s'", sym.name.c_str());
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Code-page, section and line markers are told apart by their first four
+// characters; at most one applies.
+u16 marker_flag(std::string_view name) {
+  static constexpr struct {
+    std::string_view prefix;
+    u16 flag;
+  } kMarkers[] = {
+      {"$sb$", SYM_MARK_SB}, {"$se$", SYM_MARK_SE}, {"$lb$", SYM_MARK_LB},
+      {"$le$", SYM_MARK_LE}, {"$cb$", SYM_MARK_CB}, {"$ce$", SYM_MARK_CE},
+  };
+  for (const auto& m : kMarkers)
+    if (name.substr(0, 4) == m.prefix) return m.flag;
+  return 0;
+}
+
+// Hidden symbols are compiler-made labels in the code areas that the map
+// of area "text" leaves out.
+bool in_code_area(const AreaPart* part) {
+  if (!part || !part->area) return false;
+  return equals_ignoring_case(part->area->name, "text") || equals_ignoring_case(part->area->name, "UserModules");
+}
+
+// Functions the default library leaves to the target: "<name>$device_specific$".
+constexpr std::string_view kDeviceSpecificSuffix = "$device_specific$";
+
+std::string undefined_symbol_message(const Symbol& sym, const Header& header) {
+  std::string_view name = sym.name;
+  std::size_t dollar = name.find('$');
+  if (dollar != std::string_view::npos && name.substr(dollar) == kDeviceSpecificSuffix) {
+    std::string function(name.substr(0, dollar));
+    if (!function.empty() && function.front() == '_') function.erase(0, 1);
+    return strprintf(
+        "Function '%s' not defined. This is a hardware dependent function,\n  and it is not included in the ZOL%s "
+        "default library. Please implement\n  this function to match your target requirements. You can find "
+        "examples\n  of this function under the <install root>\\examples.%s directory. Make\n  a copy of a "
+        "suitable example, add it to your project and modify it if\n  needed. The source code must #include the "
+        "appropriate C header file\n  (e.g. stdio.h) as it contains the special compiler pragma for '%s'.\n",
+        function.c_str(), "12", "12", function.c_str());
+  }
+  std::string object = replace_extension(header.name, ".o");
+  return strprintf("file '%s': undefined symbol '%s'", object.c_str(), sym.name.c_str());
+}
+
+void report_undefined_symbol(LinkContext& ctx, std::FILE* stream, const Symbol& sym) {
+  ctx.diag.set_current_file(std::nullopt);
+  // A symbol that no module lists (a reference made by the linker itself)
+  // has nobody to blame and is not reported.
+  if (!sym.first_header) return;
+  std::string msg = undefined_symbol_message(sym, *sym.first_header);
+  if (stream == ctx.diag.stream()) {
+    ctx.diag.error("%s", msg.c_str());
+  } else {
+    std::fputs(msg.c_str(), stream);
+    ctx.diag.add_error_uncounted_limit();
+  }
+}
+
+}  // namespace
+
+Symbol* SymbolTable::find(std::string_view name) const {
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : it->second;
+}
+
+Symbol* SymbolTable::insert(std::string_view name) {
+  Symbol& s = storage_.emplace_back();
+  s.name = name;
+  int b = symbol_hash(name);
+  s.next_in_bucket = buckets_[b];
+  buckets_[b] = &s;
+  index_.emplace(s.name, &s);
+  return &s;
+}
+
+int symbol_hash(std::string_view name) {
+  int sum = 0;
+  for (std::size_t i = 0; i < name.size() && i < kMaxNameLength; ++i) sum += static_cast<signed char>(name[i]);
+  return sum & 0x1FF;
+}
+
+Symbol* lookup_symbol(LinkContext& ctx, std::string_view name, bool create) {
+  Symbol* s = ctx.symbols.find(name);
+  if (s || !create) return s;
+  if (name.size() < kMaxNameLength) return ctx.symbols.insert(name);
+  report_name_too_long(ctx, name);
+  // A longer name may already stand in the table under its first 128
+  // characters; entering it twice would give one name two symbols.
+  std::string_view kept = name.substr(0, kMaxNameLength);
+  s = ctx.symbols.find(kept);
+  return s ? s : ctx.symbols.insert(kept);
+}
+
+Symbol* lookup_linker_symbol(LinkContext& ctx, std::string_view name) {
+  Symbol* s = ctx.symbols.find(name);
+  return s ? s : ctx.symbols.insert(name);
+}
+
+u32 symbol_address(LinkContext& ctx, const Symbol& sym) {
+  u32 address = sym.value;
+  if (sym.area_part && !(sym.flags & SYM_ABSOLUTE)) {
+    const Area* area = sym.area_part->area;
+    if (ctx.symbols.applying_global_definitions && area && !area->placed)
+      ctx.diag.fatal("command line option: symbol '%s' address not yet known", sym.name.c_str());
+    address += sym.area_part->address;
+  }
+  return address;
+}
+
+bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address) {
+  Symbol* s = lookup_symbol(ctx, name, false);
+  if (!s) return false;
+  address = symbol_address(ctx, *s);
+  return true;
+}
+
+// S name kind-word value: the kind is the word's first character, the
+// second matters only for D ('x' hides), the third is skipped unseen.
+Symbol* define_symbol(LinkContext& ctx, Header* header, AreaPart* area_part) {
+  Lexer& lex = ctx.lex;
+  Symbol* sym = lookup_symbol(ctx, lex.get_identifier(-1), true);
+  int kind = lex.get_nonblank();
+  int second = lex.get_char();
+  lex.get_char();
+
+  switch (kind) {
+    case 'R':
+      sym->flags |= SYM_REFERENCED;
+      if (lex.read_number() != 0) ctx.diag.error("non zero S_REF");
+      break;
+    case 'D': {
+      u32 value = lex.read_number();
+      if (sym->flags & SYM_DEFINED) report_multiple_define(ctx, *sym);
+      if (second == 'x' && in_code_area(area_part)) sym->flags |= SYM_HIDDEN;
+      sym->flags |= SYM_DEFINED;
+      sym->value = value;
+      sym->area_part = area_part;
+      sym->flags |= marker_flag(sym->name);
+      break;
+    }
+    case 'E': {
+      u32 value = lex.read_number();
+      // Repeating an absolute value is harmless, but a value equal to the
+      // offset of an area-relative definition names another address.
+      if ((sym->flags & SYM_DEFINED) && (sym->value != value || !(sym->flags & SYM_ABSOLUTE)))
+        report_multiple_define(ctx, *sym);
+      sym->flags |= SYM_DEFINED | SYM_ABSOLUTE;
+      sym->value = value;
+      sym->area_part = area_part;
+      break;
+    }
+    default:
+      // The end of the line stands as a blank rather than a NUL byte.
+      ctx.diag.fatal("invalid symbol type %c for '%s'", kind == 0 ? ' ' : kind, sym->name.c_str());
+  }
+
+  if (!header) ctx.diag.fatal("no header defined");
+  if (header->symbols.size() >= header->symbol_capacity) ctx.diag.fatal("header symbol list overflow");
+  header->symbols.push_back(sym);
+  if (!sym->first_header) sym->first_header = header;
+  return sym;
+}
+
+void report_undefined_symbols(LinkContext& ctx, std::FILE* stream) {
+  const Area* first_area = ctx.areas.first();
+  AreaPart* base = first_area && !first_area->parts.empty() ? first_area->parts.front() : nullptr;
+  ctx.symbols.for_each([&](Symbol& sym) {
+    // From here on every non-absolute symbol has a base, so reports and
+    // relocation never meet a symbol without one.
+    if (!sym.area_part && !(sym.flags & SYM_ABSOLUTE)) sym.area_part = base;
+    if (!(sym.flags & SYM_DEFINED)) report_undefined_symbol(ctx, stream, sym);
+  });
+}
+
+}  // namespace zeld
