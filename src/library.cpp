@@ -1,15 +1,96 @@
-// Library search directories and the pre-scan of the input files.
+// Library search directories, and the pre-scan of the input files that
+// runs once before pass 0: object files are read for their S lines, library
+// archives are indexed, the members needed to resolve references are
+// selected transitively and copied into one temporary extract file, and that
+// file replaces every library in the input list. The passes never read a
+// library.
 //
-// Library members are not extracted yet: libraries are checked for their
-// kind and taken out of the list, so the passes read only object files.
+//   .start                      a library holds modules framed like this
+//   XH
+//   H 1 areas 2 global symbols
+//   M putchar.c
+//   ...
+//   .end
+//
+// Indexing and extraction read lines of up to 255 characters; a longer line
+// is handled in pieces. The extract file is deleted when the link ends,
+// whatever the outcome.
 #include "library.h"
 
-#include <algorithm>
+#include <cstring>
+#include <unordered_map>
 
 #include "context.h"
 #include "paths.h"
 
 namespace zeld {
+
+namespace {
+
+constexpr std::size_t kLibraryLineBuffer = 256;  // 255 characters and the terminator
+constexpr std::size_t kLibraryStreamBuffer = 4096;
+
+bool is_object_name(std::string_view ext) { return ext == "o" || ext == "O"; }
+bool is_library_name(std::string_view ext) { return ext == "a" || ext == "A"; }
+bool is_white(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Reads one piece of at most 255 characters; false at the end of the file.
+bool read_piece(std::FILE* f, std::string& line) {
+  char buf[kLibraryLineBuffer];
+  if (!std::fgets(buf, sizeof buf, f)) return false;
+  // fgets stops at a NUL byte only by accident; take what it filled.
+  line.assign(buf, std::strlen(buf));
+  return true;
+}
+
+bool starts_with(const std::string& line, const char* prefix) { return line.rfind(prefix, 0) == 0; }
+
+struct SymbolLine {
+  std::string name;
+  bool reference;
+};
+
+// "S name R..." is a reference, any other kind a definition.
+SymbolLine parse_symbol_line(const std::string& line) {
+  std::size_t i = 1;
+  while (i < line.size() && is_white(line[i])) ++i;
+  std::size_t start = i;
+  while (i < line.size() && !is_white(line[i])) ++i;
+  SymbolLine s{line.substr(start, i - start), false};
+  if (i < line.size()) ++i;  // the character that ended the name
+  while (i < line.size() && is_white(line[i])) ++i;
+  s.reference = i < line.size() && line[i] == 'R';
+  return s;
+}
+
+}  // namespace
+
+// The library index, the members and their streams.
+struct LibraryScan {
+  struct Module {
+    std::string name;
+    long start_offset = 0;
+    std::vector<std::string> references;
+    std::FILE* stream = nullptr;
+    bool selected = false;
+  };
+  // Name -> defining member (-1 for a definition in an object file). The
+  // first definition of a name wins.
+  std::unordered_map<std::string, long> index;
+  std::vector<std::string> pending_references;
+  std::vector<Module> modules;
+
+  void define(const std::string& name, long module) { index.emplace(name, module); }
+};
+
+LibraryState::LibraryState() = default;
+LibraryState::~LibraryState() { close_streams(); }
+
+void LibraryState::close_streams() {
+  for (std::FILE* f : streams)
+    if (f) std::fclose(f);
+  streams.clear();
+}
 
 void add_library_path(LinkContext& ctx, const std::string& directory) {
   if (ctx.library.library_paths.size() >= kMaxLibraryPaths) {
@@ -34,25 +115,145 @@ std::string find_in_library_paths(LinkContext& ctx, const std::string& name) {
 
 namespace {
 
-bool is_object_name(std::string_view ext) { return ext == "o" || ext == "O"; }
-bool is_library_name(std::string_view ext) { return ext == "a" || ext == "A"; }
+void scan_object_symbols(LibraryScan& scan, std::FILE* f) {
+  std::string line;
+  while (read_piece(f, line)) {
+    if (line.empty() || line[0] != 'S') continue;
+    SymbolLine s = parse_symbol_line(line);
+    if (s.reference)
+      scan.pending_references.push_back(std::move(s.name));
+    else
+      scan.define(s.name, -1);
+  }
+}
+
+void index_library(LinkContext& ctx, LibraryScan& scan, std::FILE* f) {
+  std::string line;
+  for (;;) {
+    if (!read_piece(f, line)) return;
+    if (!starts_with(line, ".start")) {
+      ctx.diag.error("bad library file, module start expected");
+      return;
+    }
+    long start = std::ftell(f);
+    bool have_header = false, have_name = false;
+    std::string name;
+    std::vector<std::string> references;
+    std::vector<std::string> early_definitions;  // before the frame's H line
+    std::vector<std::string> definitions;
+    for (;;) {
+      if (!read_piece(f, line)) ctx.diag.fatal("bad library file, module end expected '%s'", name.c_str());
+      if (starts_with(line, ".end")) break;
+      switch (line[0]) {
+        case 'S': {
+          SymbolLine s = parse_symbol_line(line);
+          if (s.reference)
+            references.push_back(std::move(s.name));
+          else
+            (have_header ? definitions : early_definitions).push_back(std::move(s.name));
+          break;
+        }
+        case 'H':
+          have_header = true;
+          break;
+        case 'M': {
+          std::size_t i = 1;
+          while (i < line.size() && is_white(line[i]) && line[i] != '\n') ++i;
+          std::size_t end = line.find('\n', i);
+          bool ends_line = end != std::string::npos;
+          name = line.substr(i, ends_line ? end - i : std::string::npos);
+          if (!name.empty() && name.back() == '\r') name.pop_back();
+          if (!ends_line || name.empty()) ctx.diag.fatal("incorrect module name format '%s'", name.c_str());
+          have_name = true;
+          break;
+        }
+        default:
+          break;
+      }
+    }
+    if (!have_header) ctx.diag.fatal("missing header");
+    if (!have_name) ctx.diag.fatal("missing module");
+    // Definitions are entered in reading order; those read before the
+    // frame's H line carry no member and so select nothing.
+    long module = static_cast<long>(scan.modules.size());
+    for (const std::string& d : early_definitions) scan.define(d, -1);
+    for (const std::string& d : definitions) scan.define(d, module);
+    scan.modules.push_back({name, start, std::move(references), f, false});
+  }
+}
+
+// Marks every member needed by the references, and by the references of
+// the members so selected. The output order is the members' order, so a
+// work list serves as well as a depth-first walk and needs no deep stack.
+void select_modules(LibraryScan& scan) {
+  std::vector<const std::string*> work;
+  for (const std::string& r : scan.pending_references) work.push_back(&r);
+  while (!work.empty()) {
+    const std::string* ref = work.back();
+    work.pop_back();
+    auto it = scan.index.find(*ref);
+    if (it == scan.index.end() || it->second < 0) continue;
+    LibraryScan::Module& m = scan.modules[static_cast<std::size_t>(it->second)];
+    if (m.selected) continue;
+    m.selected = true;
+    for (const std::string& r : m.references) work.push_back(&r);
+  }
+}
+
+void write_selected_modules(LibraryScan& scan, std::FILE* out) {
+  std::string line;
+  for (const LibraryScan::Module& m : scan.modules) {
+    if (!m.selected) continue;
+    std::fseek(m.stream, m.start_offset, SEEK_SET);
+    while (read_piece(m.stream, line) && !starts_with(line, ".end")) std::fwrite(line.data(), 1, line.size(), out);
+  }
+}
 
 }  // namespace
 
 void scan_input_files(LinkContext& ctx) {
+  LibraryScan scan;
   std::vector<std::unique_ptr<InputFile>>& files = ctx.input_files;
+  bool made_extract_name = false;
   for (std::size_t i = 0; i < files.size();) {
-    const std::string& name = files[i]->name;
+    const std::string name = files[i]->name;
     std::optional<std::string_view> ext = extension_of(name);
     if (!ext || (!is_object_name(*ext) && !is_library_name(*ext)))
       ctx.diag.fatal("unknown file type '%s'", name.c_str());
-    if (is_library_name(*ext)) {
-      files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
-    } else {
+    if (is_object_name(*ext)) {
+      std::FILE* f = std::fopen(name.c_str(), "rb");
+      if (!f) ctx.diag.fatal("can't open file '%s'", name.c_str());
+      scan_object_symbols(scan, f);
+      std::fclose(f);
       ++i;
+    } else {
+      std::string path = find_in_library_paths(ctx, name);
+      std::FILE* f = std::fopen(path.c_str(), "rb");
+      if (!f) ctx.diag.fatal("can't open library file '%s'", path.c_str());
+      ctx.library.streams.push_back(f);
+      ctx.diag.set_current_file(name);
+      std::setvbuf(f, nullptr, _IOFBF, kLibraryStreamBuffer);
+      index_library(ctx, scan, f);
+      if (!made_extract_name) {
+        made_extract_name = true;
+        if (std::optional<std::string> temp = make_temp_file_name()) {
+          ctx.library.extract_name = *temp;
+          // Deleted however the link ends, also when it is never used.
+          ctx.files_to_delete.push_back(*temp);
+        }
+      }
+      files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
     }
     if (ctx.diag.error_count() != 0) break;
   }
+  if (ctx.diag.error_count() != 0 || ctx.library.extract_name.empty()) return;
+
+  files.push_back(std::make_unique<InputFile>(InputFile{ctx.library.extract_name, INPUT_LIBRARY_EXTRACT}));
+  select_modules(scan);
+  std::FILE* out = std::fopen(ctx.library.extract_name.c_str(), "wb");
+  if (!out) ctx.diag.fatal("can't open temporary file '%s'", ctx.library.extract_name.c_str());
+  write_selected_modules(scan, out);
+  std::fclose(out);
 }
 
 }  // namespace zeld

@@ -1,7 +1,9 @@
-// Library search directories (-L) and the lookup of library and startup
-// files in them, and the pre-scan of the input files before pass 0.
+// Library search directories (-L), the lookup of library and startup files
+// in them, and the pre-scan of the input files before pass 0 that turns
+// the libraries into one extract file of the members the link needs.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,8 +14,15 @@ struct LinkContext;
 inline constexpr std::size_t kMaxLibraryPaths = 10;
 
 struct LibraryState {
+  LibraryState();
+  LibraryState(const LibraryState&) = delete;
+  LibraryState& operator=(const LibraryState&) = delete;
+  ~LibraryState();
+
   std::vector<std::string> library_paths;  // in -L order, normalized
   std::string extract_name;                // the temporary extract file, empty until made
+  std::vector<std::FILE*> streams;         // library files, open until the link ends
+  void close_streams();
 };
 
 // The -L handler: stores the directory; an eleventh is a counted error.
