@@ -1,8 +1,288 @@
-// STUB: replaced by the area implementation (keep the AreaTable methods).
+// Areas and their placement. Pass 0 hands every A line to read_area_record,
+// which adds one part to the area of that name and files it in the module's
+// area slots. Between the passes (after the range options have given areas
+// their -b ranges and cut the holes) allocate_areas walks the areas in order
+// of first appearance and gives every part its absolute address by first fit
+// in the area's free ranges; relocation, the image and the map read the
+// addresses left here. Nothing moves after that.
+//
+//   A text size 1A flags 0      part of 0x1A bytes in area text
+//   A vectors size 10 flags 0C  absolute overlay part
+//
+// An area that no -b option placed continues in the very range list of the
+// relocatable area before it (the list object is shared), so input order
+// decides the layout. Ranges are consumed from their low end and never leave
+// a list while placing; an empty list is kept as no list at all.
 #include "areas.h"
+
+#include <algorithm>
+
 #include "context.h"
+#include "symbols.h"
+
 namespace zeld {
-Area* AreaTable::find(std::string_view name) const { auto it = by_name_.find(name); return it == by_name_.end() ? nullptr : it->second; }
+
+namespace {
+
+// Largest part of an extended code page area: one 16 KB program page.
+constexpr u32 kCodePageSize = 0x4000;
+// Largest area with AREA_PAG, and the boundary it starts on.
+constexpr u32 kDirectPageSize = 0x100;
+// The fourth part that finds no room ends the link.
+constexpr int kMaxAllocationFailures = 3;
+
+// Moves a range's low end up to `to`; past the top of the 32-bit space the
+// range is emptied instead of wrapping back to 0.
+void raise_low(AddressRange& range, u64 to) {
+  if (to > 0xFFFFFFFFull)
+    make_range_empty(range);
+  else
+    range.low = static_cast<u32>(to);
+}
+
+bool fits(const AddressRange& range, u32 size) {
+  return range.high >= range.low && range.high - range.low + 1 >= size;
+}
+
+void report_not_large_enough(LinkContext& ctx, const RangeList& ranges, u32 size, const std::string& name) {
+  ctx.diag.error("area '%s' not large enough. Need %d bytes", name.c_str(), static_cast<int>(size));
+  for (const AddressRange& r : ranges)
+    ctx.diag.write("lo %d hi %d size %d\n", static_cast<int>(r.low), static_cast<int>(r.high),
+                   static_cast<int>(r.high - r.low + 1));
+}
+
+// An overlay area puts all its parts at its address without first fit;
+// its span is still taken out of the ranges so that an area continuing in
+// the same list starts past it rather than on top of it.
+void consume_overlay(Area& area, u32 base) {
+  if (!area.address_range || area.size == 0) return;
+  u64 end = static_cast<u64>(base) + area.size;
+  for (AddressRange& r : *area.address_range) {
+    if (r.low > r.high || r.low >= end || r.high < base) continue;
+    raise_low(r, std::min<u64>(end, static_cast<u64>(r.high) + 1));
+  }
+}
+
+// The lowest symbol value of every absolute area, gathered in one walk over
+// the symbols before placement starts.
+struct AbsoluteBases {
+  std::vector<u32> lowest;  // by area index
+  std::vector<bool> seen;
+};
+
+// An end symbol "__<area>_end" defined by a module inside an absolute area
+// is taken over by that relocatable area when it is placed; an absolute area
+// placed after it no longer counts the symbol.
+bool taken_before(const LinkContext& ctx, const Symbol& sym, const Area& abs_area) {
+  std::string_view name = sym.name;
+  if (name.size() < 6 || name.substr(0, 2) != "__" || name.substr(name.size() - 4) != "_end") return false;
+  const Area* owner = ctx.areas.find(name.substr(2, name.size() - 6));
+  return owner && !(owner->flags & AREA_ABS) && owner->index < abs_area.index;
+}
+
+AbsoluteBases collect_absolute_bases(const LinkContext& ctx) {
+  AbsoluteBases bases;
+  std::size_t count = ctx.areas.list().size();
+  bases.lowest.assign(count, 0);
+  bases.seen.assign(count, false);
+  bool any = std::any_of(ctx.areas.list().begin(), ctx.areas.list().end(),
+                         [](const Area* a) { return (a->flags & AREA_ABS) != 0; });
+  if (!any) return bases;
+  ctx.symbols.for_each([&](const Symbol& sym) {
+    if (!sym.area_part || !sym.area_part->area) return;
+    const Area& area = *sym.area_part->area;
+    if (!(area.flags & AREA_ABS) || taken_before(ctx, sym, area)) return;
+    std::size_t i = area.index;
+    if (!bases.seen[i] || sym.value < bases.lowest[i]) bases.lowest[i] = sym.value;
+    bases.seen[i] = true;
+  });
+  return bases;
+}
+
+// The area starts at its lowest symbol value; an address it already had
+// (from -b) counts too unless it is 0 on an area not placed yet.
+void set_absolute_area_address(Area& area, const AbsoluteBases& bases) {
+  if (!bases.seen[area.index]) return;
+  u32 lowest = bases.lowest[area.index];
+  if (area.address == 0 && !area.placed)
+    area.address = lowest;
+  else
+    area.address = std::min(area.address, lowest);
+  area.placed = true;
+}
+
+// The end marker is an empty part at the area's end; "__<area>_end" points
+// at it, so its address is the end of the area.
+void define_end_symbol(LinkContext& ctx, Area& area, u32 end) {
+  AreaPart* marker = ctx.areas.new_part();
+  marker->area = &area;
+  marker->header = area.parts.empty() ? nullptr : area.parts.front()->header;
+  marker->address = end;
+  marker->size = 0;
+  area.parts.insert(area.parts.begin(), marker);
+  Symbol* sym = lookup_linker_symbol(ctx, "__" + area.name + "_end");
+  sym->value = 0;
+  sym->area_part = marker;
+  sym->flags = SYM_DEFINED;
+}
+
+// An area that no -b option placed: the first relocatable area of the link
+// gets the whole text range from 0, every later one continues in the list
+// of the area before it.
+void give_default_ranges(LinkContext& ctx, Area& area, Area* last_ap) {
+  if (!last_ap) {
+    add_address_range(area, 0, ctx.text_range_high);
+    return;
+  }
+  if (last_ap->address_range && last_ap->address_range->empty()) last_ap->address_range.reset();
+  ZELD_CHECK(ctx.diag, last_ap->address_range, "areas");
+  area.address_range = last_ap->address_range;
+  area.placed = true;
+  if (area.name == "text")
+    for (AddressRange& r : *area.address_range) raise_low(r, (static_cast<u64>(r.low) + 1) & ~u64{1});
+  area.address = area.address_range->front().low;
+}
+
+}  // namespace
+
+AreaPart* read_area_record(LinkContext& ctx, Header* header) {
+  Lexer& lex = ctx.lex;
+  bool created = false;
+  AreaPart* part = ctx.areas.add_part(lex.get_identifier(), header, created);
+  Area& area = *part->area;
+  lex.skip_word();
+  part->size = lex.read_number();
+  lex.skip_word();
+  u32 flags = lex.read_number();
+
+  if (created)
+    area.flags = static_cast<u8>(flags);
+  else if (flags != 0 && flags != area.flags)
+    ctx.diag.error("conflicting flags in area '%s': old %#x new %#x", area.name.c_str(), static_cast<unsigned>(area.flags), flags);
+
+  if ((area.flags & AREA_EXT_CODE) && part->size > kCodePageSize)
+    ctx.diag.fatal(
+        "Compiled object code too large to fit in code page window. Please split the source file into smaller\n"
+        "  files by moving functions into different source files.");
+  if (!header) ctx.diag.fatal("no header defined");
+  if (header->area_parts.size() >= header->area_capacity) ctx.diag.fatal("header area list overflow");
+  header->area_parts.push_back(part);
+  return part;
+}
+
+void add_address_range(Area& area, u32 low, u32 high) {
+  area.placed = true;
+  unsigned unit = (area.flags & AREA_EXT_CODE) ? 14 : 16;
+  u32 mask = (u32{1} << unit) - 1;
+  u32 first = low >> unit, last = high >> unit;
+  for (u32 b = first; b <= last; ++b) {
+    if (!area.address_range) area.address_range = std::make_shared<RangeList>();
+    area.address_range->push_back({b == first ? low : b << unit, b == last ? high : (b << unit) | mask});
+  }
+}
+
+std::string format_address_ranges(const RangeList* ranges) {
+  std::string text;
+  if (ranges)
+    for (const AddressRange& r : *ranges) text += strprintf(":%#x.%#x", r.low, r.high);
+  return text;
+}
+
+void print_address_ranges(std::FILE* stream, const RangeList& ranges) {
+  std::string text = format_address_ranges(&ranges);
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const std::string& area_name) {
+  if (!ranges || ranges->empty()) {
+    ctx.diag.error("no space left in section '%s'", area_name.c_str());
+    return 0;
+  }
+  auto it = std::find_if(ranges->begin(), ranges->end(), [size](const AddressRange& r) { return fits(r, size); });
+  if (it == ranges->end()) {
+    report_not_large_enough(ctx, *ranges, size, area_name);
+    if (++ctx.areas.allocation_failures > kMaxAllocationFailures) throw LinkAbort{kExitUsage};
+    return 0;
+  }
+  AreaTable& t = ctx.areas;
+  if (area_name != t.last_allocated_area_name) {
+    t.last_allocated_area_name = area_name;
+    t.contiguous_range = (area_name == "idata" || area_name == "data") ? &*it : nullptr;
+  } else if (t.contiguous_range && t.contiguous_range != &*it) {
+    ctx.diag.error("area '%s' must be contiguous", area_name.c_str());
+  }
+  u32 address = it->low;
+  raise_low(*it, static_cast<u64>(it->low) + size);
+  return address;
+}
+
+u32 allocate_area_parts(LinkContext& ctx, Area& area) {
+  u32 base = area.address;
+  if ((area.flags & AREA_PAG) && (base & (kDirectPageSize - 1)) != 0)
+    ctx.diag.error("paged area '%s' boundary error", area.name.c_str());
+  u32 end = 0;
+  if (area.flags & AREA_OVR) {
+    u32 largest = 0;
+    for (AreaPart* part : area.parts) {
+      part->address = base;
+      largest = std::max(largest, part->size);
+    }
+    area.size = largest;
+    end = base + largest;
+    consume_overlay(area, base);
+  } else {
+    u32 total = 0;
+    for (AreaPart* part : area.parts) {
+      part->address = allocate_from_ranges(ctx, area.address_range.get(), part->size, area.name);
+      total += part->size;
+      end = std::max(end, part->address + part->size);
+    }
+    area.size = total;
+  }
+  if ((area.flags & AREA_PAG) && area.size > kDirectPageSize)
+    ctx.diag.error("paged area '%s' length error", area.name.c_str());
+  return end;
+}
+
+void allocate_areas(LinkContext& ctx) {
+  bool trace = ctx.options.trace_level > 1;
+  AbsoluteBases bases = collect_absolute_bases(ctx);
+  Area* last_ap = nullptr;
+  u32 idata_size = 0, data_size = 0;
+  for (Area* area_ptr : ctx.areas.list()) {
+    Area& area = *area_ptr;
+    if (area.flags & AREA_ABS) {
+      allocate_area_parts(ctx, area);
+      set_absolute_area_address(area, bases);
+    } else {
+      if (!area.placed) {
+        give_default_ranges(ctx, area, last_ap);
+        if (trace)
+          ctx.diag.write("NO inited %s:%s\n", area.name.c_str(), format_address_ranges(area.address_range.get()).c_str());
+      } else if (trace) {
+        ctx.diag.write("INITed %s:%s\n", area.name.c_str(), format_address_ranges(area.address_range.get()).c_str());
+      }
+      u32 end = allocate_area_parts(ctx, area);
+      if (trace)
+        ctx.diag.write("after allocation %s:%s\n", area.name.c_str(),
+                       format_address_ranges(area.address_range.get()).c_str());
+      last_ap = &area;
+      define_end_symbol(ctx, area, end);
+    }
+    if (area.name == "idata") idata_size = area.size;
+    if (area.name == "data") data_size = area.size;
+  }
+  if (idata_size != data_size)
+    ctx.diag.fatal("idata area %d bytes not the same size as data area %d bytes!", static_cast<int>(idata_size),
+                   static_cast<int>(data_size));
+}
+
+// The table keeps areas in order of first appearance and finds them by name.
+Area* AreaTable::find(std::string_view name) const {
+  auto it = by_name_.find(name);
+  return it == by_name_.end() ? nullptr : it->second;
+}
+
 AreaPart* AreaTable::add_part(std::string_view name, Header* header, bool& created) {
   Area* area = find(name);
   created = area == nullptr;
@@ -19,9 +299,7 @@ AreaPart* AreaTable::add_part(std::string_view name, Header* header, bool& creat
   area->parts.push_back(part);
   return part;
 }
+
 AreaPart* AreaTable::new_part() { return &parts_.emplace_back(); }
-AreaPart* read_area_record(LinkContext&, Header*) { return nullptr; }
-void allocate_areas(LinkContext&) {}
-void add_address_range(Area&, u32, u32) {}
-void print_address_ranges(std::FILE*, const RangeList&) {}
-}
+
+}  // namespace zeld

@@ -93,10 +93,27 @@ class AreaTable {
 AreaPart* read_area_record(LinkContext& ctx, Header* header);
 // Places every area and defines the end symbols.
 void allocate_areas(LinkContext& ctx);
+// Places the parts of one area from its address and ranges, sets its size
+// and returns its end address.
+u32 allocate_area_parts(LinkContext& ctx, Area& area);
+// First fit of `size` bytes in `ranges` (nullptr: no ranges at all). A part
+// that finds no room is reported and placed at 0; the fourth such failure
+// ends the link.
+u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const std::string& area_name);
 // Appends low..high to the area's ranges, cut at 64 KB (16 KB for extended
-// code page areas), and marks the area placed.
+// code page areas), and marks the area placed. The list is created on the
+// first piece; an area whose list would stay empty keeps none.
 void add_address_range(Area& area, u32 low, u32 high);
 // Writes ":%#x.%#x" for every range.
 void print_address_ranges(std::FILE* stream, const RangeList& ranges);
+// The same text as a string (empty for no list), for the traces.
+std::string format_address_ranges(const RangeList* ranges);
+// Leaves a range with no free address where low = high + 1 cannot say so:
+// a range emptied at address 0, or used up to 0xFFFFFFFF, would otherwise
+// wrap into one that spans the whole address space.
+inline void make_range_empty(AddressRange& range) {
+  range.low = 1;
+  range.high = 0;
+}
 
 }  // namespace zeld

@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "areas.h"
+#include "context.h"
+#include "symbols.h"
+
+namespace zeld {
+namespace {
+
+// A link context whose diagnostics go to a temporary file read back as text.
+class AreaTest : public ::testing::Test {
+ protected:
+  AreaTest() : err_(std::tmpfile()), ctx(err_, err_) {}
+  ~AreaTest() override { std::fclose(err_); }
+
+  std::string err_text() {
+    std::fflush(err_);
+    std::rewind(err_);
+    std::string text;
+    int c;
+    while ((c = std::fgetc(err_)) != EOF) text.push_back(static_cast<char>(c));
+    return text;
+  }
+
+  Header& header(u32 capacity) {
+    Header& h = ctx.reader.headers.emplace_back();
+    h.area_capacity = capacity;
+    return h;
+  }
+
+  // Reads one A line (hexadecimal radix) for header h.
+  AreaPart* read_line(Header* h, const std::string& line) {
+    lines_.push_back(line);
+    ctx.lex.radix = 16;
+    ctx.lex.reset(lines_.back());
+    ctx.lex.record_letter();
+    return read_area_record(ctx, h);
+  }
+
+  AreaPart* part(const std::string& name, u32 size, u8 flags = 0) {
+    bool created = false;
+    AreaPart* p = ctx.areas.add_part(name, &module_, created);
+    if (created) p->area->flags = flags;
+    p->size = size;
+    return p;
+  }
+
+  Area& area(const std::string& name) { return *ctx.areas.find(name); }
+
+  std::string ranges_of(const std::string& name) { return format_address_ranges(area(name).address_range.get()); }
+
+  int abort_status(void (*step)(LinkContext&)) {
+    try {
+      step(ctx);
+    } catch (const LinkAbort& abort) {
+      return abort.status;
+    }
+    return 0;
+  }
+
+  std::FILE* err_;
+  LinkContext ctx;
+  Header module_;
+  std::deque<std::string> lines_;
+};
+
+// --- A lines -----------------------------------------------------------
+
+TEST_F(AreaTest, ReadsNameSizeAndFlagsIntoTheNextSlot) {
+  Header& h = header(2);
+  AreaPart* text = read_line(&h, "A text size 1A flags 0");
+  AreaPart* ram = read_line(&h, "A data size 10 flags 20");
+  EXPECT_EQ(text->area->name, "text");
+  EXPECT_EQ(text->size, 0x1Au);
+  EXPECT_EQ(ram->area->flags, AREA_RAM);
+  ASSERT_EQ(h.area_parts.size(), 2u);
+  EXPECT_EQ(h.area_parts[0], text);
+  EXPECT_EQ(h.area_parts[1], ram);
+  EXPECT_EQ(text->header, &h);
+  EXPECT_EQ(err_text(), "");
+}
+
+TEST_F(AreaTest, FirstModuleDecidesTheFlags) {
+  Header& h = header(4);
+  read_line(&h, "A bss size 2 flags 20");
+  read_line(&h, "A bss size 2 flags 20");
+  read_line(&h, "A bss size 2 flags 0");
+  EXPECT_EQ(err_text(), "");
+  read_line(&h, "A bss size 2 flags 24");
+  EXPECT_EQ(err_text(), "!ERROR {linker} conflicting flags in area 'bss': old 0x20 new 0x24\n");
+  EXPECT_EQ(area("bss").flags, AREA_RAM);
+  EXPECT_EQ(area("bss").parts.size(), 4u);
+}
+
+TEST_F(AreaTest, ExtendedCodePagePartHoldsAtMostOnePage) {
+  Header& h = header(2);
+  read_line(&h, "A paged size 4000 flags 80");
+  EXPECT_EQ(err_text(), "");
+  try {
+    read_line(&h, "A paged size 4001 flags 80");
+    FAIL() << "no stop";
+  } catch (const LinkAbort& abort) {
+    EXPECT_EQ(abort.status, kExitFailure);
+  }
+  EXPECT_EQ(err_text(),
+            "!E {linker} Compiled object code too large to fit in code page window. Please split the source file "
+            "into smaller\n  files by moving functions into different source files.\n");
+}
+
+TEST_F(AreaTest, AreaLineNeedsAHeaderWithAFreeSlot) {
+  EXPECT_THROW(read_line(nullptr, "A text size 2 flags 0"), LinkAbort);
+  EXPECT_EQ(err_text(), "!E {linker} no header defined\n");
+  Header& h = header(1);
+  read_line(&h, "A text size 2 flags 0");
+  try {
+    read_line(&h, "A data size 2 flags 0");
+    FAIL() << "no stop";
+  } catch (const LinkAbort& abort) {
+    EXPECT_EQ(abort.status, kExitFailure);
+  }
+  EXPECT_EQ(err_text(), "!E {linker} no header defined\n!E {linker} header area list overflow\n");
+}
+
+// --- ranges of an area ------------------------------------------------------
+
+TEST_F(AreaTest, RangesAreCutAtBankAndPageBoundaries) {
+  Area& wide = *part("wide", 0)->area;
+  add_address_range(wide, 0xC000, 0x1FFFF);
+  EXPECT_TRUE(wide.placed);
+  EXPECT_EQ(ranges_of("wide"), ":0xc000.0xffff:0x10000.0x1ffff");
+  Area& paged = *part("paged", 0, AREA_EXT_CODE)->area;
+  add_address_range(paged, 0x10000, 0x17FFF);
+  EXPECT_EQ(ranges_of("paged"), ":0x10000.0x13fff:0x14000.0x17fff");
+  // A bound of 0 is printed without a prefix.
+  Area& low = *part("low", 0)->area;
+  add_address_range(low, 0, 0x7F);
+  std::fflush(err_);
+  print_address_ranges(err_, *low.address_range);
+  EXPECT_EQ(err_text(), ":0.0x7f");
+}
+
+// --- first fit ----------------------------------------------------------------
+
+TEST_F(AreaTest, FirstFitTakesTheFirstRangeLargeEnough) {
+  RangeList ranges{{0x1000, 0x100F}, {0x2000, 0x2FFF}};
+  EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0x20, "text"), 0x2000u);
+  EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 8, "text"), 0x1000u);
+  EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 8, "text"), 0x1008u);
+  // The first range is used up exactly: a part of 0 bytes goes past it.
+  EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0, "text"), 0x2020u);
+  EXPECT_EQ(format_address_ranges(&ranges), ":0x1010.0x100f:0x2020.0x2fff");
+  EXPECT_EQ(err_text(), "");
+}
+
+TEST_F(AreaTest, FourthPartWithoutRoomEndsTheLink) {
+  RangeList ranges{{0x1000, 0x100F}};
+  EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0x10, "text"), 0x1000u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0, "text"), 0u);
+  std::string one =
+      "!ERROR {linker} area 'text' not large enough. Need 0 bytes\n"
+      "lo 4112 hi 4111 size 0\n";
+  EXPECT_EQ(err_text(), one + one + one);
+  try {
+    allocate_from_ranges(ctx, &ranges, 2, "text");
+    FAIL() << "no stop";
+  } catch (const LinkAbort& abort) {
+    EXPECT_EQ(abort.status, kExitUsage);
+  }
+  EXPECT_EQ(err_text(), one + one + one +
+                            "!ERROR {linker} area 'text' not large enough. Need 2 bytes\n"
+                            "lo 4112 hi 4111 size 0\n");
+}
+
+TEST_F(AreaTest, AreaWithoutRangesHasNoSpace) {
+  EXPECT_EQ(allocate_from_ranges(ctx, nullptr, 4, "far"), 0u);
+  RangeList none;
+  EXPECT_EQ(allocate_from_ranges(ctx, &none, 4, "far"), 0u);
+  EXPECT_EQ(err_text(),
+            "!ERROR {linker} no space left in section 'far'\n!ERROR {linker} no space left in section 'far'\n");
+  EXPECT_EQ(ctx.areas.allocation_failures, 0);
+}
+
+TEST_F(AreaTest, RangeUsedUpToTheTopOfTheSpaceStaysUsedUp) {
+  RangeList ranges{{0xFFFFFFF0, 0xFFFFFFFF}};
+  EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0x10, "far"), 0xFFFFFFF0u);
+  EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0, "far"), 0u);
+  EXPECT_EQ(err_text(),
+            "!ERROR {linker} area 'far' not large enough. Need 0 bytes\n"
+            "lo 1 hi 0 size 0\n");
+}
+
+// --- whole placement -----------------------------------------------------------
+
+TEST_F(AreaTest, UnplacedAreasFollowEachOtherInOneSharedList) {
+  part("vectors", 3);
+  AreaPart* t1 = part("text", 4);
+  AreaPart* t2 = part("text", 6);
+  part("bss", 2, AREA_RAM);
+  Symbol* old = lookup_linker_symbol(ctx, "__text_end");
+  old->flags = SYM_REFERENCED | SYM_ABSOLUTE;
+  old->value = 0x77;
+  allocate_areas(ctx);
+  EXPECT_EQ(err_text(), "");
+  // text starts on the next even address after the 3 bytes of vectors.
+  EXPECT_EQ(area("vectors").address, 0u);
+  EXPECT_EQ(area("text").address, 4u);
+  EXPECT_EQ(t1->address, 4u);
+  EXPECT_EQ(t2->address, 8u);
+  EXPECT_EQ(area("text").size, 10u);
+  EXPECT_EQ(area("bss").address, 14u);
+  EXPECT_EQ(area("vectors").address_range, area("text").address_range);
+  EXPECT_EQ(area("bss").address_range, area("text").address_range);
+  EXPECT_EQ(ranges_of("bss"), ":0x10.0xffff");
+
+  Area& text = area("text");
+  ASSERT_EQ(text.parts.size(), 3u);
+  AreaPart* marker = text.parts[0];
+  EXPECT_EQ(marker->address, 14u);
+  EXPECT_EQ(marker->size, 0u);
+  EXPECT_EQ(marker->area, &text);
+  EXPECT_EQ(marker->header, &module_);
+  EXPECT_EQ(old->flags, SYM_DEFINED);
+  EXPECT_EQ(old->value, 0u);
+  EXPECT_EQ(old->area_part, marker);
+  EXPECT_EQ(symbol_address(ctx, *old), 14u);
+  ASSERT_NE(ctx.symbols.find("__bss_end"), nullptr);
+  EXPECT_EQ(symbol_address(ctx, *ctx.symbols.find("__bss_end")), 16u);
+}
+
+TEST_F(AreaTest, FirstUnplacedAreaGetsTheTextRange) {
+  ctx.text_range_high = 0x7FFF;
+  part("text", 0);
+  allocate_areas(ctx);
+  EXPECT_EQ(ranges_of("text"), ":0.0x7fff");
+  // An area of empty parts still has its end symbol.
+  ASSERT_NE(ctx.symbols.find("__text_end"), nullptr);
+  EXPECT_EQ(symbol_address(ctx, *ctx.symbols.find("__text_end")), 0u);
+}
+
+TEST_F(AreaTest, PlacedAreasKeepTheirRangesAndLaterOnesContinueThere) {
+  part("text", 0x20);
+  part("const", 0x10);
+  Area& text = area("text");
+  text.address = 0x4000;
+  add_address_range(text, 0x4000, 0x4FFF);
+  add_address_range(text, 0xC000, 0xCFFF);
+  part("text", 0x1000);
+  allocate_areas(ctx);
+  EXPECT_EQ(text.parts[1]->address, 0x4000u);
+  EXPECT_EQ(text.parts[2]->address, 0xC000u);
+  EXPECT_EQ(area("const").address, 0x4020u);
+  EXPECT_EQ(area("const").parts[1]->address, 0x4020u);
+  EXPECT_EQ(symbol_address(ctx, *ctx.symbols.find("__text_end")), 0xD000u);
+}
+
+TEST_F(AreaTest, OverlayPartsShareTheAddressAndTheNextAreaFollows) {
+  AreaPart* a = part("ovl", 4, AREA_OVR);
+  AreaPart* b = part("ovl", 10);
+  AreaPart* c = part("ovl", 6);
+  part("after", 2);
+  Area& ovl = area("ovl");
+  ovl.address = 0x1000;
+  add_address_range(ovl, 0x1000, 0x1FFF);
+  allocate_areas(ctx);
+  EXPECT_EQ(ovl.size, 10u);
+  EXPECT_EQ(a->address, 0x1000u);
+  EXPECT_EQ(b->address, 0x1000u);
+  EXPECT_EQ(c->address, 0x1000u);
+  EXPECT_EQ(symbol_address(ctx, *ctx.symbols.find("__ovl_end")), 0x100Au);
+  EXPECT_EQ(area("after").address, 0x100Au);
+  EXPECT_EQ(area("after").parts[1]->address, 0x100Au);
+}
+
+TEST_F(AreaTest, AbsoluteAreaStartsAtItsLowestSymbol) {
+  part("text", 6);
+  AreaPart* abs = part("regs", 0, AREA_ABS | AREA_OVR);
+  part("bss", 2);
+  part("empty_abs", 0, AREA_ABS | AREA_OVR);
+  for (u32 v : {0x0800u, 0x0400u, 0x0C00u}) {
+    Symbol* s = lookup_linker_symbol(ctx, "R" + std::to_string(v));
+    s->area_part = abs;
+    s->value = v;
+    s->flags = SYM_DEFINED;
+  }
+  allocate_areas(ctx);
+  EXPECT_EQ(err_text(), "");
+  EXPECT_EQ(area("regs").address, 0x0400u);
+  EXPECT_TRUE(area("regs").placed);
+  EXPECT_EQ(abs->address, 0u);
+  EXPECT_EQ(ctx.symbols.find("__regs_end"), nullptr);
+  EXPECT_EQ(area("regs").parts.size(), 1u);
+  // bss continues after text, not after the absolute area.
+  EXPECT_EQ(area("bss").address, 6u);
+  EXPECT_EQ(area("empty_abs").address, 0u);
+  EXPECT_FALSE(area("empty_abs").placed);
+}
+
+TEST_F(AreaTest, AbsoluteAreaPlacedByAnOptionKeepsALowerAddress) {
+  AreaPart* abs = part("regs", 0, AREA_ABS | AREA_OVR);
+  Area& regs = area("regs");
+  regs.address = 0x100;
+  add_address_range(regs, 0x100, 0x1FF);
+  Symbol* s = lookup_linker_symbol(ctx, "PORTA");
+  s->area_part = abs;
+  s->value = 0x300;
+  allocate_areas(ctx);
+  EXPECT_EQ(regs.address, 0x100u);
+}
+
+TEST_F(AreaTest, PagedAreaMustStartOnAPageAndFitIt) {
+  part("text", 1);
+  part("dp", 0x101, AREA_PAG);
+  allocate_areas(ctx);
+  EXPECT_EQ(err_text(),
+            "!ERROR {linker} paged area 'dp' boundary error\n"
+            "!ERROR {linker} paged area 'dp' length error\n");
+}
+
+TEST_F(AreaTest, AreaAfterOneWithoutRangesFailsTheConsistencyCheck) {
+  part("far", 2);
+  part("text", 2);
+  area("far").placed = true;  // its -b ranges were all cut away
+  EXPECT_EQ(abort_status(allocate_areas), kExitUsage);
+  std::string text = err_text();
+  EXPECT_EQ(text.substr(0, text.find('\n') + 1), "!ERROR {linker} no space left in section 'far'\n");
+  EXPECT_NE(text.find("  last_ap->address_range at areas("), std::string::npos) << text;
+}
+
+TEST_F(AreaTest, IdataAndDataMustMatchAndStayInOneRange) {
+  part("idata", 8);
+  part("idata", 8);
+  Area& idata = area("idata");
+  add_address_range(idata, 0x1000, 0x100B);
+  add_address_range(idata, 0x2000, 0x2FFF);
+  EXPECT_EQ(abort_status(allocate_areas), kExitFailure);
+  EXPECT_EQ(err_text(),
+            "!ERROR {linker} area 'idata' must be contiguous\n"
+            "!E {linker} idata area 16 bytes not the same size as data area 0 bytes!\n");
+  EXPECT_EQ(idata.parts[2]->address, 0x2000u);
+}
+
+TEST_F(AreaTest, TracesShowTheRangesAroundEachArea) {
+  ctx.options.trace_level = 2;
+  part("text", 0x10);
+  part("ram", 4, AREA_RAM);
+  add_address_range(area("ram"), 0x800, 0xFFF);
+  part("bss", 3, AREA_RAM);
+  allocate_areas(ctx);
+  EXPECT_EQ(err_text(),
+            "NO inited text::0.0xffff\n"
+            "after allocation text::0x10.0xffff\n"
+            "INITed ram::0x800.0xfff\n"
+            "after allocation ram::0x804.0xfff\n"
+            "NO inited bss::0x804.0xfff\n"
+            "after allocation bss::0x807.0xfff\n");
+}
+
+TEST_F(AreaTest, NoTracesWithOneDebugOption) {
+  ctx.options.trace_level = 1;
+  part("text", 0x10);
+  allocate_areas(ctx);
+  EXPECT_EQ(err_text(), "");
+}
+
+}  // namespace
+}  // namespace zeld
