@@ -1,7 +1,264 @@
-// STUB: replaced by the option scan.
+// The option scan. Runs once, after the environment words and the option
+// files have been merged into the word array and before the input list is
+// completed: it fills ctx.options, appends the named input files (and the
+// "lib<f>.a" of each -l) to ctx.input_files, and hands -L, -d and the range
+// options to the subsystems that keep them. It opens no file.
+//
+//   zeld12 -btext:0x4000.0x7FFF -roh:0x6000.0x60FF -o app -fintelhex main.o -lm
+//
+// An option is chosen by the character after its "-"; values marked
+// "attached or next" are the rest of the word, or the whole next word when
+// nothing follows the letter. Any malformed option prints the usage text
+// and ends the link with status 1. Numbers are checked whole: a value with
+// no digits, trailing text or more than 32 bits is malformed too, so a typo
+// never turns silently into a fill byte or an image size.
 #include "options.h"
+
+#include <climits>
+#include <cstdio>
+
 #include "context.h"
+#include "expression.h"
+#include "library.h"
+#include "ranges.h"
+
 namespace zeld {
-void scan_options(LinkContext&, const std::vector<std::string>&) {}
-void usage(LinkContext&) { throw LinkAbort{kExitUsage}; }
+
+namespace {
+
+constexpr const char* kUsageLines[] = {
+    "Usage: [options] file [file ...] [-l<f>]",
+    "  @<file> Obtain options from file",
+    "  -btext:<address range>",
+    "  -bdata:<address range>",
+    "  -b<name>:<address range>",
+    "  -d       global symbol = expression",
+    "  -f<format>: -fmots19 | -fintelhex | -fcoff | -fihx_coff",
+    "  -L<dir>  library search path(s)",
+    "  -l<f>    Search library archive lib<f>.a",
+    "  -m       Generate map file as <file>.mp",
+    "  -nb:<#>  Build Number, emitted to top of the map file",
+    "  -roh:[<area>:]<address range>   Create a hole in the read only memory space",
+    "  -rwh:[<area>:]<address range>   Create a hole in the read/write memory space",
+    "  -o<file> Name output file",
+    "  -O       Enable code compressor optimization",
+    "  -R       do not link in startup or library file",
+    "  -s2_s1   Use a mix of S1 and S2 records (CPU12 only)",
+    "  -s2_cpu  Use CPU addresses for the S2 records",
+    "  -s2_s12:<size>  Use S12 mapping to convert S1 to S2 records. \n           <size> is device flash size in K bytes.",
+    "  -s2_s12x Use S12X mapping to convert S1 to S2 records",
+};
+
+bool starts_with(const std::string& word, const char* prefix) { return word.rfind(prefix, 0) == 0; }
+
+int digit_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 99;
 }
+
+// A whole number in base 0: "0x" hexadecimal, a leading "0" octal, else
+// decimal. Anything else, or a value above 32 bits, is malformed.
+u32 base0_number(LinkContext& ctx, std::string_view text) {
+  unsigned base = 10;
+  std::size_t i = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    i = 2;
+  } else if (text.size() > 1 && text[0] == '0') {
+    base = 8;
+    i = 1;
+  }
+  if (i >= text.size()) usage(ctx);
+  u64 value = 0;
+  for (; i < text.size(); ++i) {
+    unsigned d = static_cast<unsigned>(digit_value(text[i]));
+    if (d >= base) usage(ctx);
+    value = value * base + d;
+    if (value > 0xFFFFFFFFull) usage(ctx);
+  }
+  return static_cast<u32>(value);
+}
+
+// A whole signed decimal number that fits an int; anything else is malformed.
+int decimal_number(LinkContext& ctx, std::string_view text) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (i >= text.size()) usage(ctx);
+  i64 value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') usage(ctx);
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<i64>(INT_MAX) + 1) usage(ctx);
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) usage(ctx);
+  return static_cast<int>(value);
+}
+
+// The -g level: the leading decimal digits, 0 when there are none; text
+// after them is ignored. Large values stop at INT_MAX.
+int debug_level_of(std::string_view text) {
+  i64 value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > INT_MAX) return INT_MAX;
+  }
+  return static_cast<int>(value);
+}
+
+void add_input_word(LinkContext& ctx, const std::string& word) {
+  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{word, INPUT_NAMED}));
+  std::string& base = ctx.options.output_base_name;
+  if (base.empty()) {
+    std::size_t point = word.rfind('.');
+    base = point == std::string::npos ? word : word.substr(0, point);
+  }
+}
+
+void set_output_format(LinkContext& ctx, const std::string& format) {
+  unsigned& formats = ctx.options.output_formats;
+  if (format == "mots19")
+    formats = FORMAT_SRECORD;
+  else if (format == "intelhex")
+    formats = FORMAT_INTEL_HEX;
+  else if (format == "coff")
+    formats = FORMAT_COFF;
+  else if (format == "ihx_coff")
+    formats = FORMAT_INTEL_HEX | FORMAT_COFF;
+  else {
+    ctx.diag.error("unknown output format: %s", format.c_str());
+    usage(ctx);
+  }
+}
+
+// -roh: and -rwh: hand over the text after the prefix when an area name
+// follows it, else the text from the prefix's colon on.
+void hole_option(LinkContext& ctx, const std::string& word, int kind) {
+  constexpr std::size_t kPrefix = 5;  // "-roh:"
+  char first = word.size() > kPrefix ? word[kPrefix] : '\0';
+  bool named = (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') || first == '_';
+  parse_address_ranges(ctx, std::string_view(word).substr(named ? kPrefix : kPrefix - 1), kind);
+}
+
+void s2_option(LinkContext& ctx, const std::string& word) {
+  Options& o = ctx.options;
+  if (starts_with(word, "-s2_s12:")) {
+    u32 kbytes = base0_number(ctx, std::string_view(word).substr(8));
+    if (kbytes > INT_MAX) usage(ctx);
+    o.s12_flash_kbytes = static_cast<int>(kbytes);
+    o.s2_mode = S2_S12;
+  } else if (word == "-s2_s1") {
+    o.s2_mode = S2_S1;
+  } else if (word == "-s2_cpu") {
+    o.s2_mode = S2_CPU;
+  } else if (word == "-s2_s12x") {
+    o.s2_mode = S2_S12X;
+  } else {
+    usage(ctx);
+  }
+}
+
+}  // namespace
+
+void scan_options(LinkContext& ctx, const std::vector<std::string>& words) {
+  Options& o = ctx.options;
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word.empty() || word[0] != '-') {
+      add_input_word(ctx, word);
+      continue;
+    }
+    // The value of an "attached or next" option; with no next word the
+    // option is malformed.
+    auto value_text = [&]() -> std::string {
+      if (word.size() > 2) return word.substr(2);
+      if (i + 1 >= words.size()) usage(ctx);
+      return words[++i];
+    };
+    char letter = word.size() > 1 ? word[1] : '\0';
+    switch (letter) {
+      case '-':
+        if (word == "--emit_extended_labels") o.emit_extended_labels = 1;
+        break;
+      case 'D':
+        ++o.trace_level;
+        break;
+      case 'F':
+        o.fill_byte = static_cast<int>(base0_number(ctx, value_text()));
+        break;
+      case 'L':
+        add_library_path(ctx, value_text());
+        break;
+      case 'R':
+        o.link_startup_and_library = false;
+        break;
+      case 'a':
+        if (word != "-aafa") usage(ctx);
+        break;
+      case 'b':
+        parse_address_ranges(ctx, std::string_view(word).substr(2), RANGE_AREA);
+        break;
+      case 'd':
+        add_global_definition(ctx, value_text());
+        break;
+      case 'e':
+        if (word.size() < 3 || word[2] != ':') usage(ctx);
+        o.max_address = base0_number(ctx, std::string_view(word).substr(3));
+        break;
+      case 'f':
+        set_output_format(ctx, value_text());
+        break;
+      case 'g':
+        o.debug_level = word.size() == 2 ? 1 : debug_level_of(std::string_view(word).substr(2));
+        break;
+      case 'l':
+        add_input_word(ctx, strprintf("lib%s.a", word.c_str() + 2));
+        break;
+      case 'm':
+        if (word == "-maps1" || word == "-maps12x") {
+          ctx.diag.error("-maps1 and -maps12x no longer supported. Please see Help file for details.");
+          usage(ctx);
+        }
+        break;
+      case 'n':
+        if (!starts_with(word, "-nb:")) usage(ctx);
+        o.build_number = decimal_number(ctx, std::string_view(word).substr(4));
+        break;
+      case 'o':
+        o.output_base_name = value_text();
+        break;
+      case 'r':
+        if (starts_with(word, "-roh:"))
+          hole_option(ctx, word, RANGE_ROM_HOLE);
+        else if (starts_with(word, "-rwh:"))
+          hole_option(ctx, word, RANGE_RAM_HOLE);
+        else
+          usage(ctx);
+        break;
+      case 's':
+        s2_option(ctx, word);
+        break;
+      case 'u':
+        o.startup_file = value_text();
+        break;
+      default:
+        usage(ctx);
+    }
+  }
+}
+
+void usage(LinkContext& ctx) {
+  std::fprintf(ctx.out, "Version %s\n", kVersion);
+  for (const char* line : kUsageLines) std::fprintf(ctx.out, "%s\n", line);
+  std::fflush(ctx.out);
+  throw LinkAbort{kExitUsage};
+}
+
+}  // namespace zeld
