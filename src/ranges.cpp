@@ -1,8 +1,171 @@
-// STUB: replaced by the range option implementation.
+// The range options. While the command line is scanned, every -b, -roh and
+// -rwh text is parsed at once (bounds are evaluated then, so they may use
+// numbers and operators but no symbol of the link) into one entry per name
+// and kind; a later option for the same name and kind replaces the ranges.
+// After pass 0 apply_address_ranges hands the -b ranges to their areas, sets
+// the text range from the entry of `text`, and cuts the first hole entry of
+// each kind out of the areas' ranges. Placement then works in what is left.
+//
+//   text:0x4000.0x7FFF:0xC000.0xFEFF    name, then ranges after ':' or '='
+//   data=0x1000                          high end defaults to the text range's
+//   :0x6000.0x60FF                       unnamed hole, entry "<fake>"
+//   vector:0xFF80.0xFFFF                 named hole: also places area vector
+//
+// Holes are cut generously: a range that a hole leaves at most 10 bytes of
+// is dropped, and so is a tail of 10 bytes or less beyond a hole. A hole is
+// cut only from the range it starts in.
 #include "ranges.h"
+
+#include <algorithm>
+#include <iterator>
+
 #include "context.h"
+#include "expression.h"
+
 namespace zeld {
-void parse_address_ranges(LinkContext&, std::string_view, int) {}
-void apply_address_ranges(LinkContext&) {}
-void cut_holes(LinkContext&, const char*, Area&, const RangeOption&) {}
+
+namespace {
+
+// Free bytes a hole may leave at either end of a range and still take it.
+constexpr u64 kHoleSlack = 10;
+// text_range_low before any text range is known.
+constexpr u32 kNoTextRange = 0xFFFFFFFF;
+
+std::vector<RangeOption>& options_of_kind(RangeOptions& options, int kind) {
+  switch (kind) {
+    case RANGE_ROM_HOLE:
+      return options.rom_holes;
+    case RANGE_RAM_HOLE:
+      return options.ram_holes;
+    default:
+      return options.area_range_options;
+  }
 }
+
+// A new name keeps its place in the list; a known one loses its ranges.
+RangeOption& entry_for(std::vector<RangeOption>& list, const std::string& name) {
+  auto it = std::find_if(list.begin(), list.end(), [&](const RangeOption& e) { return e.name == name; });
+  if (it == list.end()) {
+    list.push_back(RangeOption{name, {}});
+    return list.back();
+  }
+  it->ranges.clear();
+  return *it;
+}
+
+bool starts_area_name(std::string_view text) {
+  if (text.empty()) return false;
+  char c = text.front();
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+// The part of a hole beyond the range it starts in is not cut from the next
+// range; say so rather than let code be placed in reserved memory unnoticed.
+void check_hole_overlap(LinkContext& ctx, const char* kind, const AddressRange& hole, const AddressRange& range,
+                        const AddressRange* next) {
+  if (next && hole.high > range.high && hole.high >= next->low)
+    ctx.diag.error("-%s: %#x.%#x improperly overlaps %#x.%#x:%#x.%#x", kind, hole.low, hole.high, range.low,
+                   range.high, next->low, next->high);
+}
+
+void cut_first_hole(LinkContext& ctx, const std::vector<RangeOption>& holes, const char* kind, bool ram) {
+  if (holes.empty()) return;
+  const RangeOption& hole = holes.front();
+  for (Area* area : ctx.areas.list())
+    if (((area->flags & AREA_RAM) != 0) == ram && area->name != hole.name) cut_holes(ctx, kind, *area, hole);
+}
+
+}  // namespace
+
+void parse_address_ranges(LinkContext& ctx, std::string_view option_text, int kind) {
+  const std::string text(option_text);  // the lexer reads from this copy
+  Lexer& lex = ctx.lex;
+  lex.reset(text);
+  bool named = kind == RANGE_AREA || starts_area_name(text);
+  std::string name = named ? std::string(lex.get_identifier()) : std::string(kFakeHoleName);
+  RangeOption& entry = entry_for(options_of_kind(ctx.range_options, kind), name);
+
+  int c = lex.get_nonblank();
+  if (c != '=' && c != ':') ctx.diag.error("No '=' or ':' in expression \"%s\"", text.c_str());
+  while (c == '=' || c == ':') {
+    u32 low = evaluate_expression(ctx, 0);
+    u32 high;
+    c = lex.get_char();
+    if (c == '.') {
+      high = evaluate_expression(ctx, 0);
+      if (high < low) ctx.diag.error("invalid address range:%#x.%#x", low, high);
+    } else {
+      lex.unget_char(c);
+      high = ctx.text_range_high;
+    }
+    if (!entry.ranges.empty() && entry.ranges.back().high > low)
+      ctx.diag.error("address ranges \"%s\" must be in increasing non-overlapping order", text.c_str());
+    entry.ranges.push_back({low, high});
+    c = lex.get_char();
+  }
+  if (c != 0) {
+    std::string rest(lex.rest());
+    ctx.diag.error("Unrecognized input: '%c' %.*s{??%s}", c, static_cast<int>(lex.position()), text.c_str(),
+                   rest.c_str());
+  }
+  lex.reset({});
+  // A named hole also gives its area the hole as its place.
+  if (kind != RANGE_AREA && named) parse_address_ranges(ctx, text, RANGE_AREA);
+}
+
+void apply_address_ranges(LinkContext& ctx) {
+  for (const RangeOption& entry : ctx.range_options.area_range_options) {
+    // An option without ranges was reported when it was read; it places
+    // nothing and leaves the text range alone.
+    if (entry.ranges.empty()) continue;
+    if (entry.name == "text") {
+      if (ctx.text_range_low == kNoTextRange) ctx.text_range_low = entry.ranges.front().low;
+      ctx.text_range_high = entry.ranges.back().high;
+    }
+    Area* area = ctx.areas.find(entry.name);
+    if (!area) continue;
+    if (!area->placed) area->address = entry.ranges.front().low;
+    for (const AddressRange& r : entry.ranges) add_address_range(*area, r.low, r.high);
+  }
+  cut_first_hole(ctx, ctx.range_options.rom_holes, "roh", false);
+  cut_first_hole(ctx, ctx.range_options.ram_holes, "rwh", true);
+}
+
+void cut_holes(LinkContext& ctx, const char* kind, Area& area, const RangeOption& hole) {
+  if (!area.address_range) return;
+  RangeList& ranges = *area.address_range;
+  for (auto it = ranges.begin(); it != ranges.end();) {
+    AddressRange& r = *it;
+    auto next = std::next(it);
+    const AddressRange* following = next == ranges.end() ? nullptr : &*next;
+    bool removed = false;
+    for (const AddressRange& h : hole.ranges) {
+      if (h.low > r.high) break;  // holes ascend: none later starts inside r
+      if (h.low < r.low) continue;
+      u64 hole_end_with_slack = u64{h.high} + kHoleSlack;
+      if (h.low <= u64{r.low} + kHoleSlack && hole_end_with_slack >= r.high) {
+        check_hole_overlap(ctx, kind, h, r, following);
+        it = ranges.erase(it);
+        removed = true;
+        break;
+      }
+      if (h.low <= r.high) {  // a hole on r's last address takes that address too
+        if (hole_end_with_slack > r.high) {
+          check_hole_overlap(ctx, kind, h, r, following);
+          r.high = h.low - 1;  // h.low > r.low here, so this stays inside r
+        } else {
+          ranges.insert(next, AddressRange{h.high + 1, r.high});
+          if (h.low == 0)
+            make_range_empty(r);
+          else
+            r.high = h.low - 1;
+        }
+        break;
+      }
+    }
+    if (!removed) ++it;
+  }
+  if (ranges.empty()) area.address_range.reset();
+}
+
+}  // namespace zeld
