@@ -1,0 +1,177 @@
+// Expression evaluator and -d definitions: values, where the cursor is
+// left, every report with its file text, and the definitions' rules.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "context.h"
+#include "expression.h"
+#include "symbols.h"
+
+namespace zeld {
+namespace {
+
+class ExpressionTest : public ::testing::Test {
+ protected:
+  ExpressionTest() : err_(std::tmpfile()), ctx_(err_, err_) {}
+  ~ExpressionTest() override { std::fclose(err_); }
+
+  // Stderr written since the last call.
+  std::string err() {
+    std::fflush(err_);
+    std::fseek(err_, static_cast<long>(seen_), SEEK_SET);
+    std::string text;
+    for (int c; (c = std::fgetc(err_)) != EOF;) text += static_cast<char>(c);
+    seen_ += text.size();
+    return text;
+  }
+  u32 eval(const std::string& text) {
+    text_ = text;
+    ctx_.lex.reset(text_);
+    return evaluate_expression(ctx_, 0);
+  }
+  Symbol* define(const std::string& name, u32 value, u16 flags, const char* area = nullptr, u32 address = 0) {
+    Symbol* s = lookup_symbol(ctx_, name, true);
+    s->flags = flags;
+    s->value = value;
+    if (area) {
+      bool created = false;
+      s->area_part = ctx_.areas.add_part(area, nullptr, created);
+      s->area_part->address = address;
+    }
+    return s;
+  }
+  u32 value_of(const char* name) {
+    u32 address = 0xDEADBEEF;
+    EXPECT_TRUE(find_symbol_address(ctx_, name, address)) << name;
+    return address;
+  }
+
+  std::FILE* err_;
+  std::size_t seen_ = 0;
+  LinkContext ctx_;
+  std::string text_;
+};
+
+const std::string kInvalid = "!E (command input(0): {linker} invalid expression\n";
+
+TEST_F(ExpressionTest, Values) {
+  define("ABS", 0x1234, SYM_DEFINED | SYM_ABSOLUTE);
+  define("rel", 0x10, SYM_DEFINED, "data", 0x2000);
+  const std::pair<const char*, u32> cases[] = {
+      // precedence and left grouping
+      {"2+3*4", 14}, {"(2+3)*4", 20}, {"10-2-3", 5}, {"1<<4|1", 17}, {"0x10>>2", 4}, {"100/7%4", 2},
+      {"6^3&5", 5}, {"1|6&3", 3}, {"\t2 *\t3", 6}, {"1<<33", 2}, {"0xFFFFFFFF+2", 1}, {"3-5", 0xFFFFFFFE},
+      // prefix operators take one term
+      {"-2+3", 1}, {"~0", 0xFFFFFFFF}, {"--5", 5}, {">0x1234", 0x12}, {"<0x1234", 0x34}, {">0x1234+1", 0x13},
+      {"#5+#(1)", 6},
+      // numbers: a leading 0 is not octal
+      {"010", 10}, {"0o10", 8}, {"0q10", 8}, {"0Q10", 8}, {"0@10", 8}, {"0b101", 5}, {"0B11", 3},
+      {"0h1F", 31}, {"0x1f", 31}, {"0X1F", 31}, {"0d99", 99}, {"0x", 0}, {"4294967297", 1},
+      // character constants
+      {"'A", 65}, {"'\\n", 10}, {"'\\101", 65}, {"''", 39}, {"'\\377", 0xFFFFFFFF}, {"'\\b", 8},
+      {"'\\f", 12}, {"'\\r", 13}, {"'\\t", 9}, {"'\\\\", '\\'}, {"'\\'", '\''}, {"'\\q", 'q'},
+      {"'\\1018", 65}, {"'\xe9", 0xFFFFFFE9}, {"'\\", '\\'},
+      // names; empty and foreign terms are 0
+      {"ABS+1", 0x1235}, {"rel-ABS", 0x2010 - 0x1234}, {"", 0}, {"@", 0}, {"1+", 1},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(eval(text), value) << text;
+  ctx_.lex.high_byte_first = true;
+  EXPECT_EQ(eval("\"AB"), 0x4142u);
+  ctx_.lex.high_byte_first = false;
+  EXPECT_EQ(eval("\"AB"), 0x4241u);
+  EXPECT_EQ(eval("\"A"), 0xFF41u);  // the missing character is -1
+  EXPECT_EQ(err(), "");
+}
+
+TEST_F(ExpressionTest, TheCursorStopsAfterTheExpression) {
+  const std::tuple<const char*, u32, const char*> cases[] = {
+      {"0x10.0x20", 0x10, ".0x20"}, {"0b102", 2, "2"}, {"7 :x", 7, ":x"}, {"1+2 )", 3, ")"}, {"'A'", 65, "'"}};
+  for (const auto& [text, value, rest] : cases) {
+    EXPECT_EQ(eval(text), value) << text;
+    EXPECT_EQ(ctx_.lex.rest(), rest) << text;
+  }
+  text_ = "3*4";
+  ctx_.lex.reset(text_);
+  EXPECT_EQ(expression_term(ctx_), 3u);
+  EXPECT_EQ(ctx_.lex.rest(), "*4");
+}
+
+TEST_F(ExpressionTest, Reports) {
+  ctx_.diag.current_line_number = 7;
+  EXPECT_EQ(eval("1<2"), 1u);
+  EXPECT_EQ(err(), "!E (command input(7): {linker} invalid expression\n");
+  EXPECT_EQ(eval("(1+2 . 5"), 3u);
+  EXPECT_EQ(ctx_.lex.rest(), ". 5");
+  EXPECT_EQ(err(), "!E (command input)(7): {linker} missing delimiter\n");
+  EXPECT_EQ(eval("nope+1"), 1u);
+  EXPECT_EQ(err(), "!E (command input(7): {linker} undefined symbol 'nope'\n");
+  EXPECT_EQ(lookup_symbol(ctx_, "nope", false), nullptr);
+}
+
+TEST_F(ExpressionTest, DivisionByZeroIsInvalidAndGivesZero) {
+  EXPECT_EQ(eval("7/0"), 0u);
+  EXPECT_EQ(eval("7%0"), 0u);
+  EXPECT_EQ(eval("7/(1-1)*3+2"), 2u);
+  EXPECT_EQ(ctx_.lex.rest(), "");
+  EXPECT_EQ(err(), kInvalid + kInvalid + kInvalid);
+}
+
+TEST_F(ExpressionTest, DeepNestingIsReportedOnceWithoutExhaustingTheStack) {
+  for (const char c : {'(', '-', '~', '<'}) eval(std::string(200000, c) + "1");
+  EXPECT_EQ(err(), kInvalid + kInvalid + kInvalid + kInvalid);
+  EXPECT_EQ(eval(std::string(200, '(') + "1" + std::string(200, ')')), 1u);
+  EXPECT_EQ(err(), "");
+}
+
+class GlobalDefinitionsTest : public ExpressionTest {
+ protected:
+  void apply(std::initializer_list<const char*> texts) {
+    for (const char* t : texts) add_global_definition(ctx_, t);
+    apply_global_definitions(ctx_);
+  }
+};
+
+TEST_F(GlobalDefinitionsTest, AbsoluteDefinitionsUsableByLaterOnes) {
+  Symbol* ref = define("_limit", 0, SYM_REFERENCED);
+  apply({"STACK=0x8000", "TOP :STACK-0x100", "EMPTY=", "MASK=~0&0xFF00 ignored", "_limit = TOP+1"});
+  EXPECT_EQ(err(), "");
+  EXPECT_EQ(value_of("STACK"), 0x8000u);
+  EXPECT_EQ(value_of("TOP"), 0x7F00u);
+  EXPECT_EQ(value_of("EMPTY"), 0u);
+  EXPECT_EQ(value_of("MASK"), 0xFF00u);
+  EXPECT_EQ(value_of("_limit"), 0x7F01u);
+  EXPECT_EQ(ref->flags, SYM_REFERENCED | SYM_DEFINED | SYM_ABSOLUTE);
+  EXPECT_FALSE(ctx_.symbols.applying_global_definitions);
+}
+
+TEST_F(GlobalDefinitionsTest, ErrorsKeepTheLinkGoing) {
+  Symbol* main = define("main", 2, SYM_DEFINED, "text", 0x4000);
+  ctx_.diag.set_current_file(std::string("last.o"));
+  ctx_.diag.current_line_number = 9;
+  apply({"A 5", "main=5", "X=1", "X=2", "B=(1", "C=nope"});
+  EXPECT_EQ(err(),
+            "!E last.o(9): {linker} no '=' or ':' in global expression\n"
+            "!E last.o(9): {linker} redefinition of symbol 'main'\n"
+            "!E last.o(9): {linker} redefinition of symbol 'X'\n"
+            "!E (command input)(9): {linker} missing delimiter\n"
+            "!E (command input(9): {linker} undefined symbol 'nope'\n");
+  EXPECT_EQ(lookup_symbol(ctx_, "A", false), nullptr);
+  EXPECT_EQ(main->area_part, nullptr);
+  EXPECT_EQ(main->flags, SYM_DEFINED | SYM_ABSOLUTE);
+  EXPECT_EQ(value_of("main"), 5u);
+  EXPECT_EQ(value_of("X"), 2u);
+  EXPECT_EQ(value_of("B"), 1u);
+  EXPECT_EQ(value_of("C"), 0u);
+}
+
+TEST_F(GlobalDefinitionsTest, RelocatableSymbolOfAnUnplacedAreaIsFatal) {
+  define("_code", 0, SYM_DEFINED, "text");
+  EXPECT_THROW(apply({"X=_code+1"}), LinkAbort);
+  EXPECT_EQ(err(), "!E {linker} command line option: symbol '_code' address not yet known\n");
+  EXPECT_FALSE(ctx_.symbols.applying_global_definitions);
+}
+
+}  // namespace
+}  // namespace zeld
