@@ -1,8 +1,77 @@
-// STUB: replaced by the memory image.
+// The memory image: created once between the passes (after placement),
+// filled by pass 1 with every record of an unpaged area in input order, and
+// read afterwards by the listing and the COFF writer. See image.h.
+//
+// A record is stored from its relocated 16-bit load address on, one
+// address per output value: values a byte relocation dropped take no
+// address. A record must end inside the image; inside the text window a
+// byte that changes an address already written is a counted error (the new
+// byte is kept), outside it later records simply replace earlier bytes.
+//
+// The size comes from -e: or from the text range, so it may be anything up
+// to 4 GB; the arrays are allocated whole, and a size the machine cannot
+// provide ends the link as "out of memory".
 #include "image.h"
+
 #include "context.h"
+
 namespace zeld {
-void create_image(LinkContext&, int, u32) {}
-Image& find_memory_map(LinkContext& ctx, int) { return ctx.image; }
-void write_record_to_image(LinkContext&, int) {}
+
+namespace {
+
+// Addresses of the text window are checked for double writes; with no text
+// range its low end counts as below every address.
+bool in_text_window(const LinkContext& ctx, u32 addr) {
+  bool above_low = ctx.text_range_low == 0xFFFFFFFF || addr >= ctx.text_range_low;
+  return above_low && addr < ctx.text_range_high;
 }
+
+}  // namespace
+
+void create_image(LinkContext& ctx, int fill, u32 size) {
+  Image& image = ctx.image;
+  image.map_number = 0;
+  image.size = size;
+  image.data.assign(size, static_cast<u8>(fill & 0xFF));
+  image.written.assign(size, 0);
+  image.created = true;
+}
+
+Image& find_memory_map(LinkContext& ctx, int number) {
+  if (number != ctx.image.map_number || !ctx.image.created)
+    ctx.diag.internal("Can't find matching memory map %d", number);
+  return ctx.image;
+}
+
+void write_record_to_image(LinkContext& ctx, int page) {
+  if (page != 0) return;  // paged and linear records stay out of the image
+  Image& image = find_memory_map(ctx, 0);
+  const Record& rec = ctx.reloc.record;
+  u32 v0 = rec.rtval[0] & 0xFF;
+  u32 v1 = rec.rtval[1] & 0xFF;
+  u32 addr = ctx.lex.high_byte_first ? v0 * 256 + v1 : v1 * 256 + v0;
+
+  // Only output values occupy addresses, so only they count against the
+  // image's end.
+  u32 outputs = 0;
+  for (int i = 2; i < rec.rtcnt; ++i)
+    if (rec.rtflg[i]) ++outputs;
+  if (static_cast<u64>(addr) + outputs > image.size) {
+    ctx.diag.write("addr %#x rtcnt %d MAX %#x\n", addr, rec.rtcnt, image.size);
+    ctx.diag.assert_failed("addr+(rtcnt-2) <= image->size", "image", __LINE__);
+  }
+
+  bool checked = in_text_window(ctx, addr);
+  u32 store = addr;
+  for (int i = 2; i < rec.rtcnt; ++i) {
+    if (!rec.rtflg[i]) continue;
+    u8 byte = static_cast<u8>(rec.rtval[i] & 0xFF);
+    if (checked && image.written[store] && image.data[store] != byte)
+      ctx.diag.error("Code address %d:%#x already contains a value", image.map_number, store);
+    image.data[store] = byte;
+    image.written[store] = 1;
+    ++store;
+  }
+}
+
+}  // namespace zeld

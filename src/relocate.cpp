@@ -1,8 +1,395 @@
-// STUB: replaced by the relocation engine.
+// Pass 1 relocation: T lines load the current record, the R line after it
+// makes the record absolute and hands it to the image file writer and the
+// memory image, P lines set the direct page. Placement is final by now;
+// this file only reads part addresses and symbol values.
+//
+//   T 00 00 86 01 CC 00 05     load offset 0000, data 86 01 CC 00 05
+//   R 00 00 00 00 00 05 00 00  area 0; item: mode 00, position 5, area 0
+//
+// A record holds at most 16 values. Everything a line names is checked
+// before it is used: a T line with more than 16 values, no load address or
+// a field that is not a number is refused whole (its R and P lines are then
+// dropped without a second report); an R or P line with no T line of its
+// module before it, an item whose two values are not inside the record's
+// data, or an area slot the module never filled is a counted error that
+// drops the line. Nothing outside the record is written before the record
+// is complete.
 #include "relocate.h"
+
+#include "areas.h"
 #include "context.h"
+#include "image.h"
+#include "intel_hex.h"
+#include "srecord.h"
+#include "symbols.h"
+
 namespace zeld {
-void dispatch_relocation_record(LinkContext&, int, Header*) {}
-void clear_page_state(LinkContext& ctx) { ctx.reloc.page_area = nullptr; ctx.reloc.page_area_part = nullptr; ctx.reloc.page_offset = 0; }
-void default_page_state(LinkContext&) {}
+
+namespace {
+
+// ---- Reports --------------------------------------------------------------
+
+void report_outside_module(LinkContext& ctx, int letter) {
+  ctx.diag.error("%c record outside a module", letter);
 }
+
+void report_not_a_number(LinkContext& ctx, int letter) {
+  ctx.diag.error("%c record field is not a number", letter);
+}
+
+void report_no_text(LinkContext& ctx, int letter) {
+  ctx.diag.error("%c record without a T record", letter);
+}
+
+void report_bad_position(LinkContext& ctx, int letter, u32 position) {
+  ctx.diag.error("%c item position %u outside the record", letter, position);
+}
+
+void report_undefined_area(LinkContext& ctx, u32 area, const Header& header) {
+  ctx.diag.error("R area %#x not defined in module '%s'", area, header.name.c_str());
+}
+
+void report_range_error(LinkContext& ctx, const char* text, u32 mode, const Symbol* sym, const Area& area) {
+  if (mode & R_SYM)
+    ctx.diag.error("%s %s '%s'", text, "for symbol", sym->name.c_str());
+  else
+    ctx.diag.error("%s %s '%s'", text, "in area", area.name.c_str());
+}
+
+// ---- Reading --------------------------------------------------------------
+
+// True when the next field starts with a digit of the module's radix. A
+// field that does not would be read as 0 without moving the cursor, so a
+// loop over fields must stop there.
+bool number_follows(Lexer& lex) {
+  int c = lex.get_nonblank();
+  lex.unget_char(c);
+  return digit_value(c, lex.radix) >= 0;
+}
+
+// The "0 0" that opens R and P lines. The second number is read only after
+// a 0, as the object format has always been read.
+bool read_zero_pair(Lexer& lex) {
+  if (lex.read_number() != 0) return false;
+  return lex.read_number() == 0;
+}
+
+// Both values of the field at `position` are data values of the record.
+bool field_inside_record(const Record& rec, u32 position) {
+  return position >= 2 && static_cast<u64>(position) + 2 <= static_cast<u64>(rec.rtcnt);
+}
+
+// Indexes of the high and low value of a field in the module's byte order.
+struct FieldPlaces {
+  u32 hi, lo;
+};
+
+FieldPlaces field_places(const LinkContext& ctx, u32 position) {
+  if (ctx.lex.high_byte_first) return {position, position + 1};
+  return {position + 1, position};
+}
+
+void check_position(LinkContext& ctx, u32 position) {
+  ZELD_CHECK(ctx.diag, position < kMaxRecordValues - 1, "relocate");
+}
+
+u32 page_base(const RelocationState& rs) {
+  return (rs.page_area ? rs.page_area->address : 0) + rs.page_offset;
+}
+
+}  // namespace
+
+// ---- Field arithmetic -----------------------------------------------------
+
+u32 read_index(LinkContext& ctx) {
+  u32 b1 = ctx.lex.read_number();
+  u32 b2 = ctx.lex.read_number();
+  return ctx.lex.high_byte_first ? b1 * 256 + b2 : b1 + b2 * 256;
+}
+
+u32 relocate_word(LinkContext& ctx, u32 value, u32 position) {
+  check_position(ctx, position);
+  Record& rec = ctx.reloc.record;
+  FieldPlaces f = field_places(ctx, position);
+  u32 v = rec.rtval[f.hi] * 256 + (rec.rtval[f.lo] & 0xFF) + value;
+  rec.rtval[f.hi] = (v >> 8) & 0xFF;
+  rec.rtval[f.lo] = v & 0xFF;
+  return v;
+}
+
+u32 relocate_byte(LinkContext& ctx, u32 value, u32 position, bool keep_high) {
+  check_position(ctx, position);
+  Record& rec = ctx.reloc.record;
+  FieldPlaces f = field_places(ctx, position);
+  u32 v = rec.rtval[f.hi] * 256 + (rec.rtval[f.lo] & 0xFF) + value;
+  if (keep_high) v >>= 8;
+  rec.rtflg[f.hi] = 0;
+  rec.rtval[f.lo] = v;  // outputs take the low 8 bits
+  return v;
+}
+
+// Paged fields are always high byte first.
+u32 relocate_paged(LinkContext& ctx, u32 value, u32 position, u32 mode) {
+  check_position(ctx, position);
+  Record& rec = ctx.reloc.record;
+  u32 v = rec.rtval[position] * 256 + value + (rec.rtval[position + 1] & 0xFF);
+  u32 g = (mode & R_LINEAR) ? v : page_window_address(v);
+  if (mode & R_BYTE) {
+    rec.rtflg[position] = 0;
+    rec.rtval[position + 1] = (g >> 16) & 0xFF;
+  } else {
+    rec.rtval[position] = (g >> 8) & 0xFF;
+    rec.rtval[position + 1] = g & 0xFF;
+  }
+  return g;
+}
+
+// The displacement is counted in instruction words and wraps inside its
+// 9- or 10-bit field; the opcode bits above the field are kept.
+u32 relocate_xgate_branch(LinkContext& ctx, u32 value, u32 position, u32 mode) {
+  check_position(ctx, position);
+  Record& rec = ctx.reloc.record;
+  u32 mask = (mode & R_LINEAR) ? 0x3FF : 0x1FF;
+  u32 w = rec.rtval[position] * 256 + (rec.rtval[position + 1] & 0xFF);
+  u32 offset = ((value >> 1) + (w & mask)) & mask;
+  w = (w & ~mask) | offset;
+  rec.rtval[position] = (w >> 8) & 0xFF;
+  rec.rtval[position + 1] = w & 0xFF;
+  return w;
+}
+
+void select_output_page(LinkContext& ctx, u8 area_flags, u32 part_address) {
+  int page = static_cast<int>((part_address >> 16) & 0xFF);
+  if (area_flags & AREA_LINEAR)
+    ctx.reloc.output_page = -page;
+  else if (area_flags & AREA_EXT_CODE)
+    ctx.reloc.output_page = page + 1;
+  else
+    ctx.reloc.output_page = 0;
+}
+
+// ---- Records --------------------------------------------------------------
+
+void read_text_record(LinkContext& ctx) {
+  Lexer& lex = ctx.lex;
+  RelocationState& rs = ctx.reloc;
+  Record& rec = rs.record;
+  rec.rtcnt = 0;
+  rs.have_text = false;
+  rs.text_rejected = true;
+  while (lex.more_on_line()) {
+    if (!number_follows(lex)) {
+      report_not_a_number(ctx, 'T');
+      rec.rtcnt = 0;
+      return;
+    }
+    u32 value = lex.read_number();
+    if (rec.rtcnt == kMaxRecordValues) {
+      ctx.diag.error("T record holds more than %d values", kMaxRecordValues);
+      rec.rtcnt = 0;
+      return;
+    }
+    rec.rtval[rec.rtcnt] = value;
+    rec.rtflg[rec.rtcnt] = 1;
+    ++rec.rtcnt;
+  }
+  if (rec.rtcnt < 2) {
+    ctx.diag.error("T record without a load address");
+    rec.rtcnt = 0;
+    return;
+  }
+  rs.have_text = true;
+  rs.text_rejected = false;
+}
+
+void relocate_record(LinkContext& ctx, Header& header) {
+  Lexer& lex = ctx.lex;
+  RelocationState& rs = ctx.reloc;
+  Record& rec = rs.record;
+  if (!read_zero_pair(lex)) ctx.diag.error("R input error");
+  u32 area_index = read_index(ctx);
+  if (area_index >= header.area_capacity)
+    ctx.diag.internal("R%#x max areas is %d", area_index, static_cast<int>(header.area_capacity));
+  AreaPart* part = header.area_part_at(area_index);
+  if (!part) {
+    report_undefined_area(ctx, area_index, header);
+    return;
+  }
+  const Area& area = *part->area;
+
+  u32 base = relocate_word(ctx, part->address, 0);
+  select_output_page(ctx, area.flags, part->address);
+  ctx.diag.set_current_file(header.name);
+
+  // Values dropped by byte fields so far, plus the two address values: the
+  // distance between a value's index and its offset in the output record.
+  u32 dropped = 2;
+  bool xgate = lex.xgate_module;
+  while (lex.more_on_line()) {
+    if (!number_follows(lex)) {
+      report_not_a_number(ctx, 'R');
+      return;
+    }
+    u32 mode = lex.read_number();
+    u32 position = lex.read_number();
+    u32 index = read_index(ctx);
+
+    u32 value;
+    bool extended = false;
+    const Symbol* sym = nullptr;
+    if (mode & R_SYM) {
+      sym = index < header.symbol_capacity ? header.symbol_at(index) : nullptr;
+      if (!sym) {
+        ctx.diag.error("R symbol error");
+        return;
+      }
+      value = symbol_address(ctx, *sym);
+    } else {
+      if (index >= header.area_capacity)
+        ctx.diag.internal("module name: '%s' relocation mode %#x area %#x, max %d", header.name.c_str(), mode, index,
+                          static_cast<int>(header.area_capacity));
+      const AreaPart* ref = header.area_part_at(index);
+      if (!ref) {
+        report_undefined_area(ctx, index, header);
+        return;
+      }
+      value = ref->address;
+      extended = (ref->area->flags & AREA_EXT_CODE) != 0;
+    }
+    if (!field_inside_record(rec, position)) {
+      report_bad_position(ctx, 'R', position);
+      return;
+    }
+
+    // The PC is the address just after the field in the output record.
+    if ((mode & R_PCR) || (xgate && (mode & R_LINEAR)))
+      value -= base + (position - dropped) + ((mode & R_BYTE) ? 1 : 2);
+    if (mode & R_PAGE) value -= page_base(rs);
+    bool has_hibyte = xgate && (mode & R_PAGE);
+
+    u32 result;
+    if (!xgate && ((mode & (R_PAGED | R_LINEAR)) || extended)) {
+      result = relocate_paged(ctx, value, position, mode);
+    } else if (xgate && (mode & (R_PCR | R_LINEAR))) {
+      result = relocate_xgate_branch(ctx, value, position, mode);
+    } else if (mode & R_BYTE) {
+      result = relocate_byte(ctx, value, position, has_hibyte);
+    } else {
+      ZELD_CHECK(ctx.diag, has_hibyte == 0, "relocate");
+      result = relocate_word(ctx, value, position);
+    }
+    if (mode & R_BYTE) ++dropped;
+
+    const char* range_error = nullptr;
+    if ((mode & R_USGN) && (mode & R_BYTE) && (result & ~0xFFu) != 0) range_error = "unsigned byte error";
+    if ((mode & R_BYTE) && (mode & R_PCR) && (result & ~0x7Fu) != 0 && (result & ~0x7Fu) != ~0x7Fu)
+      range_error = "PC relative offset larger than 8 bits";
+    if (range_error) report_range_error(ctx, range_error, mode, sym, area);
+  }
+
+  if (ctx.options.output_formats & FORMAT_SRECORD) write_s_record(ctx);
+  if (ctx.options.output_formats & FORMAT_INTEL_HEX) write_hex_record(ctx);
+  write_record_to_image(ctx, rs.output_page);
+}
+
+void read_paging_record(LinkContext& ctx, Header& header) {
+  Lexer& lex = ctx.lex;
+  RelocationState& rs = ctx.reloc;
+  Record& rec = rs.record;
+  if (!read_zero_pair(lex)) ctx.diag.error("P input error");
+  if (read_index(ctx) >= header.area_capacity) {
+    ctx.diag.error("P area error");
+    return;
+  }
+  while (lex.more_on_line()) {
+    if (!number_follows(lex)) {
+      report_not_a_number(ctx, 'P');
+      return;
+    }
+    u32 mode = lex.read_number();
+    u32 position = lex.read_number();
+    u32 index = read_index(ctx);
+    u32 value;
+    if (mode & R_SYM) {
+      const Symbol* sym = index < header.symbol_capacity ? header.symbol_at(index) : nullptr;
+      if (!sym) {
+        ctx.diag.error("P symbol error");
+        return;
+      }
+      value = symbol_address(ctx, *sym);
+    } else {
+      const AreaPart* ref = index < header.area_capacity ? header.area_part_at(index) : nullptr;
+      if (!ref) {
+        ctx.diag.error("P area error");
+        return;
+      }
+      value = ref->address;
+    }
+    if (!field_inside_record(rec, position)) {
+      report_bad_position(ctx, 'P', position);
+      return;
+    }
+    relocate_word(ctx, value, position);
+  }
+
+  // Values 2..3 name the page's area, values 4..5 its offset in that area.
+  if (!field_inside_record(rec, 4)) {
+    report_bad_position(ctx, 'P', 4);
+    return;
+  }
+  u32 page_area_index = relocate_word(ctx, 0, 2);
+  AreaPart* page_part = page_area_index < header.area_capacity ? header.area_part_at(page_area_index) : nullptr;
+  if (!page_part) {
+    ctx.diag.error("P area error");
+    return;
+  }
+  rs.page_area_part = page_part;
+  rs.page_area = page_part->area;
+  rs.page_offset = relocate_word(ctx, 0, 4);
+  if ((rs.page_area->address & 0xFF) != 0 || (rs.page_offset & 0xFF) != 0)
+    ctx.diag.error("%s in '%s' area '%s'", "Page Definition Boundary Error",
+                   page_part->header ? page_part->header->name.c_str() : "", rs.page_area->name.c_str());
+}
+
+void dispatch_relocation_record(LinkContext& ctx, int letter, Header* header) {
+  if (!header) {
+    report_outside_module(ctx, letter);
+    return;
+  }
+  if (letter == 'T') {
+    read_text_record(ctx);
+    return;
+  }
+  if (letter != 'R' && letter != 'P') return;
+  if (!ctx.reloc.have_text) {
+    if (!ctx.reloc.text_rejected) report_no_text(ctx, letter);
+    return;
+  }
+  if (letter == 'R')
+    relocate_record(ctx, *header);
+  else
+    read_paging_record(ctx, *header);
+}
+
+void clear_page_state(LinkContext& ctx) {
+  RelocationState& rs = ctx.reloc;
+  rs.page_area = nullptr;
+  rs.page_area_part = nullptr;
+  rs.page_offset = 0;
+  // A new module starts without a record of its own.
+  rs.have_text = false;
+  rs.text_rejected = false;
+  rs.record.rtcnt = 0;
+}
+
+void default_page_state(LinkContext& ctx) {
+  RelocationState& rs = ctx.reloc;
+  if (rs.page_area) return;
+  Area* first = ctx.areas.first();
+  if (!first) return;
+  rs.page_area = first;
+  rs.page_area_part = first->parts.empty() ? nullptr : first->parts.front();
+  rs.page_offset = 0;
+}
+
+}  // namespace zeld

@@ -1,0 +1,467 @@
+// T, R and P records: the field arithmetic in both byte orders, every
+// relocation mode, the range checks, the page state and the refusals of
+// malformed records.
+#include "relocate.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "context.h"
+
+namespace zeld {
+namespace {
+
+std::string read_all(std::FILE* f) {
+  std::fflush(f);
+  long pos = std::ftell(f);
+  std::rewind(f);
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  std::fseek(f, pos, SEEK_SET);
+  return text;
+}
+
+struct RelocateTest : ::testing::Test {
+  std::FILE* err = std::tmpfile();
+  LinkContext ctx{err, err};
+  Header* mod = nullptr;
+  std::string line;
+
+  RelocateTest() {
+    ctx.output_file.reset(std::tmpfile());
+    ctx.lex.radix = 16;
+    ctx.lex.high_byte_first = true;
+    create_image(ctx, 0xFF, 0x10000);
+    ctx.text_range_high = 0;  // records here rewrite addresses at will; no double-write check
+    mod = module("main.c", 4, 4);
+  }
+  ~RelocateTest() override {
+    ctx.run_cleanup();
+    std::fclose(err);
+  }
+
+  Header* module(const char* name, u32 areas, u32 symbols) {
+    Header& h = ctx.reader.headers.emplace_back();
+    h.index = ctx.reader.headers.size() - 1;
+    h.name = name;
+    h.area_capacity = areas;
+    h.symbol_capacity = symbols;
+    clear_page_state(ctx);
+    return &h;
+  }
+  // Next area slot of the module: a part of `area` at `address`.
+  AreaPart* part(const char* area, u32 address, u8 flags = 0, Header* h = nullptr) {
+    h = h ? h : mod;
+    bool created = false;
+    AreaPart* p = ctx.areas.add_part(area, h, created);
+    if (created) {
+      p->area->flags = flags;
+      p->area->address = address;
+    }
+    p->address = address;
+    h->area_parts.push_back(p);
+    default_page_state(ctx);
+    return p;
+  }
+  // Next symbol slot: an absolute symbol at `address`.
+  Symbol* symbol(const char* name, u32 address) {
+    Symbol* s = ctx.symbols.insert(name);
+    s->flags = SYM_DEFINED | SYM_ABSOLUTE;
+    s->value = address;
+    mod->symbols.push_back(s);
+    return s;
+  }
+  void feed(int letter, const std::string& text, Header* h = nullptr) {
+    line = text;
+    ctx.lex.reset(line);
+    dispatch_relocation_record(ctx, letter, h ? h : mod);
+  }
+  void link(const std::string& t, const std::string& r) {
+    feed('T', t);
+    feed('R', r);
+  }
+  std::string errors() { return read_all(err); }
+  std::string records() { return read_all(ctx.output_file.get()); }
+  // Output values of the current record as hex pairs.
+  std::string values() {
+    std::string s;
+    const Record& rec = ctx.reloc.record;
+    for (int i = 0; i < rec.rtcnt; ++i)
+      if (rec.rtflg[i]) s += strprintf("%s%02X", s.empty() ? "" : " ", rec.rtval[i] & 0xFF);
+    return s;
+  }
+};
+
+// ---- Field arithmetic -----------------------------------------------------
+
+TEST(PageWindowAddress, PageInBits16To23WindowAddressBelow) {
+  EXPECT_EQ(page_window_address(0x0F8000), 0x3E8000u);
+  EXPECT_EQ(page_window_address(0x0FC123), 0x3F8123u);
+  EXPECT_EQ(page_window_address(0x07C123), 0x1F8123u);
+  EXPECT_EQ(page_window_address(0), 0x008000u);
+}
+
+TEST_F(RelocateTest, WordAndByteFieldsInBothByteOrders) {
+  Record& rec = ctx.reloc.record;
+  rec.rtcnt = 6;
+  rec.rtval = {0, 0, 0x00, 0x05, 0x00, 0x7F};
+  rec.rtflg = {1, 1, 1, 1, 1, 1};
+  EXPECT_EQ(relocate_word(ctx, 0x1200, 2), 0x1205u);
+  EXPECT_EQ(relocate_byte(ctx, 0x0180, 4, false), 0x01FFu);  // the whole sum stays in the record
+  EXPECT_EQ(rec.rtval[5], 0x01FFu);
+  EXPECT_EQ(values(), "00 00 12 05 FF");
+  EXPECT_EQ(rec.rtflg[4], 0);
+
+  ctx.lex.high_byte_first = false;
+  rec.rtval = {0, 0, 0x05, 0x00, 0x7F, 0x00};
+  rec.rtflg = {1, 1, 1, 1, 1, 1};
+  EXPECT_EQ(relocate_word(ctx, 0x1200, 2), 0x1205u);
+  EXPECT_EQ(relocate_byte(ctx, 0x0180, 4, false), 0x01FFu);
+  EXPECT_EQ(values(), "00 00 05 12 FF");  // the low value stays, the high one is dropped
+  EXPECT_EQ(rec.rtflg[5], 0);
+  // The high byte of a byte field.
+  rec.rtval[2] = 0x34;
+  rec.rtval[3] = 0x12;
+  EXPECT_EQ(relocate_byte(ctx, 0x0100, 2, true), 0x13u);
+  EXPECT_EQ(rec.rtval[2], 0x13u);
+  EXPECT_EQ(rec.rtflg[3], 0);
+}
+
+TEST_F(RelocateTest, ReadIndexFollowsTheByteOrder) {
+  line = "01 02";
+  ctx.lex.reset(line);
+  EXPECT_EQ(read_index(ctx), 0x0102u);
+  ctx.lex.high_byte_first = false;
+  ctx.lex.reset(line);
+  EXPECT_EQ(read_index(ctx), 0x0201u);
+}
+
+TEST_F(RelocateTest, OutputPageFromTheAreaFlags) {
+  select_output_page(ctx, AREA_LINEAR | AREA_EXT_CODE, 0x0F8000);
+  EXPECT_EQ(ctx.reloc.output_page, -0x0F);  // linear is tested first
+  select_output_page(ctx, AREA_EXT_CODE, 0x0F8000);
+  EXPECT_EQ(ctx.reloc.output_page, 0x10);
+  select_output_page(ctx, AREA_EXT_CODE, 0x4000);
+  EXPECT_EQ(ctx.reloc.output_page, 1);
+  select_output_page(ctx, AREA_RAM, 0x0F8000);
+  EXPECT_EQ(ctx.reloc.output_page, 0);
+}
+
+// ---- Relocation modes -----------------------------------------------------
+
+TEST_F(RelocateTest, WorkedExamplesWordAndByte) {
+  part("text", 0x4000);
+  link("00 00 86 01 CC 00 05", "00 00 00 00 00 05 00 00");
+  EXPECT_EQ(values(), "40 00 86 01 CC 40 05");
+  link("00 02 86 00 10", "00 00 00 00 01 03 00 00");
+  EXPECT_EQ(values(), "40 02 86 10");
+  EXPECT_EQ(records(), "S10840008601CC40051F\nS1054002861022\n");
+  EXPECT_EQ(errors(), "");
+  EXPECT_EQ(ctx.image.data[0x4002], 0x86);
+  EXPECT_EQ(ctx.image.data[0x4003], 0x10);
+  EXPECT_EQ(ctx.image.data[0x4004], 0x05);
+  EXPECT_EQ(ctx.image.written[0x4005], 0);
+}
+
+TEST_F(RelocateTest, LowByteFirstModule) {
+  ctx.lex.high_byte_first = false;
+  part("text", 0x1200);
+  link("10 00 86 05 00", "00 00 00 00 00 03 00 00");
+  EXPECT_EQ(values(), "10 12 86 05 12");
+  EXPECT_EQ(records(), "S10612108605123A\n");
+}
+
+TEST_F(RelocateTest, ByteWithSymbolAndUnsignedCheck) {
+  part("text", 0);
+  symbol("_x", 0x0180);
+  link("00 00 00 7F", "00 00 00 00 03 02 00 00");
+  EXPECT_EQ(values(), "00 00 FF");
+  EXPECT_EQ(errors(), "");
+  link("00 00 00 7F", "00 00 00 00 13 02 00 00");
+  EXPECT_EQ(errors(), "!E main.c(0): {linker} unsigned byte error for symbol '_x'\n");
+  EXPECT_EQ(values(), "00 00 FF");  // the value stays and the record is written
+  EXPECT_EQ(records(), "S1040000FFFC\nS1040000FFFC\n");
+}
+
+TEST_F(RelocateTest, PcRelativeByteRange) {
+  part("text", 0x4000);
+  symbol("_far", 0x4081);
+  symbol("_edge", 0x4080);
+  symbol("_back", 0x3F81);
+  link("00 00 00 00", "00 00 00 00 05 02 00 00");  // area: a branch to the record's own start
+  EXPECT_EQ(values(), "40 00 FF");
+  link("00 00 00 00", "00 00 00 00 07 02 00 01");
+  EXPECT_EQ(values(), "40 00 7F");
+  link("00 00 00 00", "00 00 00 00 07 02 00 02");
+  EXPECT_EQ(values(), "40 00 80");
+  EXPECT_EQ(errors(), "");
+  link("00 00 00 00", "00 00 00 00 07 02 00 00");
+  EXPECT_EQ(values(), "40 00 80");
+  EXPECT_EQ(errors(), "!E main.c(0): {linker} PC relative offset larger than 8 bits for symbol '_far'\n");
+}
+
+TEST_F(RelocateTest, PcRelativeCountsOnlyOutputValues) {
+  part("text", 0x4000);
+  symbol("_t", 0x4010);
+  // Two byte branches: the second sits one output byte after the first.
+  link("00 00 00 00 00 00", "00 00 00 00 07 02 00 00 07 04 00 00");
+  EXPECT_EQ(values(), "40 00 0F 0E");
+  // A word branch after a byte field.
+  link("00 00 00 00 00 00", "00 00 00 00 07 02 00 00 06 04 00 00");
+  EXPECT_EQ(values(), "40 00 0F 00 0D");
+}
+
+TEST_F(RelocateTest, PcRelativeRangeErrorNamesTheRecordsArea) {
+  part("text", 0x4000);
+  part("far", 0x5000);
+  link("00 00 00 00", "00 00 00 00 05 02 00 01");
+  EXPECT_EQ(errors(), "!E main.c(0): {linker} PC relative offset larger than 8 bits in area 'text'\n");
+}
+
+TEST_F(RelocateTest, DirectPageAfterAPageRecord) {
+  part("text", 0x4000);
+  part("page", 0x1000);
+  symbol("_v", 0x1085);
+  // The page: area 1 at offset 0x80.
+  feed('T', "00 00 00 01 00 80");
+  feed('P', "00 00 00 00");
+  EXPECT_EQ(errors(), "!ERROR {linker} Page Definition Boundary Error in 'main.c' area 'page'\n");
+  EXPECT_EQ(ctx.reloc.page_area->name, "page");
+  EXPECT_EQ(ctx.reloc.page_offset, 0x80u);
+  link("00 00 00 00", "00 00 00 00 43 02 00 00");
+  EXPECT_EQ(values(), "40 00 05");
+  link("00 00 00 00", "00 00 00 00 42 02 00 00");
+  EXPECT_EQ(values(), "40 00 00 05");
+  EXPECT_EQ(records(), "S104400005B6\nS10540000005B5\n");
+}
+
+TEST_F(RelocateTest, PageRecordItemsRelocateTheOffset) {
+  part("text", 0x4000);
+  part("page", 0x1000);
+  // Offset 0x0100 plus the address of area 1: 0x1100; the page area is area 1.
+  feed('T', "00 00 00 01 01 00");
+  feed('P', "00 00 00 00 00 04 00 01");
+  EXPECT_EQ(errors(), "");
+  EXPECT_EQ(ctx.reloc.page_offset, 0x1100u);
+  EXPECT_EQ(ctx.reloc.page_area->name, "page");
+  EXPECT_EQ(records(), "");  // a P record writes nothing
+}
+
+TEST_F(RelocateTest, DefaultPageIsTheFirstAreaUntilTheNextModule) {
+  part("data", 0x0200);
+  part("text", 0x4000);
+  EXPECT_EQ(ctx.reloc.page_area->name, "data");
+  EXPECT_EQ(ctx.reloc.page_offset, 0u);
+  symbol("_v", 0x0210);
+  link("00 00 00 00", "00 00 00 01 43 02 00 00");
+  EXPECT_EQ(values(), "40 00 10");
+  module("next.c", 1, 0);
+  EXPECT_EQ(ctx.reloc.page_area, nullptr);
+  EXPECT_FALSE(ctx.reloc.have_text);
+}
+
+TEST_F(RelocateTest, PagedReferencesWindowPageAndLinear) {
+  part("text", 0x4000);
+  part("code", 0x0F8000, AREA_EXT_CODE);
+  symbol("_f", 0x0F8000);
+  link("00 00 00 00", "00 00 00 00 00 02 00 01");  // a plain word to an extended code part
+  EXPECT_EQ(values(), "40 00 80 00");
+  link("00 00 00 00", "00 00 00 00 83 02 00 00");
+  EXPECT_EQ(values(), "40 00 3E");
+  link("00 00 00 00", "00 00 00 00 8A 02 00 00");
+  EXPECT_EQ(values(), "40 00 80 00");
+  link("00 00 00 00", "00 00 00 00 0B 02 00 00");
+  EXPECT_EQ(values(), "40 00 0F");
+  // Paged fields are high byte first whatever the module's order.
+  ctx.lex.high_byte_first = false;
+  link("00 40 00 00", "00 00 00 00 82 02 00 00");
+  EXPECT_EQ(values(), "00 80 80 00");
+}
+
+TEST_F(RelocateTest, ExtendedCodeRecordsGoToS2AndNotToTheImage) {
+  part("code", 0x0F8000, AREA_EXT_CODE);
+  link("00 00 01 02", "00 00 00 00");
+  EXPECT_EQ(ctx.reloc.output_page, 0x10);
+  EXPECT_EQ(records(), "S2060F8000010267\n");
+  EXPECT_EQ(ctx.image.written[0x8000], 0);
+}
+
+TEST_F(RelocateTest, XgateBranches) {
+  ctx.lex.xgate_module = true;
+  part("text", 0x4000);
+  symbol("_back", 0x3FFC);  // 6 bytes before the address after the instruction
+  link("00 00 20 00", "00 00 00 00 06 02 00 00");
+  EXPECT_EQ(values(), "40 00 21 FD");
+  link("00 00 20 00", "00 00 00 00 0A 02 00 00");
+  EXPECT_EQ(values(), "40 00 23 FD");
+  // The field wraps and the opcode bits stay.
+  link("00 00 3D FF", "00 00 00 00 06 02 00 00");
+  EXPECT_EQ(values(), "40 00 3D FC");
+  EXPECT_EQ(errors(), "");
+}
+
+TEST_F(RelocateTest, XgateHighByteOfAByteField) {
+  ctx.lex.xgate_module = true;
+  part("zero", 0);  // the default page
+  part("text", 0x4000);
+  symbol("_v", 0x1234);
+  link("00 00 00 00", "00 00 00 01 43 02 00 00");
+  EXPECT_EQ(values(), "40 00 12");
+}
+
+TEST_F(RelocateTest, XgateWordWithHighByteSelectionStopsTheLink) {
+  ctx.lex.xgate_module = true;
+  part("text", 0x4000);
+  feed('T', "00 00 00 00");
+  try {
+    feed('R', "00 00 00 00 40 02 00 00");
+    FAIL();
+  } catch (const LinkAbort& a) {
+    EXPECT_EQ(a.status, 1);
+  }
+  EXPECT_NE(errors().find("has_hibyte == 0 at relocate("), std::string::npos);
+}
+
+// ---- Failures -------------------------------------------------------------
+
+TEST_F(RelocateTest, SymbolErrorLeavesNoTrace) {
+  part("text", 0x4000);
+  symbol("_a", 0x1234);
+  link("00 00 00 00 00 00", "00 00 00 00 02 02 00 00 02 04 00 07");
+  EXPECT_EQ(errors(), "!E main.c(0): {linker} R symbol error\n");
+  EXPECT_EQ(records(), "");
+  EXPECT_EQ(ctx.image.written[0x4000], 0);
+  // A slot below the capacity that no S line filled is no symbol either.
+  link("00 00 00 00", "00 00 00 00 02 02 00 01");
+  EXPECT_EQ(ctx.diag.error_count(), 2);
+  EXPECT_EQ(records(), "");
+}
+
+TEST_F(RelocateTest, InputErrorStillRelocates) {
+  part("text", 0x4000);
+  link("00 00 01", "01 00 00");  // the 00 after 01 is taken as the first index byte
+  EXPECT_EQ(errors(), "!ERROR {linker} R input error\n");
+  EXPECT_EQ(records(), "S104400001BA\n");
+}
+
+TEST_F(RelocateTest, AreaIndexBeyondTheCapacityIsInternal) {
+  part("text", 0);
+  feed('T', "00 00 01");
+  try {
+    feed('R', "00 00 00 04");
+    FAIL();
+  } catch (const LinkAbort& a) {
+    EXPECT_EQ(a.status, -1);
+  }
+  EXPECT_NE(errors().find(" {internal message} R0x4 max areas is 4\n"), std::string::npos);
+  feed('T', "00 00 00 00");
+  EXPECT_THROW(feed('R', "00 00 00 00 00 02 00 09"), LinkAbort);
+  EXPECT_NE(errors().find(" {internal message} module name: 'main.c' relocation mode 0 area 0x9, max 4\n"),
+            std::string::npos);
+}
+
+TEST_F(RelocateTest, UnfilledAreaSlotIsACountedError) {
+  part("text", 0x4000);
+  link("00 00 01", "00 00 00 02");
+  link("00 00 00 00", "00 00 00 00 00 02 00 03");
+  EXPECT_EQ(errors(),
+            "!ERROR {linker} R area 0x2 not defined in module 'main.c'\n"
+            "!E main.c(0): {linker} R area 0x3 not defined in module 'main.c'\n");
+  EXPECT_EQ(records(), "");
+}
+
+TEST_F(RelocateTest, ItemPositionOutsideTheRecord) {
+  part("text", 0x4000);
+  link("00 00 00 00 00", "00 00 00 00 00 04 00 00");  // value 5 does not exist
+  link("00 00 00 00 00", "00 00 00 00 00 01 00 00");  // the load address is no data
+  link("00 00 00 00 00", "00 00 00 00 00 FFFFFFFF 00 00");
+  EXPECT_EQ(errors(),
+            "!E main.c(0): {linker} R item position 4 outside the record\n"
+            "!E main.c(0): {linker} R item position 1 outside the record\n"
+            "!E main.c(0): {linker} R item position 4294967295 outside the record\n");
+  EXPECT_EQ(records(), "");
+}
+
+TEST_F(RelocateTest, OverlongTextRecordIsRefusedWithItsRelocation) {
+  part("text", 0x4000);
+  link("00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E", "00 00 00 00");
+  std::string first = records();
+  EXPECT_EQ(first, "S11140000102030405060708090A0B0C0D0E45\n");
+  link("00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", "00 00 00 00");
+  EXPECT_EQ(errors(), "!E main.c(0): {linker} T record holds more than 16 values\n");
+  EXPECT_EQ(records(), first);  // its R line wrote nothing and was not reported again
+  EXPECT_FALSE(ctx.reloc.have_text);
+}
+
+TEST_F(RelocateTest, MalformedTextRecordsAreRefused) {
+  part("text", 0x4000);
+  feed('T', "00");
+  feed('R', "00 00 00 00");
+  feed('T', "00 00 8G 01");
+  feed('P', "00 00 00 00");
+  EXPECT_EQ(errors(),
+            "!ERROR {linker} T record without a load address\n"
+            "!ERROR {linker} T record field is not a number\n");
+  EXPECT_EQ(records(), "");
+}
+
+TEST_F(RelocateTest, RecordsWithoutTextOrModule) {
+  part("text", 0x4000);
+  feed('R', "00 00 00 00");
+  feed('P', "00 00 00 00");
+  line = "00 00 01";
+  ctx.lex.reset(line);
+  dispatch_relocation_record(ctx, 'T', nullptr);
+  EXPECT_EQ(errors(),
+            "!ERROR {linker} R record without a T record\n"
+            "!ERROR {linker} P record without a T record\n"
+            "!ERROR {linker} T record outside a module\n");
+  // A record of the previous module does not carry over.
+  link("00 00 01", "00 00 00 00");
+  Header* next = module("next.c", 1, 0);
+  part("text", 0x4001, 0, next);
+  feed('R', "00 00 00 00", next);
+  EXPECT_EQ(ctx.diag.error_count(), 4);
+  EXPECT_EQ(records(), "S104400001BA\n");
+}
+
+TEST_F(RelocateTest, GarbageItemFieldDoesNotStall) {
+  part("text", 0x4000);
+  link("00 00 00 00", "00 00 00 00 zz");
+  feed('T', "00 00 00 00 00 00");
+  feed('P', "00 00 00 00 ??");
+  EXPECT_EQ(errors(),
+            "!E main.c(0): {linker} R record field is not a number\n"
+            "!E main.c(0): {linker} P record field is not a number\n");
+  EXPECT_EQ(records(), "");
+}
+
+TEST_F(RelocateTest, PageRecordErrors) {
+  part("text", 0x4000);
+  symbol("_s", 0x100);
+  feed('T', "00 00 00 00 00 00");
+  feed('P', "01 00 00");
+  feed('P', "00 00 00 04");
+  feed('P', "00 00 00 00 00 04 00 03");
+  feed('P', "00 00 00 00 02 04 00 01");
+  feed('T', "00 00 00 05 00 00");
+  feed('P', "00 00 00 00");
+  feed('T', "00 00 00 00");
+  feed('P', "00 00 00 00");
+  EXPECT_EQ(errors(),
+            "!ERROR {linker} P input error\n"
+            "!ERROR {linker} P area error\n"
+            "!ERROR {linker} P area error\n"
+            "!ERROR {linker} P symbol error\n"
+            "!ERROR {linker} P area error\n"
+            "!ERROR {linker} P item position 4 outside the record\n");
+  // The first P record, after its input error, still set the page.
+  EXPECT_EQ(ctx.reloc.page_area->name, "text");
+}
+
+}  // namespace
+}  // namespace zeld
