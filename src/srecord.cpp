@@ -1,7 +1,134 @@
-// STUB: replaced by the S-record writer.
+// Motorola S-record output. Relocation calls write_s_record for every
+// finished record of pass 1, before the record goes into the memory image;
+// the driver calls write_s_end_record once after the map and debug files.
+// The writer only reads the current record and keeps no state, so records
+// appear in input order, never sorted or merged.
+//
+//   S1 count addr16 data... checksum     unpaged record
+//   S2 count page addr16 data... sum     paged record, or mapped flash (-s2_s12, -s2_s12x)
+//   S9 03 addr16 checksum                the start address (__start), the only terminator
+//
+// The checksum is the ones' complement of the low byte of the sum of the
+// count, address and data bytes. Unpaged records are S1 unless a flash
+// mapping mode turns them into linear flash addresses; a record the mapping
+// cannot place is reported and written as S1 at its CPU address.
 #include "srecord.h"
+
 #include "context.h"
+#include "symbols.h"
+
 namespace zeld {
-void write_s_record(LinkContext&) {}
-void write_s_end_record(LinkContext&) {}
+
+namespace {
+
+// Where a record goes: S1 when page < 0, else S2 with this page byte.
+struct SRecordAddress {
+  int page;
+  u32 address;
+};
+
+// The S12 mapping of an unpaged 16-bit address: the fixed pages at 0x4000
+// and 0xC000 are the device's last two flash pages, the window at 0x8000
+// shows its lowest page, which depends on the flash size.
+SRecordAddress map_s12(LinkContext& ctx, u32 a) {
+  if (a < 0x4000) {
+    ctx.diag.error("invalid address for S12 flash memory reference: %#X", a);
+    return {-1, a};
+  }
+  if (a < 0x8000) return {0x0F, a + 0x4000};
+  if (a >= 0xC000) return {0x0F, a};
+  switch (ctx.options.s12_flash_kbytes) {
+    case 32:
+      return {0x0F, a};
+    case 64:
+      return {0x0F, a - 0x8000};
+    case 128:
+      return {0x0E, a - 0x8000};
+    case 256:
+      return {0x0C, a - 0x8000};
+    case 512:
+      return {0x08, a - 0x8000};
+    default:
+      ctx.diag.error("%dK is invalid flash memory size for S12 device.", ctx.options.s12_flash_kbytes);
+      return {-1, a};
+  }
 }
+
+SRecordAddress choose_address(LinkContext& ctx, u32 a) {
+  int output_page = ctx.reloc.output_page;
+  int mode = ctx.options.s2_mode;
+  if (output_page < 0) return {-output_page, a};
+  if (output_page > 0) {
+    u32 page = static_cast<u32>(output_page - 1);
+    if (mode == S2_CPU) {
+      u32 g = page_window_address((page << 16) | a);
+      return {static_cast<int>(g >> 16), g & 0xFFFF};
+    }
+    return {static_cast<int>(page), a};
+  }
+  if (mode == S2_S12) return map_s12(ctx, a);
+  if (mode == S2_S12X) {
+    if (a >= 0x4000) return {0x7F, a};
+    ctx.diag.error("invalid address for S12X flash memory reference: %#X", a);
+  }
+  return {-1, a};
+}
+
+}  // namespace
+
+void write_s_record(LinkContext& ctx) {
+  std::FILE* out = ctx.output_file.get();
+  if (!out) return;
+  const Record& rec = ctx.reloc.record;
+  u32 v0 = rec.rtval[0] & 0xFF;
+  u32 v1 = rec.rtval[1] & 0xFF;
+  u32 a = ctx.lex.high_byte_first ? v0 * 256 + v1 : v1 * 256 + v0;
+  SRecordAddress where = choose_address(ctx, a);
+
+  // Count: address, output data and checksum bytes.
+  u32 count = 2 + 1;
+  for (int i = 2; i < rec.rtcnt; ++i)
+    if (rec.rtflg[i]) ++count;
+  u32 sum = count;
+  if (where.page >= 0) {
+    ++count;
+    u32 page = static_cast<u32>(where.page) & 0xFF;
+    sum = count + page;
+    std::fprintf(out, "S2%02X%02X", count, page);
+  } else {
+    std::fprintf(out, "S1%02X", count);
+  }
+  u32 hi = (where.address >> 8) & 0xFF;
+  u32 lo = where.address & 0xFF;
+  std::fprintf(out, "%02X%02X", hi, lo);
+  sum += hi + lo;
+  for (int i = 2; i < rec.rtcnt; ++i) {
+    if (!rec.rtflg[i]) continue;
+    u32 byte = rec.rtval[i] & 0xFF;
+    std::fprintf(out, "%02X", byte);
+    sum += byte;
+  }
+  std::fprintf(out, "%02X\n", ~sum & 0xFF);
+}
+
+// A start address needs 16 bits; a __start beyond them cannot be the CPU's
+// start address, so it is reported and its low 16 bits keep the record
+// well formed.
+void write_s_end_record(LinkContext& ctx) {
+  std::FILE* out = ctx.output_file.get();
+  if (!out) return;
+  const Symbol* start = lookup_symbol(ctx, "__start", false);
+  if (!start) {
+    std::fprintf(out, "S9030000FC\n");
+    return;
+  }
+  u32 v = symbol_address(ctx, *start);
+  if (v > 0xFFFF) {
+    ctx.diag.set_current_file(std::nullopt);  // the report concerns the link, not a module
+    ctx.diag.error("start address %#x does not fit in the S9 record", v);
+    v &= 0xFFFF;
+  }
+  std::fprintf(out, "S903%04X%02X\n", v, ~(3 + (v >> 8) + v) & 0xFF);
+}
+
+}  // namespace zeld

@@ -1,0 +1,99 @@
+// Intel hex lines: data records, checksums, dropped values, the extended
+// linear address records of paged records, and the end record.
+#include "intel_hex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+
+#include "context.h"
+
+namespace zeld {
+namespace {
+
+std::string read_all(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  return text;
+}
+
+struct IntelHexTest : ::testing::Test {
+  std::FILE* err = std::tmpfile();
+  LinkContext ctx{err, err};
+
+  IntelHexTest() {
+    ctx.output_file.reset(std::tmpfile());
+    ctx.lex.high_byte_first = true;
+  }
+  ~IntelHexTest() override {
+    ctx.run_cleanup();
+    std::fclose(err);
+  }
+
+  // Writes a record at `addr` (a -1 in the data is a dropped value).
+  void write(u32 addr, int page = 0, std::initializer_list<int> data = {0x86, 0x01, 0x3F}) {
+    Record& rec = ctx.reloc.record;
+    rec.rtcnt = 2;
+    rec.rtval[0] = addr >> 8;
+    rec.rtval[1] = addr & 0xFF;
+    rec.rtflg[0] = rec.rtflg[1] = 1;
+    for (int v : data) {
+      rec.rtval[rec.rtcnt] = v < 0 ? 0x55 : static_cast<u32>(v);
+      rec.rtflg[rec.rtcnt] = v < 0 ? 0 : 1;
+      ++rec.rtcnt;
+    }
+    ctx.reloc.output_page = page;
+    write_hex_record(ctx);
+  }
+  std::string text() { return read_all(ctx.output_file.get()); }
+};
+
+TEST_F(IntelHexTest, DataRecords) {
+  write(0x4000);
+  write(0x4002, 0, {0x86, -1, 0x110});
+  write(0xFFF0, 0, {});
+  write_hex_end_record(ctx);
+  EXPECT_EQ(text(),
+            ":0340000086013FF7\n"
+            ":02400200861026\n"
+            ":00FFF00011\n"
+            ":00000001FF\n");
+  EXPECT_EQ(ctx.reloc.record.rtflg[3], 0);  // the record is left as it was
+}
+
+TEST_F(IntelHexTest, LowByteFirstLoadAddress) {
+  ctx.lex.high_byte_first = false;
+  write(0x0040);
+  EXPECT_EQ(text(), ":0340000086013FF7\n");
+}
+
+TEST_F(IntelHexTest, PagedRecordsGetExtendedLinearAddresses) {
+  write(0x4000);
+  write(0x2000, -0x01);  // linear area, page 1: 0x12000
+  write(0x2003, -0x01);
+  write(0x8000, 0x10);  // extended code page 0x0F: 0x0F8000
+  write(0xC000);        // back to the unpaged space
+  EXPECT_EQ(text(),
+            ":0340000086013FF7\n"
+            ":020000040001F9\n"
+            ":0320000086013F17\n"
+            ":0320030086013F14\n"
+            ":02000004000FEB\n"
+            ":0380000086013FB7\n"
+            ":020000040000FA\n"
+            ":03C0000086013F77\n");
+}
+
+TEST_F(IntelHexTest, ExtendedCodePageZeroNeedsNoAddressRecord) {
+  write(0x8000, 1);
+  EXPECT_EQ(text(), ":0380000086013FB7\n");
+}
+
+}  // namespace
+}  // namespace zeld
