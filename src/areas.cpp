@@ -153,12 +153,13 @@ AreaPart* read_area_record(LinkContext& ctx, Header* header) {
   lex.skip_word();
   part->size = lex.read_number();
   lex.skip_word();
-  u32 flags = lex.read_number();
+  u8 flags = static_cast<u8>(lex.read_number());  // only the attribute byte is kept
 
   if (created)
-    area.flags = static_cast<u8>(flags);
+    area.flags = flags;
   else if (flags != 0 && flags != area.flags)
-    ctx.diag.error("conflicting flags in area '%s': old %#x new %#x", area.name.c_str(), static_cast<unsigned>(area.flags), flags);
+    ctx.diag.error("conflicting flags in area '%s': old %#x new %#x", area.name.c_str(), static_cast<unsigned>(area.flags),
+                   static_cast<unsigned>(flags));
 
   if ((area.flags & AREA_EXT_CODE) && part->size > kCodePageSize)
     ctx.diag.fatal(

@@ -54,15 +54,6 @@ class AreaTest : public ::testing::Test {
 
   std::string ranges_of(const std::string& name) { return format_address_ranges(area(name).address_range.get()); }
 
-  int abort_status(void (*step)(LinkContext&)) {
-    try {
-      step(ctx);
-    } catch (const LinkAbort& abort) {
-      return abort.status;
-    }
-    return 0;
-  }
-
   std::FILE* err_;
   LinkContext ctx;
   Header module_;
@@ -85,32 +76,7 @@ TEST_F(AreaTest, ReadsNameSizeAndFlagsIntoTheNextSlot) {
   EXPECT_EQ(err_text(), "");
 }
 
-TEST_F(AreaTest, FirstModuleDecidesTheFlags) {
-  Header& h = header(4);
-  read_line(&h, "A bss size 2 flags 20");
-  read_line(&h, "A bss size 2 flags 20");
-  read_line(&h, "A bss size 2 flags 0");
-  EXPECT_EQ(err_text(), "");
-  read_line(&h, "A bss size 2 flags 24");
-  EXPECT_EQ(err_text(), "!ERROR {linker} conflicting flags in area 'bss': old 0x20 new 0x24\n");
-  EXPECT_EQ(area("bss").flags, AREA_RAM);
-  EXPECT_EQ(area("bss").parts.size(), 4u);
-}
 
-TEST_F(AreaTest, ExtendedCodePagePartHoldsAtMostOnePage) {
-  Header& h = header(2);
-  read_line(&h, "A paged size 4000 flags 80");
-  EXPECT_EQ(err_text(), "");
-  try {
-    read_line(&h, "A paged size 4001 flags 80");
-    FAIL() << "no stop";
-  } catch (const LinkAbort& abort) {
-    EXPECT_EQ(abort.status, kExitFailure);
-  }
-  EXPECT_EQ(err_text(),
-            "!E {linker} Compiled object code too large to fit in code page window. Please split the source file "
-            "into smaller\n  files by moving functions into different source files.\n");
-}
 
 TEST_F(AreaTest, AreaLineNeedsAHeaderWithAFreeSlot) {
   EXPECT_THROW(read_line(nullptr, "A text size 2 flags 0"), LinkAbort);
@@ -157,24 +123,6 @@ TEST_F(AreaTest, FirstFitTakesTheFirstRangeLargeEnough) {
   EXPECT_EQ(err_text(), "");
 }
 
-TEST_F(AreaTest, FourthPartWithoutRoomEndsTheLink) {
-  RangeList ranges{{0x1000, 0x100F}};
-  EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0x10, "text"), 0x1000u);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0, "text"), 0u);
-  std::string one =
-      "!ERROR {linker} area 'text' not large enough. Need 0 bytes\n"
-      "lo 4112 hi 4111 size 0\n";
-  EXPECT_EQ(err_text(), one + one + one);
-  try {
-    allocate_from_ranges(ctx, &ranges, 2, "text");
-    FAIL() << "no stop";
-  } catch (const LinkAbort& abort) {
-    EXPECT_EQ(abort.status, kExitUsage);
-  }
-  EXPECT_EQ(err_text(), one + one + one +
-                            "!ERROR {linker} area 'text' not large enough. Need 2 bytes\n"
-                            "lo 4112 hi 4111 size 0\n");
-}
 
 TEST_F(AreaTest, AreaWithoutRangesHasNoSpace) {
   EXPECT_EQ(allocate_from_ranges(ctx, nullptr, 4, "far"), 0u);
@@ -258,23 +206,6 @@ TEST_F(AreaTest, PlacedAreasKeepTheirRangesAndLaterOnesContinueThere) {
   EXPECT_EQ(symbol_address(ctx, *ctx.symbols.find("__text_end")), 0xD000u);
 }
 
-TEST_F(AreaTest, OverlayPartsShareTheAddressAndTheNextAreaFollows) {
-  AreaPart* a = part("ovl", 4, AREA_OVR);
-  AreaPart* b = part("ovl", 10);
-  AreaPart* c = part("ovl", 6);
-  part("after", 2);
-  Area& ovl = area("ovl");
-  ovl.address = 0x1000;
-  add_address_range(ovl, 0x1000, 0x1FFF);
-  allocate_areas(ctx);
-  EXPECT_EQ(ovl.size, 10u);
-  EXPECT_EQ(a->address, 0x1000u);
-  EXPECT_EQ(b->address, 0x1000u);
-  EXPECT_EQ(c->address, 0x1000u);
-  EXPECT_EQ(symbol_address(ctx, *ctx.symbols.find("__ovl_end")), 0x100Au);
-  EXPECT_EQ(area("after").address, 0x100Au);
-  EXPECT_EQ(area("after").parts[1]->address, 0x100Au);
-}
 
 TEST_F(AreaTest, AbsoluteAreaStartsAtItsLowestSymbol) {
   part("text", 6);
@@ -312,60 +243,10 @@ TEST_F(AreaTest, AbsoluteAreaPlacedByAnOptionKeepsALowerAddress) {
   EXPECT_EQ(regs.address, 0x100u);
 }
 
-TEST_F(AreaTest, PagedAreaMustStartOnAPageAndFitIt) {
-  part("text", 1);
-  part("dp", 0x101, AREA_PAG);
-  allocate_areas(ctx);
-  EXPECT_EQ(err_text(),
-            "!ERROR {linker} paged area 'dp' boundary error\n"
-            "!ERROR {linker} paged area 'dp' length error\n");
-}
 
-TEST_F(AreaTest, AreaAfterOneWithoutRangesFailsTheConsistencyCheck) {
-  part("far", 2);
-  part("text", 2);
-  area("far").placed = true;  // its -b ranges were all cut away
-  EXPECT_EQ(abort_status(allocate_areas), kExitUsage);
-  std::string text = err_text();
-  EXPECT_EQ(text.substr(0, text.find('\n') + 1), "!ERROR {linker} no space left in section 'far'\n");
-  EXPECT_NE(text.find("  last_ap->address_range at areas("), std::string::npos) << text;
-}
 
-TEST_F(AreaTest, IdataAndDataMustMatchAndStayInOneRange) {
-  part("idata", 8);
-  part("idata", 8);
-  Area& idata = area("idata");
-  add_address_range(idata, 0x1000, 0x100B);
-  add_address_range(idata, 0x2000, 0x2FFF);
-  EXPECT_EQ(abort_status(allocate_areas), kExitFailure);
-  EXPECT_EQ(err_text(),
-            "!ERROR {linker} area 'idata' must be contiguous\n"
-            "!E {linker} idata area 16 bytes not the same size as data area 0 bytes!\n");
-  EXPECT_EQ(idata.parts[2]->address, 0x2000u);
-}
 
-TEST_F(AreaTest, TracesShowTheRangesAroundEachArea) {
-  ctx.options.trace_level = 2;
-  part("text", 0x10);
-  part("ram", 4, AREA_RAM);
-  add_address_range(area("ram"), 0x800, 0xFFF);
-  part("bss", 3, AREA_RAM);
-  allocate_areas(ctx);
-  EXPECT_EQ(err_text(),
-            "NO inited text::0.0xffff\n"
-            "after allocation text::0x10.0xffff\n"
-            "INITed ram::0x800.0xfff\n"
-            "after allocation ram::0x804.0xfff\n"
-            "NO inited bss::0x804.0xfff\n"
-            "after allocation bss::0x807.0xfff\n");
-}
 
-TEST_F(AreaTest, NoTracesWithOneDebugOption) {
-  ctx.options.trace_level = 1;
-  part("text", 0x10);
-  allocate_areas(ctx);
-  EXPECT_EQ(err_text(), "");
-}
 
 }  // namespace
 }  // namespace zeld

@@ -134,29 +134,7 @@ TEST_F(RangeTest, HoleNearTheTopOfTheSpaceDoesNotWrap) {
   EXPECT_EQ(cut(0xFFFF0000, 0xFFFFFFFF, {{0xFFFF8000, 0xFFFFFFFF}}), ":0xffff0000.0xffff7fff");
 }
 
-TEST_F(RangeTest, HoleReachingIntoTheNextRangeIsReported) {
-  Area& a = area("far");
-  add_address_range(a, 0x8000, 0x1FFFF);
-  cut_holes(ctx, "roh", a, option(kFakeHoleName, {{0xFF00, 0x100FF}}));
-  EXPECT_EQ(ranges_text(a), ":0x8000.0xfeff:0x10000.0x1ffff");
-  EXPECT_EQ(err_text(), "!ERROR {linker} -roh: 0xff00.0x100ff improperly overlaps 0x8000.0xffff:0x10000.0x1ffff\n");
-}
 
-TEST_F(RangeTest, HolesGoToTheirOwnSpaceOnly) {
-  Area& text = area("text");
-  Area& bss = area("bss", AREA_RAM);
-  Area& vector = area("vector");
-  for (Area* a : {&text, &bss, &vector}) add_address_range(*a, 0xC000, 0xFFFF);
-  ctx.range_options.rom_holes.push_back(option("vector", {{0xFF80, 0xFFFF}}));
-  // A second ROM entry is not cut.
-  ctx.range_options.rom_holes.push_back(option("other", {{0xD000, 0xD0FF}}));
-  ctx.range_options.ram_holes.push_back(option(kFakeHoleName, {{0xE000, 0xE0FF}}));
-  apply_address_ranges(ctx);
-  EXPECT_EQ(ranges_text(text), ":0xc000.0xff7f");
-  EXPECT_EQ(ranges_text(vector), ":0xc000.0xffff");
-  EXPECT_EQ(ranges_text(bss), ":0xc000.0xdfff:0xe100.0xffff");
-  EXPECT_EQ(err_text(), "");
-}
 
 // --- parsing option texts ---------------------------------------------------------
 
@@ -226,11 +204,6 @@ TEST_F(RangeTest, BadRangesAreReportedAndKept) {
   EXPECT_EQ(ranges_text(list[2]), ":0x1000.0x1fff:0x1fff.0x2fff");
 }
 
-TEST_F(RangeTest, TextAfterTheRangesIsReported) {
-  parse_address_ranges(ctx, "text:0x4000.0x7FFF;junk", RANGE_AREA);
-  EXPECT_EQ(err_text(), "!ERROR {linker} Unrecognized input: ';' text:0x4000.0x7FFF;{??junk}\n");
-  EXPECT_EQ(ranges_text(ctx.range_options.area_range_options[0]), ":0x4000.0x7fff");
-}
 
 TEST_F(RangeTest, NamedHoleReportsTwiceThroughBothLists) {
   parse_address_ranges(ctx, "vector:0xFFFF.0xFF80", RANGE_ROM_HOLE);
