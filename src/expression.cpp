@@ -1,27 +1,20 @@
 // The expression evaluator, and the -d definitions that use it after pass 0.
 //
-// The driver stores each -d text during the option scan; once pass 0 has
-// entered every module's symbols, and before any area is placed,
-// apply_global_definitions evaluates them in order and defines each name as
-// an absolute symbol, so that it can satisfy the modules' references. A
-// name used in an expression must therefore have a known address: an
-// absolute symbol or an earlier -d. The range options evaluate their bounds
-// with the same evaluator while the options are scanned.
+// Once pass 0 has entered every module's symbols, and before any area is
+// placed, apply_global_definitions evaluates the -d texts in order and
+// defines each name as an absolute symbol; so a name used in them must be
+// absolute or an earlier -d. The range options use the same evaluator.
 //
-//   expression := term { binop term }      binop by precedence, left grouping:
-//                                          * / % (10)  + - (7)  << >> (5)
-//                                          ^ (4)  & (3)  | (1)
+//   expression := term { binop term }    by precedence, left grouping:
+//                 * / % (10)  + - (7)  << >> (5)  ^ (4)  & (3)  | (1)
 //   term := '#' term | '(' expression ')' | ('-' | '~' | '<' | '>') term
 //         | "'" char | '"' char char | number | name
-//   number := digits | '0' radix-letter digits     (b o q @ d x h, any case)
+//   number := digits | '0' radix-letter digits   (b o q @ d x h, any case)
 //
-// Arithmetic is unsigned 32-bit and wraps. Division and remainder by zero
-// are reported as an invalid expression and give 0; nesting deeper than
-// kMaxNesting terms is reported once and ends the expression, so no text
-// can exhaust the stack.
+// Arithmetic is unsigned 32-bit and wraps. Division or remainder by zero is
+// an invalid expression giving 0; nesting deeper than kMaxNesting terms is
+// reported once and ends the expression, so no text can exhaust the stack.
 #include "expression.h"
-
-#include <optional>
 
 #include "context.h"
 #include "symbols.h"
