@@ -14,6 +14,7 @@
 // never turns silently into a fill byte or an image size.
 #include "options.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -81,24 +82,21 @@ u32 base0_number(LinkContext& ctx, std::string_view text) {
   return static_cast<u32>(value);
 }
 
-// A whole signed decimal number that fits an int; anything else is malformed.
-int decimal_number(LinkContext& ctx, std::string_view text) {
+// The -nb: number, read like "%d": blanks, a sign and the leading digits;
+// text after them is ignored and a text without digits leaves the number
+// unchanged, so "-nb:" with an empty build variable still links. Values
+// beyond an int stop at its limits.
+void read_build_number(std::string_view text, int& number) {
   std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   bool negative = false;
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-    negative = text[0] == '-';
-    i = 1;
-  }
-  if (i >= text.size()) usage(ctx);
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i >= text.size() || text[i] < '0' || text[i] > '9') return;
   i64 value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') usage(ctx);
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<i64>(INT_MAX) + 1) usage(ctx);
-  }
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = std::min<i64>(value * 10 + (text[i] - '0'), static_cast<i64>(INT_MAX) + 1);
   if (negative) value = -value;
-  if (value > INT_MAX) usage(ctx);
-  return static_cast<int>(value);
+  number = static_cast<int>(std::clamp<i64>(value, INT_MIN, INT_MAX));
 }
 
 // The -g level: the leading decimal digits, 0 when there are none; text
@@ -229,7 +227,7 @@ void scan_options(LinkContext& ctx, const std::vector<std::string>& words) {
         break;
       case 'n':
         if (!starts_with(word, "-nb:")) usage(ctx);
-        o.build_number = decimal_number(ctx, std::string_view(word).substr(4));
+        read_build_number(std::string_view(word).substr(4), o.build_number);
         break;
       case 'o':
         o.output_base_name = value_text();

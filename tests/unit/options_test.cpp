@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -79,8 +81,8 @@ struct Scan {
 TEST(OptionScan, MalformedOptionsPrintTheUsageText) {
   for (const char* word :
        {"-", "-O", "-x", "-a", "-aafax", "-e", "-e0x100", "-nb", "-nx:1", "-r", "-ro:1", "-rwh", "-s", "-s2_s1x",
-        "-s2_s12", "-s2_s12xy", "-F0x", "-F12a", "-F08", "-F-1", "-F0x100000000", "-e:", "-e:4294967296", "-nb:",
-        "-nb:1x", "-nb:2147483648", "-s2_s12:0x80000000", "-o", "-d", "-L", "-u", "-f"}) {
+        "-s2_s12", "-s2_s12xy", "-F0x", "-F12a", "-F08", "-F-1", "-F0x100000000", "-e:", "-e:4294967296",
+        "-s2_s12:0x80000000", "-o", "-d", "-L", "-u", "-f"}) {
     Scan scan({"a.o", word});  // value options given last have no value
     EXPECT_EQ(scan.status, kExitUsage) << word;
     EXPECT_EQ(scan.out(), kUsageText) << word;
@@ -116,6 +118,15 @@ TEST(OptionScan, OptionValues) {
   EXPECT_EQ(next.ctx.library.library_paths.size(), 1u);
   EXPECT_EQ(next.ctx.options.debug_level, 12);
   EXPECT_EQ(Scan({"-gx"}).ctx.options.debug_level, 0);
+}
+
+TEST(OptionScan, BuildNumberIsReadLikeADecimalScan) {
+  EXPECT_EQ(Scan({"-nb:"}).ctx.options.build_number, 0);  // an empty build variable still links
+  EXPECT_EQ(Scan({"-nb:abc"}).ctx.options.build_number, 0);
+  EXPECT_EQ(Scan({"-nb: 42x"}).ctx.options.build_number, 42);
+  EXPECT_EQ(Scan({"-nb:99999999999"}).ctx.options.build_number, INT_MAX);
+  EXPECT_EQ(Scan({"-nb:-99999999999"}).ctx.options.build_number, INT_MIN);
+  EXPECT_EQ(Scan({"-nb:1x"}).status, kNoStop);
 }
 
 TEST(OptionScan, UnknownFormatAndRetiredMapOptionsAreCountedThenUsage) {
