@@ -44,7 +44,7 @@ std::string member(const std::string& name, const std::vector<std::string>& defi
 struct LibraryTest : ::testing::Test {
   std::FILE* err = std::tmpfile();
   LinkContext ctx{err, err};
-  std::string dir = ::testing::TempDir() + "/zeld-lib-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+  std::string dir = ::testing::TempDir() + "/zeld-lib-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
   std::vector<std::string> made;
 
   LibraryTest() { std::system(("mkdir -p " + dir + "/sub1 " + dir + "/sub2").c_str()); }

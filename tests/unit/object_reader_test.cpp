@@ -35,7 +35,9 @@ struct ReaderTest : ::testing::Test {
   }
 
   void add_file(const std::string& name, const std::string& text, int kind = INPUT_NAMED) {
-    std::string path = ::testing::TempDir() + "/" + name;
+    // Test cases may run in parallel processes: keep their files apart.
+    std::string path = ::testing::TempDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                       "-" + name;
     std::ofstream(path, std::ios::binary) << text;
     made.push_back(path);
     ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{path, kind}));
