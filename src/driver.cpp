@@ -96,7 +96,9 @@ void between_passes(LinkContext& ctx) {
     ctx.diag.error("Address out of range %d is larger than max address %d", static_cast<int>(ctx.text_range_high),
                    static_cast<int>(o.max_address));
   allocate_areas(ctx);
-  if (o.max_address == 0) o.max_address = (ctx.text_range_high + 1023u) & ~1023u;
+  // The image covers the whole text range: its last address included, then
+  // up to the next kilobyte (0x10000 for the default range ending at 0xFFFF).
+  if (o.max_address == 0) o.max_address = (ctx.text_range_high + 1u + 1023u) & ~1023u;
   create_image(ctx, o.fill_byte, o.max_address);
   report_undefined_symbols(ctx, ctx.diag.stream());
 }
