@@ -49,12 +49,14 @@ void report_undefined_area(LinkContext& ctx, u32 area, const Header& header) {
   ctx.diag.error("R area %#x not defined in module '%s'", area, header.name.c_str());
 }
 
+// Names the symbol of a symbol item, else the area of the record itself.
 void report_range_error(LinkContext& ctx, const char* text, u32 mode, const Symbol* sym, const Area& area) {
-  if (mode & R_SYM)
-    ctx.diag.error("%s %s '%s'", text, "for symbol", sym->name.c_str());
-  else
-    ctx.diag.error("%s %s '%s'", text, "in area", area.name.c_str());
+  bool by_symbol = (mode & R_SYM) != 0;
+  ctx.diag.error("%s %s '%s'", text, by_symbol ? "for symbol" : "in area",
+                 by_symbol ? sym->name.c_str() : area.name.c_str());
 }
+
+void report_page_area_error(LinkContext& ctx) { ctx.diag.error("P area error"); }
 
 // ---- Reading --------------------------------------------------------------
 
@@ -298,7 +300,7 @@ void read_paging_record(LinkContext& ctx, Header& header) {
   Record& rec = rs.record;
   if (!read_zero_pair(lex)) ctx.diag.error("P input error");
   if (read_index(ctx) >= header.area_capacity) {
-    ctx.diag.error("P area error");
+    report_page_area_error(ctx);
     return;
   }
   while (lex.more_on_line()) {
@@ -320,7 +322,7 @@ void read_paging_record(LinkContext& ctx, Header& header) {
     } else {
       const AreaPart* ref = index < header.area_capacity ? header.area_part_at(index) : nullptr;
       if (!ref) {
-        ctx.diag.error("P area error");
+        report_page_area_error(ctx);
         return;
       }
       value = ref->address;
@@ -340,7 +342,7 @@ void read_paging_record(LinkContext& ctx, Header& header) {
   u32 page_area_index = relocate_word(ctx, 0, 2);
   AreaPart* page_part = page_area_index < header.area_capacity ? header.area_part_at(page_area_index) : nullptr;
   if (!page_part) {
-    ctx.diag.error("P area error");
+    report_page_area_error(ctx);
     return;
   }
   rs.page_area_part = page_part;
