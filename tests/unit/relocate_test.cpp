@@ -153,28 +153,6 @@ TEST_F(RelocateTest, OutputPageFromTheAreaFlags) {
 
 // ---- Relocation modes -----------------------------------------------------
 
-TEST_F(RelocateTest, WorkedExamplesWordAndByte) {
-  part("text", 0x4000);
-  link("00 00 86 01 CC 00 05", "00 00 00 00 00 05 00 00");
-  EXPECT_EQ(values(), "40 00 86 01 CC 40 05");
-  link("00 02 86 00 10", "00 00 00 00 01 03 00 00");
-  EXPECT_EQ(values(), "40 02 86 10");
-  EXPECT_EQ(records(), "S10840008601CC40051F\nS1054002861022\n");
-  EXPECT_EQ(errors(), "");
-  EXPECT_EQ(ctx.image.data[0x4002], 0x86);
-  EXPECT_EQ(ctx.image.data[0x4003], 0x10);
-  EXPECT_EQ(ctx.image.data[0x4004], 0x05);
-  EXPECT_EQ(ctx.image.written[0x4005], 0);
-}
-
-TEST_F(RelocateTest, LowByteFirstModule) {
-  ctx.lex.high_byte_first = false;
-  part("text", 0x1200);
-  link("10 00 86 05 00", "00 00 00 00 00 03 00 00");
-  EXPECT_EQ(values(), "10 12 86 05 12");
-  EXPECT_EQ(records(), "S10612108605123A\n");
-}
-
 TEST_F(RelocateTest, ByteWithSymbolAndUnsignedCheck) {
   part("text", 0);
   symbol("_x", 0x0180);
@@ -202,17 +180,6 @@ TEST_F(RelocateTest, PcRelativeByteRange) {
   link("00 00 00 00", "00 00 00 00 07 02 00 00");
   EXPECT_EQ(values(), "40 00 80");
   EXPECT_EQ(errors(), "!E main.c(0): {linker} PC relative offset larger than 8 bits for symbol '_far'\n");
-}
-
-TEST_F(RelocateTest, PcRelativeCountsOnlyOutputValues) {
-  part("text", 0x4000);
-  symbol("_t", 0x4010);
-  // Two byte branches: the second sits one output byte after the first.
-  link("00 00 00 00 00 00", "00 00 00 00 07 02 00 00 07 04 00 00");
-  EXPECT_EQ(values(), "40 00 0F 0E");
-  // A word branch after a byte field.
-  link("00 00 00 00 00 00", "00 00 00 00 07 02 00 00 06 04 00 00");
-  EXPECT_EQ(values(), "40 00 0F 00 0D");
 }
 
 TEST_F(RelocateTest, PcRelativeRangeErrorNamesTheRecordsArea) {
@@ -280,14 +247,6 @@ TEST_F(RelocateTest, PagedReferencesWindowPageAndLinear) {
   ctx.lex.high_byte_first = false;
   link("00 40 00 00", "00 00 00 00 82 02 00 00");
   EXPECT_EQ(values(), "00 80 80 00");
-}
-
-TEST_F(RelocateTest, ExtendedCodeRecordsGoToS2AndNotToTheImage) {
-  part("code", 0x0F8000, AREA_EXT_CODE);
-  link("00 00 01 02", "00 00 00 00");
-  EXPECT_EQ(ctx.reloc.output_page, 0x10);
-  EXPECT_EQ(records(), "S2060F8000010267\n");
-  EXPECT_EQ(ctx.image.written[0x8000], 0);
 }
 
 TEST_F(RelocateTest, XgateBranches) {
@@ -386,29 +345,6 @@ TEST_F(RelocateTest, ItemPositionOutsideTheRecord) {
   EXPECT_EQ(records(), "");
 }
 
-TEST_F(RelocateTest, OverlongTextRecordIsRefusedWithItsRelocation) {
-  part("text", 0x4000);
-  link("00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E", "00 00 00 00");
-  std::string first = records();
-  EXPECT_EQ(first, "S11140000102030405060708090A0B0C0D0E45\n");
-  link("00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", "00 00 00 00");
-  EXPECT_EQ(errors(), "!E main.c(0): {linker} T record holds more than 16 values\n");
-  EXPECT_EQ(records(), first);  // its R line wrote nothing and was not reported again
-  EXPECT_FALSE(ctx.reloc.have_text);
-}
-
-TEST_F(RelocateTest, MalformedTextRecordsAreRefused) {
-  part("text", 0x4000);
-  feed('T', "00");
-  feed('R', "00 00 00 00");
-  feed('T', "00 00 8G 01");
-  feed('P', "00 00 00 00");
-  EXPECT_EQ(errors(),
-            "!ERROR {linker} T record without a load address\n"
-            "!ERROR {linker} T record field is not a number\n");
-  EXPECT_EQ(records(), "");
-}
-
 TEST_F(RelocateTest, RecordsWithoutTextOrModule) {
   part("text", 0x4000);
   feed('R', "00 00 00 00");
@@ -427,17 +363,6 @@ TEST_F(RelocateTest, RecordsWithoutTextOrModule) {
   feed('R', "00 00 00 00", next);
   EXPECT_EQ(ctx.diag.error_count(), 4);
   EXPECT_EQ(records(), "S104400001BA\n");
-}
-
-TEST_F(RelocateTest, GarbageItemFieldDoesNotStall) {
-  part("text", 0x4000);
-  link("00 00 00 00", "00 00 00 00 zz");
-  feed('T', "00 00 00 00 00 00");
-  feed('P', "00 00 00 00 ??");
-  EXPECT_EQ(errors(),
-            "!E main.c(0): {linker} R record field is not a number\n"
-            "!E main.c(0): {linker} P record field is not a number\n");
-  EXPECT_EQ(records(), "");
 }
 
 TEST_F(RelocateTest, PageRecordErrors) {
