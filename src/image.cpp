@@ -9,9 +9,10 @@
 // byte is kept), outside it later records simply replace earlier bytes.
 //
 // The size comes from -e: or from the text range, so it may be anything up
-// to 4 GB; the arrays are allocated whole, and a size the machine cannot
-// provide ends the link as "out of memory".
+// to 4 GB; only the part that a record can reach is held in memory.
 #include "image.h"
+
+#include <algorithm>
 
 #include "context.h"
 
@@ -32,8 +33,10 @@ void create_image(LinkContext& ctx, int fill, u32 size) {
   Image& image = ctx.image;
   image.map_number = 0;
   image.size = size;
-  image.data.assign(size, static_cast<u8>(fill & 0xFF));
-  image.written.assign(size, 0);
+  image.fill = static_cast<u8>(fill & 0xFF);
+  u32 held = std::min<u32>(size, 0x10000 + kMaxRecordValues);
+  image.data.assign(held, image.fill);
+  image.written.assign(held, 0);
   image.created = true;
 }
 

@@ -16,9 +16,15 @@ struct LinkContext;
 struct Image {
   bool created = false;
   int map_number = 0;
-  u32 size = 0;
+  u32 size = 0;  // addresses 0 to size - 1
+  u8 fill = 0xFF;
+  // Records load at 16-bit addresses, so no byte is ever stored above
+  // 0xFFFF plus one record: only that much is held, whatever the size.
   std::vector<u8> data;
   std::vector<u8> written;
+
+  u8 byte_at(u32 address) const { return address < data.size() ? data[address] : fill; }
+  bool written_at(u32 address) const { return address < written.size() && written[address] != 0; }
 };
 
 // Allocates map 0 of `size` bytes, every byte the low 8 bits of `fill`.

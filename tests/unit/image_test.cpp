@@ -50,6 +50,18 @@ struct ImageTest : ::testing::Test {
   std::string errors() { return read_all(err); }
 };
 
+TEST_F(ImageTest, HugeImagesHoldOnlyWhatARecordCanReach) {
+  create_image(ctx, 0x5A, 0xFFFFFFFF);  // -e:0xFFFFFFFF costs no memory
+  EXPECT_LE(ctx.image.data.size(), 0x10000u + kMaxRecordValues);
+  EXPECT_EQ(ctx.image.byte_at(0xFFFFFFF0), 0x5A);
+  EXPECT_FALSE(ctx.image.written_at(0xFFFFFFF0));
+  record(0xFFFF, {1, 2, 3});  // past 0xFFFF inside the image
+  write_record_to_image(ctx, 0);
+  EXPECT_EQ(ctx.image.byte_at(0x10001), 3);
+  EXPECT_TRUE(ctx.image.written_at(0x10001));
+  EXPECT_EQ(errors(), "");
+}
+
 TEST_F(ImageTest, CreatedWithTheFillByte) {
   EXPECT_EQ(ctx.image.size, 0x10000u);
   EXPECT_EQ(ctx.image.data[0], 0xFF);
