@@ -6,11 +6,14 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "areas.h"
+#include "coff.h"
+#include "debug_info.h"
 #include "diagnostics.h"
 #include "image.h"
 #include "lexer.h"
@@ -40,6 +43,9 @@ struct LinkContext {
   std::FILE* out;  // standard output: the usage text only
 
   Options options;
+  // When the link runs: the map's date and the COFF time stamp. Taken from
+  // SOURCE_DATE_EPOCH when that is set, so that outputs can be reproduced.
+  std::time_t link_time = 0;
   std::string program_name = "<progname not set>";
   int link_pass = 0;
   // Text range of the device; low 0xFFFFFFFF means none was given.
@@ -59,6 +65,8 @@ struct LinkContext {
   AreaTable areas;
   RelocationState reloc;
   Image image;
+  DebugState debug;
+  CoffState coff;
 
   // The .s19 or .hex stream, and the .cof stream.
   OutputStream output_file;

@@ -58,6 +58,17 @@ std::string environment_text(const char* value) {
   return text;
 }
 
+// The time the outputs record: SOURCE_DATE_EPOCH (seconds since 1970)
+// when it holds a number, so that builds can be reproduced; else now.
+std::time_t link_time() {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
+    char* end = nullptr;
+    unsigned long long seconds = std::strtoull(epoch, &end, 10);
+    if (*end == '\0' && epoch[0] != '-') return static_cast<std::time_t>(seconds);
+  }
+  return std::time(nullptr);
+}
+
 // Startup object first, default library last.
 void complete_input_list(LinkContext& ctx) {
   if (!ctx.options.link_startup_and_library) return;
@@ -160,6 +171,7 @@ void LinkContext::run_cleanup() {
 
 int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_options) {
   raise_open_stream_limit();
+  ctx.link_time = link_time();
   if (env_options) insert_env_words(ctx, environment_text(env_options), words);
   ctx.options.output_base_name.clear();
   expand_option_files(ctx, words);

@@ -1,4 +1,4 @@
-// The map file is not written yet.
+// STUB: replaced by the map file and listing writer.
 #include "map_file.h"
 
 namespace zeld {

@@ -3,7 +3,8 @@
 
 A case is a folder:
   cmd        the arguments, split like a shell would (no expansion)
-  env        optional KEY=VALUE lines added to the environment
+  env        optional KEY=VALUE lines added to the environment (the runner
+             sets SOURCE_DATE_EPOCH=0 and TZ=UTC, so dates are fixed)
   deletes    optional: names of input files the link must delete, one a line
   *.o, ...   input files; the whole folder except expected/ is copied into a
              fresh working folder, where the linker runs
@@ -58,6 +59,9 @@ def main():
         args = shlex.split(f.read())
     env = dict(os.environ)
     env.pop("ZOL12_LINKER_OPTS", None)
+    # Dates in the outputs are those of SOURCE_DATE_EPOCH, in UTC.
+    env["SOURCE_DATE_EPOCH"] = "0"
+    env["TZ"] = "UTC"
     if os.path.exists(os.path.join(case, "env")):
         with open(os.path.join(case, "env")) as f:
             for line in f:
