@@ -1,11 +1,14 @@
+// Argument words: splitting a text into words, the word-table limit, option
+// files expanded in place (comments, long lines, @- files to delete), files
+// that give no words or cannot be read, and the nesting and file-count
+// limits.
 #include "option_words.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,7 +18,6 @@
 namespace zeld {
 namespace {
 
-namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
 constexpr int kNoStop = -1000;
 
@@ -23,8 +25,7 @@ std::string read_all(std::FILE* f) {
   std::fflush(f);
   std::rewind(f);
   std::string text;
-  char buffer[512];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, got);
+  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
   return text;
 }
 
@@ -35,19 +36,20 @@ std::string numbered_words(int count) {
 }
 
 // A captured context and a fresh folder for option files.
-class OptionWords : public ::testing::Test {
- protected:
-  OptionWords() {
-    dir_ = fs::temp_directory_path() / ("zeld-option-words-" + std::to_string(std::random_device()()));
-    fs::create_directories(dir_);
-  }
+struct OptionWords : ::testing::Test {
+  std::FILE* err_ = std::tmpfile();
+  std::FILE* out_ = std::tmpfile();
+  LinkContext ctx{err_, out_};
+  std::string dir_ =
+      ::testing::TempDir() + "/zeld-words-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+
+  OptionWords() { std::system(("mkdir -p " + dir_).c_str()); }
   ~OptionWords() override {
     std::fclose(err_);
     std::fclose(out_);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    std::system(("rm -rf " + dir_).c_str());
   }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
   std::string file(const std::string& name, const std::string& bytes) {
     std::ofstream(path(name), std::ios::binary) << bytes;
     return path(name);
@@ -66,11 +68,6 @@ class OptionWords : public ::testing::Test {
     return run([&] { expand_option_files(ctx, words); });
   }
   std::string err() { return read_all(err_); }
-
-  std::FILE* err_ = std::tmpfile();
-  std::FILE* out_ = std::tmpfile();
-  LinkContext ctx{err_, out_};
-  fs::path dir_;
 };
 
 TEST_F(OptionWords, SplitWords) {
@@ -128,11 +125,9 @@ TEST_F(OptionWords, FileWithoutWordsStaysAndStopsExpansion) {
 }
 
 TEST_F(OptionWords, UnreadableFilesAndMissingNames) {
-  Words missing{"zeld12", "@-" + path("missing.opt")};
-  EXPECT_EQ(expand(missing), kExitUsage);
-  Words folder{"zeld12", "@" + dir_.string()};
+  Words folder{"zeld12", "@-" + dir_};
   EXPECT_EQ(expand(folder), kExitUsage);
-  EXPECT_EQ(err(), "can't open file " + path("missing.opt") + "\ncan't open file " + dir_.string() + "\n");
+  EXPECT_EQ(err(), "can't open file " + dir_ + "\n");
   EXPECT_TRUE(ctx.files_to_delete.empty());
   for (const char* last : {"@", "@-"}) {
     Words words{"zeld12", "-R", last};
@@ -142,10 +137,6 @@ TEST_F(OptionWords, UnreadableFilesAndMissingNames) {
 }
 
 TEST_F(OptionWords, NestingIsBounded) {
-  Words self{"zeld12", "@" + file("self.opt", "-R @" + path("self.opt"))};
-  EXPECT_EQ(expand(self), kExitUsage);
-  EXPECT_EQ(err(), "option file " + path("self.opt") + " nested more than 32 deep\n");
-
   for (int level = 1; level <= 33; ++level)  // f1 names f2, ..., f33 names none
     file("f" + std::to_string(level), level < 33 ? "@" + path("f" + std::to_string(level + 1)) : "end");
   Words deepest{"zeld12", "@" + path("f2")};
@@ -159,8 +150,7 @@ TEST_F(OptionWords, NestingIsBounded) {
   for (int i = 0; i < 1024; ++i) many += leaf;
   Words fan{"zeld12", "@" + file("fan.opt", many)};  // 1 + 1024 files
   EXPECT_EQ(expand(fan), kExitUsage);
-  EXPECT_EQ(err(), "option file " + path("self.opt") + " nested more than 32 deep\n" + "option file " + path("f33") +
-                       " nested more than 32 deep\nmore than 1024 option files\n");
+  EXPECT_EQ(err(), "option file " + path("f33") + " nested more than 32 deep\nmore than 1024 option files\n");
 }
 
 }  // namespace
