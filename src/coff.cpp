@@ -1,20 +1,535 @@
-// STUB: replaced by the COFF writer. The .cof file is created by the
-// driver and closed here empty.
+// The COFF file (<base>.cof) for the debugger. prepare_coff runs after the
+// map: it takes the written extent of the memory image as the .text section
+// and, without -g, adds the one .file entry that names the COFF file. With
+// -g the debug walk (debug_info.cpp) then calls the coff_add_* entries for
+// every source file, function, block, line, variable and structure, in walk
+// order; write_coff_file appends the .text and .bss section entries and
+// writes everything at once:
+//
+//   file header (20) + optional header (28)   at 0
+//   .text and .bss section headers (2 x 40)   at 48
+//   raw data of .text                          at 128
+//   line numbers (6 bytes each)                at 128 + text size
+//   symbol table (18 bytes an entry)           then the string table
+//
+// All numbers are little-endian whatever the host. Entries live in memory
+// until the end, because later entries patch earlier ones (the .file chain,
+// the next-function links, structure tags resolved at the end of a file).
 #include "coff.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "context.h"
+#include "debug_info.h"
+#include "image.h"
 
 namespace zeld {
 
-void prepare_coff(LinkContext&) {}
-void write_coff_file(LinkContext& ctx) { ctx.coff_file.reset(); }
-void coff_add_file(LinkContext&, const std::string&) {}
-void coff_begin_function(LinkContext&, const std::string&, u32, u32, const std::string&, u32) {}
-void coff_add_block(LinkContext&, bool, u32, u32) {}
-void coff_add_line(LinkContext&, u32, u32) {}
-void coff_end_function(LinkContext&, u32) {}
-void coff_add_variable(LinkContext&, const std::string&, char, u32, const std::string&, int) {}
-void coff_add_struct_tag(LinkContext&, DbStruct&) {}
-void resolve_pending_tags(LinkContext&) {}
+namespace {
+
+// Storage classes and section numbers of the format.
+enum : u8 {
+  C_AUTO = 1,
+  C_EXT = 2,
+  C_STAT = 3,
+  C_MOS = 8,
+  C_STRTAG = 10,
+  C_MOU = 11,
+  C_UNTAG = 12,
+  C_REG = 17,
+  C_FIELD = 18,
+  C_BLOCK = 100,
+  C_FCN = 101,
+  C_EOS = 102,
+  C_FILE = 103,
+};
+constexpr int kSectionText = 1;
+constexpr int kSectionBss = 2;
+constexpr int kSectionDebug = -2;
+
+constexpr u32 kHeadersSize = 128;
+constexpr std::size_t kFileNamePiece = 14;
+
+// Base types by letter: a letter's position is its type code.
+constexpr char tymapper[] = "--CSILD-X---csil";
+
+static_assert(sizeof(CoffEntry) == 18, "entries are written as they are held");
+
+void put16(u8* p, u32 v) {
+  p[0] = static_cast<u8>(v);
+  p[1] = static_cast<u8>(v >> 8);
+}
+
+void put32(u8* p, u32 v) {
+  put16(p, v);
+  put16(p + 2, v >> 16);
+}
+
+u32 get16(const u8* p) { return p[0] | static_cast<u32>(p[1]) << 8; }
+u32 get32(const u8* p) { return get16(p) | get16(p + 2) << 16; }
+
+CoffEntry& entry_at(LinkContext& ctx, u32 index) { return ctx.coff.symbol_table[index]; }
+u32 next_index(const LinkContext& ctx) { return static_cast<u32>(ctx.coff.symbol_table.size()); }
+
+// Reports about what the format cannot hold concern the link, not a module.
+void report_coff_error(LinkContext& ctx, const std::string& text) {
+  ctx.diag.set_current_file(std::nullopt);
+  ctx.diag.error("%s", text.c_str());
+}
+
+u32 add_long_name(LinkContext& ctx, const std::string& name) {
+  std::vector<u8>& table = ctx.coff.string_table;
+  if (table.empty()) table.assign(4, 0);
+  u32 offset = static_cast<u32>(table.size());
+  table.insert(table.end(), name.begin(), name.end());
+  table.push_back(0);
+  put32(table.data(), static_cast<u32>(table.size()));
+  return offset;
+}
+
+void set_entry_name(LinkContext& ctx, CoffEntry& entry, const std::string& name) {
+  std::fill(entry.begin(), entry.begin() + 8, u8{0});
+  if (name.size() <= 8) {
+    std::copy(name.begin(), name.end(), entry.begin());
+  } else {
+    put32(entry.data() + 4, add_long_name(ctx, name));
+  }
+}
+
+// Name of an entry for messages: "[name]" when held in the entry, the
+// string-table text otherwise.
+std::string entry_name_text(const LinkContext& ctx, const CoffEntry& entry) {
+  const std::vector<u8>& table = ctx.coff.string_table;
+  u32 offset = get32(entry.data() + 4);
+  if (get32(entry.data()) == 0 && offset >= 4 && offset < table.size()) {
+    std::string name;
+    for (u32 i = offset; i < table.size() && table[i] != 0; ++i) name += static_cast<char>(table[i]);
+    return name;
+  }
+  std::string name;
+  for (int i = 0; i < 8 && entry[i] != 0; ++i) name += static_cast<char>(entry[i]);
+  return "[" + name + "]";
+}
+
+u32 add_symbol_entry(LinkContext& ctx, const std::string& name, u32 value, int section, u8 storage_class,
+                     u8 aux_count) {
+  CoffEntry entry{};
+  set_entry_name(ctx, entry, name);
+  put32(entry.data() + kCoffValue, value);
+  put16(entry.data() + kCoffSection, static_cast<u32>(section));
+  entry[kCoffClass] = storage_class;
+  entry[kCoffNumAux] = aux_count;
+  ctx.coff.symbol_table.push_back(entry);
+  return next_index(ctx) - 1;
+}
+
+u32 add_aux_entry(LinkContext& ctx) {
+  ctx.coff.symbol_table.push_back(CoffEntry{});
+  return next_index(ctx) - 1;
+}
+
+// Line auxiliary entry of .bf, .bb, .eb and .ef.
+void add_line_aux(LinkContext& ctx, u32 line) { put32(entry_at(ctx, add_aux_entry(ctx)).data() + 4, line); }
+
+void raise_aux_count(LinkContext& ctx, u32 index) { ++entry_at(ctx, index)[kCoffNumAux]; }
+
+int entry_section(LinkContext& ctx, u32 index) {
+  return static_cast<std::int16_t>(get16(entry_at(ctx, index).data() + kCoffSection));
+}
+void set_entry_section(LinkContext& ctx, u32 index, int section) {
+  put16(entry_at(ctx, index).data() + kCoffSection, static_cast<u32>(section));
+}
+
+// Appends a line-number entry; gives its file offset, or 0 when the table
+// is full (the format counts its entries in 16 bits).
+u32 add_lineno_entry(LinkContext& ctx, u32 line, u32 address_or_index) {
+  CoffState& coff = ctx.coff;
+  u32 count = static_cast<u32>(coff.lineno_table.size() / 6);
+  if (count >= kMaxCoffLineEntries) {
+    if (!coff.line_table_full_reported)
+      report_coff_error(ctx, strprintf("COFF line number table is full (%u entries); further lines are dropped",
+                                       kMaxCoffLineEntries));
+    coff.line_table_full_reported = true;
+    return 0;
+  }
+  u8 bytes[6];
+  put32(bytes, address_or_index);
+  put16(bytes + 4, line);
+  coff.lineno_table.insert(coff.lineno_table.end(), bytes, bytes + 6);
+  return coff.lineno_offset + 6 * count;
+}
+
+void coff_add_section_symbol(LinkContext& ctx, const std::string& name, u32 address, u32 length, u32 line_count,
+                             int section) {
+  if (ctx.coff.last_file_entry >= 0)
+    put32(entry_at(ctx, static_cast<u32>(ctx.coff.last_file_entry)).data() + kCoffValue, next_index(ctx));
+  add_symbol_entry(ctx, name, address, section, C_STAT, 1);
+  CoffEntry& aux = entry_at(ctx, add_aux_entry(ctx));
+  put32(aux.data(), length);
+  put16(aux.data() + 6, line_count);
+}
+
+// Section header: name, physical and virtual address, size, raw-data
+// offset, relocation offset, line-number offset, relocation count,
+// line-number count, flags.
+void write_section_header(u8* p, const char* name, u32 address, u32 size, u32 raw_offset, u32 lineno_offset,
+                          u32 line_count, u32 flags) {
+  std::copy_n(name, std::strlen(name), p);
+  put32(p + 8, address);
+  put32(p + 12, address);
+  put32(p + 16, size);
+  put32(p + 20, raw_offset);
+  put32(p + 28, lineno_offset);
+  put16(p + 34, line_count);
+  put32(p + 36, flags);
+}
+
+// Lowest and highest written address up to the text range's end (and the
+// image's); none written leaves an empty .text at 0.
+void find_written_range(LinkContext& ctx) {
+  CoffState& coff = ctx.coff;
+  const Image& image = ctx.image;
+  coff.text_start = 0;
+  coff.text_size = 0;
+  u32 held = static_cast<u32>(image.written.size());
+  if (image.size != 0 && held != 0) {
+    u32 top = std::min({ctx.text_range_high, image.size - 1, held - 1});
+    u32 last = top;
+    while (!image.written_at(last) && last != 0) --last;
+    if (image.written_at(last)) {
+      u32 first = 0;
+      while (!image.written_at(first)) ++first;
+      coff.text_start = first;
+      coff.text_size = (last - first + 1 + 3) & ~3u;
+    }
+  }
+  coff.lineno_offset = kHeadersSize + coff.text_size;
+}
+
+// Reads a decimal number the way %d does; false when there is none.
+bool read_decimal(const char*& p, long& value) {
+  char* end = nullptr;
+  value = std::strtol(p, &end, 10);
+  if (end == p) return false;
+  p = end;
+  return true;
+}
+
+// Reads a word the way %s does.
+std::string read_word(const char*& p) {
+  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  const char* start = p;
+  while (*p && !std::isspace(static_cast<unsigned char>(*p))) ++p;
+  return std::string(start, p);
+}
+
+// A[size:dim...]: the array auxiliary entry of the entry at `index`; four
+// dimensions fit in it.
+void map_array(LinkContext& ctx, u32 index, const char*& p) {
+  raise_aux_count(ctx, index);
+  ZELD_CHECK(ctx.diag, *p == '[', "coff");
+  ++p;
+  long first = 0;
+  read_decimal(p, first);
+  ZELD_CHECK(ctx.diag, *p == ':', "coff");
+  long dims[4] = {0, 0, 0, 0};
+  int count = 0;
+  while (*p == ':') {
+    if (count == 4) {
+      ctx.diag.write("warning: COFF debug format does not support more than 4 dimensions in array type\n");
+      while (*p && *p != ']') ++p;
+      break;
+    }
+    ++p;
+    read_decimal(p, dims[count++]);
+  }
+  ZELD_CHECK(ctx.diag, *p == ']', "coff");
+  ++p;
+  if (*p == 'k') {
+    ++p;
+    set_entry_section(ctx, index, 1);
+  } else {
+    set_entry_section(ctx, index, 2);
+  }
+  CoffEntry& aux = entry_at(ctx, add_aux_entry(ctx));
+  put16(aux.data() + 6, static_cast<u32>(first));
+  for (int i = 0; i < 4; ++i) put16(aux.data() + 8 + 2 * i, static_cast<u32>(dims[i]));
+}
+
+// The tag index of a structure defined in the current function or file,
+// once its tag entry is written; anything else waits for the end of the
+// source file.
+void resolve_tag_reference(LinkContext& ctx, u32 aux_index, const std::string& tag, u32 symbol_index) {
+  long found = find_struct_tag(ctx, tag, false);
+  if (found > 0) {
+    put32(entry_at(ctx, aux_index).data(), static_cast<u32>(found));
+    return;
+  }
+  if (ctx.coff.tag_backpatch.size() >= kMaxTagBackpatch) ctx.diag.internal("COFF backpatch table overflowed");
+  ctx.coff.tag_backpatch.push_back({aux_index, tag, symbol_index});
+}
+
+void warn_unresolved_tag(LinkContext& ctx, const CoffState::PendingTag& pending) {
+  ctx.diag.write("warning: COFF no struct tag '%s' found for symbol (%d) %s\n", pending.tag.c_str(),
+                 static_cast<int>(pending.symbol_index),
+                 entry_name_text(ctx, entry_at(ctx, pending.symbol_index)).c_str());
+}
+
+// Looks the tags up in every file. A definition whose tag entry is not
+// written yet (it belongs to a later source file) is kept for the end of
+// the walk when `defer_unwritten`.
+void resolve_tags(LinkContext& ctx, std::vector<CoffState::PendingTag>& pending, bool defer_unwritten) {
+  for (const CoffState::PendingTag& p : pending) {
+    long found = find_struct_tag(ctx, p.tag, true);
+    if (found > 0)
+      put32(entry_at(ctx, p.aux_index).data(), static_cast<u32>(found));
+    else if (found == 0 && defer_unwritten)
+      ctx.coff.late_tags.push_back(p);
+    else if (found < 0)
+      warn_unresolved_tag(ctx, p);
+  }
+  pending.clear();
+}
+
+// Register number r spread over the value by the variable's size: one
+// register per byte, unused bytes 0xFF.
+u32 register_value(u32 value, const std::string& type) {
+  u32 r = value & 0xFF;
+  char size_letter = type.empty() ? '\0' : type[0];
+  u32 b1 = (r + 1) & 0xFF, b2 = 0xFF, b3 = 0xFF;
+  if (size_letter == 'l' || size_letter == 'L') {
+    b2 = (r + 2) & 0xFF;
+    b3 = (r + 3) & 0xFF;
+  } else if (size_letter == 'c' || size_letter == 'C') {
+    b1 = 0xFF;
+  }
+  return r | b1 << 8 | b2 << 16 | b3 << 24;
+}
+
+}  // namespace
+
+void map_coff_type(LinkContext& ctx, u32 index, const std::string& type) {
+  const char* p = type.c_str();
+  if (*p == 'k') {
+    ++p;
+    if (entry_section(ctx, index) == 2) set_entry_section(ctx, index, 1);
+  }
+  const char* shown = p;  // the text an unknown base is reported with
+  u32 derived = 0;
+  for (;;) {
+    char letter = *p;
+    if (letter == 'p' || letter == 'f') {
+      ++p;
+      if (*p == 'k') ++p;
+      derived = derived << 2 | (letter == 'p' ? 1u : 2u);
+    } else if (letter == 'A') {
+      ++p;
+      map_array(ctx, index, p);
+      derived = derived << 2 | 3u;
+    } else {
+      break;
+    }
+  }
+
+  u32 base;
+  if (*p == 'V') {
+    base = 12;
+    ++p;
+  } else if (*p == 'S' && p[1] == '[') {
+    p += 2;
+    const char* start = p;
+    while (*p && *p != ']') ++p;
+    ZELD_CHECK(ctx.diag, *p == ']', "coff");
+    std::string tag(start, p);
+    ++p;
+    raise_aux_count(ctx, index);
+    u32 aux = add_aux_entry(ctx);
+    resolve_tag_reference(ctx, aux, tag, index);
+    base = 8;
+  } else if (*p == 'F') {
+    ++p;
+    long offset = 0, width = 0;
+    int val = 0;
+    if (*p == '[') {
+      ++p;
+      if (read_decimal(p, offset)) {
+        val = 1;
+        if (*p == ':') {
+          ++p;
+          if (read_decimal(p, width)) val = 2;
+        }
+      }
+    }
+    ZELD_CHECK(ctx.diag, val == 2, "coff");
+    ZELD_CHECK(ctx.diag, *p == ']', "coff");
+    ++p;
+    CoffEntry& entry = entry_at(ctx, index);
+    entry[kCoffClass] = C_FIELD;
+    put32(entry.data() + kCoffValue, get32(entry.data() + kCoffValue) * 8 + static_cast<u32>(offset));
+    base = 14;
+  } else {
+    int i = 0;
+    while (tymapper[i] && tymapper[i] != *p) ++i;
+    if (!tymapper[i]) {
+      ctx.diag.write("type == %s\n", shown);
+      ZELD_CHECK(ctx.diag, tymapper[i], "coff");
+    }
+    base = static_cast<u32>(i);
+    ++p;
+  }
+  put16(entry_at(ctx, index).data() + kCoffType, derived << 4 | base);
+  ZELD_CHECK(ctx.diag, *p == 0, "coff");
+}
+
+void prepare_coff(LinkContext& ctx) {
+  find_written_range(ctx);
+  if (ctx.options.debug_level == 0) coff_add_file(ctx, ctx.coff_file_name);
+}
+
+void coff_add_file(LinkContext& ctx, const std::string& name) {
+  CoffState& coff = ctx.coff;
+  if (coff.last_file_entry >= 0)
+    put32(entry_at(ctx, static_cast<u32>(coff.last_file_entry)).data() + kCoffValue, next_index(ctx));
+  // The auxiliary count is one byte; names are far shorter than 255 pieces.
+  std::size_t pieces = std::min<std::size_t>((name.size() + kFileNamePiece - 1) / kFileNamePiece, 255);
+  u32 index = add_symbol_entry(ctx, ".file", 0, kSectionDebug, C_FILE, static_cast<u8>(pieces));
+  for (std::size_t i = 0; i < pieces; ++i) {
+    CoffEntry& aux = entry_at(ctx, add_aux_entry(ctx));
+    std::string piece = name.substr(i * kFileNamePiece, kFileNamePiece);
+    std::copy(piece.begin(), piece.end(), aux.begin());
+  }
+  coff.last_file_entry = index;
+}
+
+void coff_begin_function(LinkContext& ctx, const std::string& name, u32 first_line, u32 address,
+                         const std::string& type, u32 size) {
+  CoffState& coff = ctx.coff;
+  coff.function_name = name;
+  coff.line_range_reported = false;
+  if (coff.last_function_aux >= 0)
+    put32(entry_at(ctx, static_cast<u32>(coff.last_function_aux)).data() + 12, next_index(ctx));
+  u32 index = add_symbol_entry(ctx, name, address, kSectionText, C_EXT, 1);
+  map_coff_type(ctx, index, type);
+  u32 aux = add_aux_entry(ctx);
+  put32(entry_at(ctx, aux).data() + 4, size);
+  coff.last_function_aux = aux;
+  put32(entry_at(ctx, aux).data() + 8, add_lineno_entry(ctx, 0, index));
+  add_symbol_entry(ctx, ".bf", address, kSectionText, C_FCN, 1);
+  add_line_aux(ctx, first_line);
+}
+
+void coff_add_block(LinkContext& ctx, bool begin, u32 line, u32 address) {
+  add_symbol_entry(ctx, begin ? ".bb" : ".eb", address, kSectionText, C_BLOCK, 1);
+  add_line_aux(ctx, line);
+}
+
+// A line before the function's first line, or 65535 lines or more after
+// it, has no 16-bit relative number: reported once per function, dropped.
+void coff_add_line(LinkContext& ctx, u32 relative_line, u32 address) {
+  CoffState& coff = ctx.coff;
+  i32 relative = static_cast<i32>(relative_line);
+  if (relative < 1 || relative > 0xFFFF) {
+    if (!coff.line_range_reported)
+      report_coff_error(ctx, strprintf("function '%s': relative line number %ld does not fit in a COFF line entry",
+                                       coff.function_name.c_str(), static_cast<long>(relative)));
+    coff.line_range_reported = true;
+    return;
+  }
+  add_lineno_entry(ctx, static_cast<u32>(relative), address);
+}
+
+void coff_end_function(LinkContext& ctx, u32 last_line) {
+  add_symbol_entry(ctx, ".ef", 0, kSectionText, C_FCN, 1);
+  add_line_aux(ctx, last_line);
+}
+
+void coff_add_variable(LinkContext& ctx, const std::string& name, char kind, u32 value, const std::string& type,
+                       int section) {
+  u8 storage_class = C_STAT;
+  if (kind == 'l') storage_class = C_AUTO;
+  if (kind == 'r') {
+    storage_class = C_REG;
+    value = register_value(value, type);
+  }
+  u32 index = add_symbol_entry(ctx, name, value, section, storage_class, 0);
+  map_coff_type(ctx, index, type);
+}
+
+void coff_add_struct_tag(LinkContext& ctx, DbStruct& definition) {
+  CoffState& coff = ctx.coff;
+  coff.structs_present = true;
+  const char* p = definition.text.c_str();
+  long size = 0;
+  std::string tag;
+  if (read_decimal(p, size)) tag = read_word(p);
+  // Anonymous structures are numbered .1, .2, ...; the entry gets a name
+  // of its own while type strings keep referring to the number.
+  if (tag.size() >= 2 && tag[0] == '.' && std::isdigit(static_cast<unsigned char>(tag[1]))) tag += "fake";
+
+  u32 tag_index = add_symbol_entry(ctx, tag, 0, 0, definition.is_struct ? C_STRTAG : C_UNTAG, 1);
+  definition.tag_index = tag_index;
+  u32 tag_aux = add_aux_entry(ctx);
+  put16(entry_at(ctx, tag_aux).data() + 6, static_cast<u32>(size));
+
+  for (const DbField& field : definition.fields) {
+    const char* f = field.text.c_str();
+    long offset = 0;
+    std::string name, type;
+    if (read_decimal(f, offset)) {
+      name = read_word(f);
+      type = read_word(f);
+    }
+    u32 member = add_symbol_entry(ctx, name, static_cast<u32>(offset), 0, definition.is_struct ? C_MOS : C_MOU, 0);
+    map_coff_type(ctx, member, type);
+  }
+
+  add_symbol_entry(ctx, "", static_cast<u32>(size), 0, C_EOS, 1);
+  CoffEntry& end_aux = entry_at(ctx, add_aux_entry(ctx));
+  put32(end_aux.data(), tag_index);
+  put16(end_aux.data() + 6, static_cast<u32>(size));
+  put32(entry_at(ctx, tag_aux).data() + 12, next_index(ctx));
+}
+
+void resolve_pending_tags(LinkContext& ctx) { resolve_tags(ctx, ctx.coff.tag_backpatch, true); }
+
+void write_coff_file(LinkContext& ctx) {
+  CoffState& coff = ctx.coff;
+  resolve_tags(ctx, coff.late_tags, false);
+  u32 line_count = static_cast<u32>(coff.lineno_table.size() / 6);
+  coff_add_section_symbol(ctx, ".text", coff.text_start, coff.text_size, line_count, kSectionText);
+  coff_add_section_symbol(ctx, ".bss", 0x60, 0, 0, kSectionBss);
+
+  std::vector<u8> head(kHeadersSize, 0);
+  u8* h = head.data();
+  put16(h + 0, 0x0A12);
+  put16(h + 2, 2);
+  put32(h + 4, static_cast<u32>(static_cast<i64>(ctx.link_time)));
+  put32(h + 8, coff.lineno_offset + 6 * line_count);
+  put32(h + 12, next_index(ctx));
+  put16(h + 16, 28);
+  put16(h + 18, 0x00FF);
+  put16(h + 20, 0xC0DE);
+  put16(h + 22, coff.structs_present ? 2 : 0);
+  write_section_header(h + 48, ".text", coff.text_start, coff.text_size, kHeadersSize, coff.lineno_offset,
+                       line_count, 0x20);
+  write_section_header(h + 88, ".bss", 0x60, 0, 0, 0, 0, 0x40);
+
+  std::vector<u8> raw(coff.text_size);
+  for (u32 i = 0; i < coff.text_size; ++i) raw[i] = ctx.image.byte_at(coff.text_start + i);
+
+  if (std::FILE* out = ctx.coff_file.get()) {
+    std::fseek(out, 0, SEEK_SET);
+    std::fwrite(head.data(), 1, head.size(), out);
+    std::fwrite(raw.data(), 1, raw.size(), out);
+    std::fwrite(coff.lineno_table.data(), 1, coff.lineno_table.size(), out);
+    std::fwrite(coff.symbol_table.data(), sizeof(CoffEntry), coff.symbol_table.size(), out);
+    std::fwrite(coff.string_table.data(), 1, coff.string_table.size(), out);
+  }
+  ctx.coff_file.reset();
+}
 
 }  // namespace zeld

@@ -4,6 +4,7 @@
 // memory while the debug walk runs and written in one go at the end.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,25 @@ namespace zeld {
 struct LinkContext;
 struct DbStruct;
 
+// One symbol-table entry or auxiliary entry, exactly as written.
+using CoffEntry = std::array<u8, 18>;
+
+// Offsets of the fields of a symbol entry.
+inline constexpr int kCoffValue = 8;     // 32-bit
+inline constexpr int kCoffSection = 12;  // signed 16-bit
+inline constexpr int kCoffType = 14;     // 16-bit
+inline constexpr int kCoffClass = 16;    // 8-bit
+inline constexpr int kCoffNumAux = 17;   // 8-bit
+
+// The format counts line-number entries and relative lines in 16 bits.
+inline constexpr u32 kMaxCoffLineEntries = 0xFFFF;
+// Pending structure-tag references of one source file.
+inline constexpr std::size_t kMaxTagBackpatch = 2048;
+
 struct CoffState {
-  std::vector<u8> symbol_table;  // 18-byte entries
+  std::vector<CoffEntry> symbol_table;
   std::vector<u8> lineno_table;  // 6-byte entries
-  std::vector<u8> string_table;  // length word, then NUL-terminated names
+  std::vector<u8> string_table;  // length word, then NUL-terminated names; empty until the first long name
   u32 text_start = 0;
   u32 text_size = 0;
   u32 lineno_offset = 0;
@@ -27,9 +43,15 @@ struct CoffState {
   struct PendingTag {
     u32 aux_index;
     std::string tag;
-    u32 symbol_index;
+    u32 symbol_index;  // the entry whose type named the tag
   };
-  std::vector<PendingTag> tag_backpatch;
+  std::vector<PendingTag> tag_backpatch;  // the current source file's
+  // References to definitions of a later source file, whose tag entries
+  // exist only once the whole walk is done.
+  std::vector<PendingTag> late_tags;
+  std::string function_name;  // the function whose lines are being added
+  bool line_range_reported = false;
+  bool line_table_full_reported = false;
 };
 
 // Sets up the tables before any debug entry is added.
@@ -48,5 +70,10 @@ void coff_add_variable(LinkContext& ctx, const std::string& name, char kind, u32
                        int section);
 void coff_add_struct_tag(LinkContext& ctx, DbStruct& definition);
 void resolve_pending_tags(LinkContext& ctx);
+
+// Maps a debug type string onto the entry at `index`: its type field, and
+// the auxiliary entries of its arrays and structure references, appended
+// behind it. A string that breaks the grammar fails a consistency check.
+void map_coff_type(LinkContext& ctx, u32 index, const std::string& type);
 
 }  // namespace zeld
