@@ -13,6 +13,7 @@
 #include "areas.h"
 #include "context.h"
 #include "symbols.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
@@ -23,13 +24,7 @@ class AreaTest : public ::testing::Test {
   AreaTest() : err_(std::tmpfile()), ctx(err_, err_) {}
   ~AreaTest() override { std::fclose(err_); }
 
-  std::string err_text() {
-    std::fflush(err_);
-    std::rewind(err_);
-    std::string text;
-    for (int c; (c = std::fgetc(err_)) != EOF;) text += static_cast<char>(c);
-    return text;
-  }
+  std::string err_text() { return read_all(err_); }
 
   Header& header(u32 capacity) {
     Header& h = ctx.reader.headers.emplace_back();

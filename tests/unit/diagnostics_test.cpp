@@ -2,6 +2,7 @@
 // and the file-name limit of open_file. The plain report shapes and the
 // consistency banner are pinned by the end-to-end cases.
 #include "diagnostics.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,7 @@ struct DiagnosticsTest : ::testing::Test {
   Diagnostics diag{err};
   ~DiagnosticsTest() override { std::fclose(err); }
 
-  std::string text() {
-    std::fflush(err);
-    std::rewind(err);
-    std::string s;
-    for (int c; (c = std::fgetc(err)) != EOF;) s += static_cast<char>(c);
-    return s;
-  }
+  std::string text() { return read_all(err); }
   template <typename Report>
   int status_of(Report report) {
     try {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "context.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
@@ -29,25 +30,10 @@ struct ImageTest : ::testing::Test {
   // Stores a record: load address, then data values; a value given as -1
   // is a dropped one.
   void store(u32 addr, std::initializer_list<int> data, int page = 0) {
-    Record& rec = ctx.reloc.record;
-    rec.rtcnt = 2;
-    rec.rtval[0] = addr >> 8;
-    rec.rtval[1] = addr & 0xFF;
-    rec.rtflg[0] = rec.rtflg[1] = 1;
-    for (int v : data) {
-      rec.rtval[rec.rtcnt] = v < 0 ? 0xEE : static_cast<u32>(v);
-      rec.rtflg[rec.rtcnt] = v < 0 ? 0 : 1;
-      ++rec.rtcnt;
-    }
+    load_record(ctx.reloc.record, addr, data, 0xEE);
     write_record_to_image(ctx, page);
   }
-  std::string errors() {
-    std::fflush(err);
-    std::rewind(err);
-    std::string text;
-    for (int c; (c = std::fgetc(err)) != EOF;) text += static_cast<char>(c);
-    return text;
-  }
+  std::string errors() { return read_all(err); }
 };
 
 TEST_F(ImageTest, HugeImagesHoldOnlyWhatARecordCanReach) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "context.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
@@ -29,27 +30,11 @@ struct IntelHexTest : ::testing::Test {
 
   // Writes a record at `addr` (a -1 in the data is a dropped value).
   void write(u32 addr, int page = 0, std::initializer_list<int> data = {0x86, 0x01, 0x3F}) {
-    Record& rec = ctx.reloc.record;
-    rec.rtcnt = 2;
-    rec.rtval[0] = addr >> 8;
-    rec.rtval[1] = addr & 0xFF;
-    rec.rtflg[0] = rec.rtflg[1] = 1;
-    for (int v : data) {
-      rec.rtval[rec.rtcnt] = v < 0 ? 0x55 : static_cast<u32>(v);
-      rec.rtflg[rec.rtcnt] = v < 0 ? 0 : 1;
-      ++rec.rtcnt;
-    }
+    load_record(ctx.reloc.record, addr, data, 0x55);
     ctx.reloc.output_page = page;
     write_hex_record(ctx);
   }
-  std::string text() {
-    std::FILE* f = ctx.output_file.get();
-    std::fflush(f);
-    std::rewind(f);
-    std::string s;
-    for (int c; (c = std::fgetc(f)) != EOF;) s += static_cast<char>(c);
-    return s;
-  }
+  std::string text() { return read_all(ctx.output_file.get()); }
 };
 
 TEST_F(IntelHexTest, DataRecords) {

@@ -11,18 +11,12 @@
 #include <vector>
 
 #include "context.h"
+#include "test_support.h"
 #include "paths.h"
 
 namespace zeld {
 namespace {
 
-std::string read_all(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
 
 // The lines of a library member that defines `defines` and references `refs`.
 std::string body(const std::string& name, const std::vector<std::string>& defines,

@@ -11,17 +11,11 @@
 #include <vector>
 
 #include "context.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
 
-std::string read_all(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
 
 struct ReaderTest : ::testing::Test {
   std::FILE* err = std::tmpfile();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "context.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
@@ -21,13 +22,6 @@ namespace {
 using Words = std::vector<std::string>;
 constexpr int kNoStop = -1000;
 
-std::string read_all(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
 
 std::string numbered_words(int count) {
   std::string text;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "context.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
@@ -20,13 +21,6 @@ namespace {
 using Words = std::vector<std::string>;
 constexpr int kNoStop = -1000;
 
-std::string read_all(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
 
 // One scan of the words after a program name, with its outputs captured.
 struct Scan {

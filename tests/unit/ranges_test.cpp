@@ -14,6 +14,7 @@
 
 #include "areas.h"
 #include "context.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
@@ -23,13 +24,7 @@ class RangeTest : public ::testing::Test {
   RangeTest() : err_(std::tmpfile()), ctx(err_, err_) {}
   ~RangeTest() override { std::fclose(err_); }
 
-  std::string err_text() {
-    std::fflush(err_);
-    std::rewind(err_);
-    std::string text;
-    for (int c; (c = std::fgetc(err_)) != EOF;) text += static_cast<char>(c);
-    return text;
-  }
+  std::string err_text() { return read_all(err_); }
   Area& area(const std::string& name) {
     bool created = false;
     return *ctx.areas.add_part(name, nullptr, created)->area;

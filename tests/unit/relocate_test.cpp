@@ -10,17 +10,11 @@
 #include <string>
 
 #include "context.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
 
-std::string read_all(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
 
 struct RelocateTest : ::testing::Test {
   std::FILE* err = std::tmpfile();

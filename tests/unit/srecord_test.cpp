@@ -10,6 +10,7 @@
 #include <string>
 
 #include "context.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
@@ -23,25 +24,9 @@ struct SRecordTest : ::testing::Test {
     ctx.run_cleanup();
     std::fclose(err);
   }
-  static std::string read_all(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-    return text;
-  }
   // The line written for a record at `addr` (a -1 in the data is a dropped value).
   std::string line_for(u32 addr, int page = 0, std::initializer_list<int> data = {0x86, 0x01, 0x3F}) {
-    Record& rec = ctx.reloc.record;
-    rec.rtcnt = 2;
-    rec.rtval[0] = addr >> 8;
-    rec.rtval[1] = addr & 0xFF;
-    rec.rtflg[0] = rec.rtflg[1] = 1;
-    for (int v : data) {
-      rec.rtval[rec.rtcnt] = v < 0 ? 0x55 : static_cast<u32>(v);
-      rec.rtflg[rec.rtcnt] = v < 0 ? 0 : 1;
-      ++rec.rtcnt;
-    }
+    load_record(ctx.reloc.record, addr, data, 0x55);
     ctx.reloc.output_page = page;
     ctx.output_file.reset(std::tmpfile());
     write_s_record(ctx);

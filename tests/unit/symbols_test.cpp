@@ -8,18 +8,12 @@
 #include <string>
 
 #include "context.h"
+#include "test_support.h"
 #include "symbols.h"
 
 namespace zeld {
 namespace {
 
-std::string read_all(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-  return text;
-}
 
 class SymbolsTest : public ::testing::Test {
  protected:

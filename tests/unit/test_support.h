@@ -1,0 +1,38 @@
+// Helpers shared by the unit tests: reading back a captured stream, and
+// loading the current relocation record by hand.
+#pragma once
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+
+#include "relocate.h"
+
+namespace zeld {
+
+// Everything written to a temporary stream so far.
+inline std::string read_all(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  return text;
+}
+
+// Makes `rec` a record loaded at `addr` (high byte first) with the given
+// data values; a value of -1 stands for one dropped by a byte relocation.
+inline void load_record(Record& rec, u32 addr, std::initializer_list<int> data, u32 dropped_value = 0xEE) {
+  rec.rtcnt = 2;
+  rec.rtval[0] = addr >> 8;
+  rec.rtval[1] = addr & 0xFF;
+  rec.rtflg[0] = rec.rtflg[1] = 1;
+  for (int v : data) {
+    rec.rtval[rec.rtcnt] = v < 0 ? dropped_value : static_cast<u32>(v);
+    rec.rtflg[rec.rtcnt] = v < 0 ? 0 : 1;
+    ++rec.rtcnt;
+  }
+}
+
+}  // namespace zeld
