@@ -8,12 +8,17 @@
 //   dXfunc e main 10 fI
 //   dXline FFFFFFFF 10          function-begin marker, then source lines
 //   dXsym l i FFFFFFFE I
+//
+// Records are owned by pools in DebugState that never move their elements;
+// files, functions and definitions keep their lists as vectors of pointers
+// into the pools, so a link with many modules pays little per record.
 #pragma once
 
-#include <cstdio>
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common.h"
@@ -23,15 +28,26 @@ namespace zeld {
 struct LinkContext;
 struct AreaPart;
 
+// Longest word or text of a d line that is kept; the rest is dropped.
+inline constexpr std::size_t kMaxDebugWord = 511;
+// Longest type string that is kept; a longer one is cut.
+inline constexpr std::size_t kMaxDebugType = 131;
+
+// Line numbers with a meaning of their own.
+inline constexpr u32 kDebugLineBegin = 0xFFFFFFFF;     // function begin
+inline constexpr u32 kDebugLineBlockEnd = 0xFFFFFFFE;  // the next entry gives the block end
+inline constexpr u32 kDebugLineEnd = 0;                // function end
+
 struct DbLine {
-  u32 address = 0;
-  u32 line = 0;  // > 0 a source line; 0xFFFFFFFF begin; 0xFFFFFFFE block end; 0 function end
+  DbLine* next = nullptr;
+  u32 address = 0;  // area-relative, absolute after relocation
+  u32 line = 0;     // > 0 (signed) a source line, or one of the markers above
 };
 
 struct DbSym {
   u32 value = 0;
   std::string type;
-  char kind = 0;
+  char kind = 0;  // l local, r register, s static, e global
   AreaPart* area_part = nullptr;
   std::string name;
 };
@@ -43,52 +59,73 @@ struct DbField {
 struct DbStruct {
   std::vector<DbField> fields;
   bool is_struct = true;
-  u32 tag_index = 0;  // index of its tag entry in the COFF symbol table
-  std::string tag;    // text after the last space
-  std::string text;   // size and tag
+  // Index of its tag entry in the COFF symbol table, set when that entry is
+  // written. 0 means not written yet: index 0 is always a .file entry.
+  u32 tag_index = 0;
+  std::string tag;   // text after the last space; empty when it has none
+  std::string text;  // size and tag
 };
 
 struct DbFunc {
-  std::vector<DbLine> lines;
-  u32 address = 0;
+  DbLine* dbline_head = nullptr;
+  DbLine* dbline_last = nullptr;
+  u32 address = 0;  // area-relative, absolute after relocation
   std::string type;
-  char kind = 0;
+  char kind = 0;  // s static; anything else global
   std::optional<std::string> stack;
   std::vector<DbSym> locals;
-  std::deque<DbStruct> structs;
-  AreaPart* area_part = nullptr;
-  std::string name;
+  std::vector<DbStruct*> structs;
+  AreaPart* area_part = nullptr;  // none when read before the module's first A line
+  std::string name;               // "?" needs no begin marker and writes no FUNC line
 };
 
 struct DbFile {
-  std::deque<DbFunc> functions;
-  std::vector<DbSym> variables;
-  std::deque<DbStruct> structs;
+  std::vector<DbFunc*> functions;
+  std::vector<DbSym> variables;  // kinds s and e
+  std::vector<DbStruct*> structs;
   std::string name;  // the path, '/' turned into '\'
 };
 
+using DbStructList = std::vector<DbStruct*>;
+
 struct DebugState {
   std::deque<DbFile> files;  // first-appearance order
+  std::unordered_map<std::string_view, DbFile*> files_by_path;  // keys view DbFile::name
+  std::deque<DbFunc> function_pool;
+  std::deque<DbStruct> struct_pool;
+  std::deque<DbLine> line_pool;
+
+  // Not reset between modules: d lines before a module's first file line
+  // attach to what the module before left open.
   DbFile* current_file = nullptr;
   DbFunc* current_func = nullptr;
   DbStruct* current_struct = nullptr;
+
   // Scopes searched by find_struct_tag: 0 the file, 1 the function.
-  const std::deque<DbStruct>* tag_scope[2] = {nullptr, nullptr};
+  const DbStructList* tag_scope[2] = {nullptr, nullptr};
   std::string tag_scope_owner[2];
   std::string last_debug_dir;
   bool coff_debug_active = false;
   bool relocated = false;
+  // Next ":n" suffix to try for each "file:name" of a static.
+  std::unordered_map<std::string, int> next_static_suffix;
 };
 
-// Pass-0 handler of a d line.
+// Pass-0 handler of a d line; the lexer stands just behind the d.
 void collect_debug_line(LinkContext& ctx, AreaPart* area_part);
 // Gives the collected records their absolute addresses (after pass 1) and
-// defines the static symbols.
+// defines the static symbols. Runs once; a second call does nothing.
 void relocate_debug_records(LinkContext& ctx);
 // Writes <base>.dbg (and the COFF debug entries when COFF output is on).
 void write_debug_file(LinkContext& ctx, const std::string& base_name);
 // Tag index of the structure named `tag` in the function and file scopes
-// (and every file's scope when `all_files`), or -1.
+// (and every file's scope when `all_files`), or -1. The first definition
+// of that tag decides; 0 when its tag entry is not written yet.
 long find_struct_tag(LinkContext& ctx, const std::string& tag, bool all_files);
+
+// Inner steps, open to the unit tests.
+DbFile& find_debug_file(LinkContext& ctx, const std::string& path);
+void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, const std::string& name,
+                                AreaPart* area_part, u32 offset);
 
 }  // namespace zeld
