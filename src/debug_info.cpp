@@ -223,13 +223,28 @@ void write_debug_source_file(LinkContext& ctx, std::FILE* out, const DbFile& fil
   if (d.coff_debug_active) resolve_pending_tags(ctx);
 }
 
+void add_tags(DebugState::TagIndex& index, const DbStructList& list) {
+  for (const DbStruct* s : list)
+    if (!s->tag.empty()) index.try_emplace(s->tag, s);
+}
+
+// Lists this short are searched in place; longer ones (a header file named
+// by thousands of modules collects definitions from each) get an index.
+constexpr std::size_t kShortTagList = 16;
+
 // The first definition of `tag` in `list`. A definition without a tag
 // (its text has no space) is never found.
-const DbStruct* find_tag_in(const DbStructList* list, const std::string& tag) {
+const DbStruct* find_tag_in(DebugState& d, const DbStructList* list, const std::string& tag) {
   if (!list || tag.empty()) return nullptr;
-  for (const DbStruct* s : *list)
-    if (s->tag == tag) return s;
-  return nullptr;
+  if (list->size() <= kShortTagList) {
+    for (const DbStruct* s : *list)
+      if (s->tag == tag) return s;
+    return nullptr;
+  }
+  auto [entry, fresh] = d.list_tag_index.try_emplace(list);
+  if (fresh) add_tags(entry->second, *list);
+  auto found = entry->second.find(tag);
+  return found == entry->second.end() ? nullptr : found->second;
 }
 
 }  // namespace
@@ -337,10 +352,14 @@ void write_debug_file(LinkContext& ctx, const std::string& base_name) {
 long find_struct_tag(LinkContext& ctx, const std::string& tag, bool all_files) {
   DebugState& d = ctx.debug;
   for (int slot : {1, 0})
-    if (const DbStruct* s = find_tag_in(d.tag_scope[slot], tag)) return s->tag_index;
+    if (const DbStruct* s = find_tag_in(d, d.tag_scope[slot], tag)) return s->tag_index;
   if (!all_files) return -1;
-  for (const DbFile& file : d.files)
-    if (const DbStruct* s = find_tag_in(&file.structs, tag)) return s->tag_index;
+  if (!d.all_files_tag_index) {
+    d.all_files_tag_index.emplace();
+    for (const DbFile& file : d.files) add_tags(*d.all_files_tag_index, file.structs);
+  }
+  auto found = d.all_files_tag_index->find(tag);
+  if (found != d.all_files_tag_index->end()) return found->second->tag_index;
   ctx.diag.write("  File %s \n", d.tag_scope_owner[0].c_str());
   return -1;
 }

@@ -109,6 +109,12 @@ struct DebugState {
   bool relocated = false;
   // Next ":n" suffix to try for each "file:name" of a static.
   std::unordered_map<std::string, int> next_static_suffix;
+  // Tag indexes, built on first use once collection is over: of each long
+  // structs list, and of the file-level lists of all files in file order.
+  // Keys view DbStruct::tag; the first definition of a tag is kept.
+  using TagIndex = std::unordered_map<std::string_view, const DbStruct*>;
+  std::unordered_map<const DbStructList*, TagIndex> list_tag_index;
+  std::optional<TagIndex> all_files_tag_index;
 };
 
 // Pass-0 handler of a d line; the lexer stands just behind the d.

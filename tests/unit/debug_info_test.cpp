@@ -116,6 +116,24 @@ TEST_F(DebugInfoTest, TagLookupSearchesFunctionThenFileThenEveryFile) {
   EXPECT_EQ(err(), "  File a.c \n");
 }
 
+// Long lists are searched through an index: the first definition of a tag
+// still decides, within a list and across files.
+TEST_F(DebugInfoTest, FirstDefinitionDecidesInLongLists) {
+  for (const char* path : {"a.c", "b.c"}) {
+    collect(std::string("Xfile ") + path);
+    for (int i = 0; i < 40; ++i) collect("Xstruct 2 t" + std::to_string(i % 20));
+    collect("Xstruct 2");
+  }
+  u32 next_index = 100;
+  for (DbStruct& s : ctx_.debug.struct_pool) s.tag_index = next_index++;
+  ctx_.debug.tag_scope[0] = &file(1).structs;
+  EXPECT_EQ(find_struct_tag(ctx_, "t7", false), 100 + 41 + 7);
+  ctx_.debug.tag_scope[0] = nullptr;
+  EXPECT_EQ(find_struct_tag(ctx_, "t19", true), 100 + 19);
+  EXPECT_EQ(find_struct_tag(ctx_, "", true), -1);
+  EXPECT_EQ(err(), "  File  \n");
+}
+
 TEST_F(DebugInfoTest, RelocationRunsOnce) {
   Header& h = ctx_.reader.headers.emplace_back();
   bool created = false;
