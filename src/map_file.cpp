@@ -1,21 +1,17 @@
 // The link report and the absolute listing, written by the driver after
-// pass 1 of a link without errors (a second time, as <base>.emp, when
-// extended labels are on). By then every area is placed, every symbol has
-// its final address and the memory image holds the relocated code, so
-// nothing here changes the link: it only reads the tables, except for the
-// map_listed marks of the areas and the symbols the user definitions name.
+// pass 1 of a link without errors (again as <base>.emp with extended
+// labels). Areas are placed, symbols final and the image holds the code by
+// then: nothing here moves an address, it only reads and reports.
 //
-// The map lists each area with its symbols sorted by address, the files and
-// modules linked, the -d definitions and the range options. The listing is
-// each object file's assembler listing (<object>.lis) with area-relative
-// addresses rebased on the global labels ("name::") and the code bytes
-// replaced by those of the image:
+// The map lists each area with its symbols by address, the files and their
+// modules, the -d definitions and the range options. The listing copies
+// each object's assembler listing (<object>.lis), rebasing area offsets on
+// the global labels ("name::") and showing the image's bytes:
 //
-//   0000  _main::            ->   C000   _main::
-//   0002  CC1234    ldd #0   ->   C002  CC1234    ldd #0
+//   0003                    _main::   ->    C007                     _main::
+//   0003  CC0000    ldd #_main        ->    C007  CCC007    ldd #_main
 //
-// Listing lines are streamed; a line longer than kMaxListingLine is handled
-// in pieces of that length.
+// Listings are streamed; a line longer than kMaxListingLine comes in pieces.
 #include "map_file.h"
 
 #include <algorithm>
@@ -163,7 +159,7 @@ void relocate_module_listing(LinkContext& ctx, std::FILE* listing_out, const std
   std::string name = object_name;
   std::FILE* listing = open_module_listing(name);
   if (!listing) return;
-  OutputStream closer(listing);
+  std::unique_ptr<std::FILE, FileCloser> closer(listing);
   relocate_listing(ctx, listing_out, listing, name);
 }
 
