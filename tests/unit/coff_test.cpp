@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "context.h"
+#include "debug_info.h"
 #include "image.h"
 
 namespace zeld {
@@ -364,6 +366,104 @@ TEST_F(CoffTest, LinesTheFormatCannotHoldAreReportedAndDropped) {
   EXPECT_EQ(get32(static_cast<u32>(ctx.coff.symbol_table.size() - 3), 8), 0u);  // no line entry to point at
   EXPECT_EQ(errors(),
             "!ERROR {linker} COFF line number table is full (65535 entries); further lines are dropped\n");
+}
+
+// Structure definitions in the scopes find_struct_tag searches, as the
+// debug walk sets them up: slot 0 holds the current file's definitions.
+struct CoffTagTest : CoffTest {
+  std::deque<DbStruct> pool;
+  DbStructList file_structs;
+
+  CoffTagTest() {
+    ctx.debug.tag_scope[0] = &file_structs;
+    ctx.debug.tag_scope_owner[0] = "src\\a.c";
+    coff_add_file(ctx, "a.c");  // entries 0 and 1
+  }
+  DbStruct& definition(const std::string& text, std::vector<std::string> fields, bool is_struct = true,
+                       DbStructList* list = nullptr) {
+    DbStruct& s = pool.emplace_back();
+    s.text = text;
+    s.tag = text.substr(text.rfind(' ') + 1);
+    s.is_struct = is_struct;
+    for (std::string& f : fields) s.fields.push_back({f});
+    (list ? list : &file_structs)->push_back(&s);
+    return s;
+  }
+  u32 last() { return static_cast<u32>(ctx.coff.symbol_table.size() - 1); }
+};
+
+TEST_F(CoffTagTest, ReferencesResolveAtOnceOrAtTheEndOfTheFile) {
+  DbStruct& a = definition("4 A", {"0 self pS[A]", "2 other S[B]", "3 flags F[1:2]"});
+  DbStruct& b = definition("2 B", {"0 w I", "0 c C"}, false);
+  DbStruct& anonymous = definition("2 .3", {"0 x I"});
+  coff_add_struct_tag(ctx, a);
+  EXPECT_EQ(a.tag_index, 2u);
+  EXPECT_EQ(name(2), "A");
+  EXPECT_EQ(get16(3, 6), 4u);
+  EXPECT_EQ(get32(5, 0), 2u);   // self: resolved at once
+  EXPECT_EQ(get32(7, 0), 0u);   // other: B is not written yet
+  EXPECT_EQ(get32(8, kCoffValue), 3u * 8 + 1);
+  EXPECT_EQ(get32(3, 12), 11u);  // the entry after the end of structure
+  coff_add_struct_tag(ctx, b);
+  EXPECT_EQ(at(11)[kCoffClass], 12);
+  EXPECT_EQ(at(13)[kCoffClass], 11);
+  coff_add_struct_tag(ctx, anonymous);
+  EXPECT_EQ(name(anonymous.tag_index), ".3fake");
+  coff_add_variable(ctx, "v", 'e', 0, "S[.3]", 2);
+  EXPECT_EQ(get32(last(), 0), anonymous.tag_index);
+
+  resolve_pending_tags(ctx);
+  EXPECT_EQ(get32(7, 0), b.tag_index);
+  EXPECT_TRUE(ctx.coff.tag_backpatch.empty());
+  EXPECT_TRUE(ctx.coff.structs_present);
+  EXPECT_EQ(errors(), "");
+}
+
+TEST_F(CoffTagTest, TagsFoundNowhereAreReportedWithTheSymbolsName) {
+  coff_add_variable(ctx, "v", 'e', 0, "S[nowhere]", 2);
+  coff_add_variable(ctx, "long_variable", 's', 0, "pS[gone]", 2);
+  coff_add_variable(ctx, "abcdefgh", 's', 0, "S[]", 2);
+  resolve_pending_tags(ctx);
+  EXPECT_EQ(errors(),
+            "  File src\\a.c \n"
+            "warning: COFF no struct tag 'nowhere' found for symbol (2) [v]\n"
+            "  File src\\a.c \n"
+            "warning: COFF no struct tag 'gone' found for symbol (4) long_variable\n"
+            "  File src\\a.c \n"
+            "warning: COFF no struct tag '' found for symbol (6) [abcdefgh]\n");
+  EXPECT_EQ(get32(3, 0), 0u);
+  EXPECT_TRUE(ctx.coff.tag_backpatch.empty());
+}
+
+// A definition in a later source file has no tag entry until that file is
+// walked: the reference is filled in when the file is written.
+TEST_F(CoffTagTest, DefinitionsOfALaterFileResolveWhenTheFileIsWritten) {
+  DbFile& first = ctx.debug.files.emplace_back();
+  DbFile& second = ctx.debug.files.emplace_back();
+  first.name = "src\\a.c";
+  definition("6 later", {"0 x I"}, true, &second.structs);
+  coff_add_variable(ctx, "v", 'e', 0, "S[later]", 2);
+  resolve_pending_tags(ctx);
+  EXPECT_EQ(get32(3, 0), 0u);
+  EXPECT_EQ(errors(), "");
+
+  file_structs.clear();
+  ctx.debug.tag_scope_owner[0] = "b.c";
+  coff_add_file(ctx, "b.c");
+  coff_add_struct_tag(ctx, *second.structs[0]);
+  resolve_pending_tags(ctx);
+  write_coff_file(ctx);
+  EXPECT_EQ(get32(3, 0), 6u);
+  EXPECT_EQ(errors(), "");
+}
+
+TEST_F(CoffTagTest, BackpatchTableHoldsTwoThousandAndFortyEightReferences) {
+  for (std::size_t i = 0; i < kMaxTagBackpatch; ++i) coff_add_variable(ctx, "v", 'e', 0, "S[x]", 2);
+  EXPECT_EQ(status_of([&] { coff_add_variable(ctx, "v", 'e', 0, "S[x]", 2); }), -1);
+  EXPECT_EQ(errors(),
+            "!E [Internal Error] The linker has encountered an internal error.\n"
+            " Please contact zeld12-support@example.org. We apologize for any inconvenience.\n"
+            " {internal message} COFF backpatch table overflowed\n");
 }
 
 }  // namespace
