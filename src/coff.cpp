@@ -310,6 +310,12 @@ u32 register_value(u32 value, const std::string& type) {
   return r | b1 << 8 | b2 << 16 | b3 << 24;
 }
 
+// One write per table; an empty table writes nothing.
+template <typename T>
+void write_table(std::FILE* out, const std::vector<T>& table) {
+  if (!table.empty()) std::fwrite(table.data(), sizeof(T), table.size(), out);
+}
+
 }  // namespace
 
 void map_coff_type(LinkContext& ctx, u32 index, const std::string& type) {
@@ -523,11 +529,11 @@ void write_coff_file(LinkContext& ctx) {
 
   if (std::FILE* out = ctx.coff_file.get()) {
     std::fseek(out, 0, SEEK_SET);
-    std::fwrite(head.data(), 1, head.size(), out);
-    std::fwrite(raw.data(), 1, raw.size(), out);
-    std::fwrite(coff.lineno_table.data(), 1, coff.lineno_table.size(), out);
-    std::fwrite(coff.symbol_table.data(), sizeof(CoffEntry), coff.symbol_table.size(), out);
-    std::fwrite(coff.string_table.data(), 1, coff.string_table.size(), out);
+    write_table(out, head);
+    write_table(out, raw);
+    write_table(out, coff.lineno_table);
+    write_table(out, coff.symbol_table);
+    write_table(out, coff.string_table);
   }
   ctx.coff_file.reset();
 }

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -173,6 +175,19 @@ TEST_F(CoffTest, GrammarFaultsFailAConsistencyCheck) {
     EXPECT_EQ(status_of([&] { mapped(c.type); }), 1) << c.type;
     std::string text = errors();
     EXPECT_EQ(text.rfind(std::string(c.before) + check_text(c.expression), 0), 0u) << c.type << "\n" << text;
+  }
+}
+
+// Arbitrary strings over the grammar's letters either map or fail a check;
+// none reads past its end.
+TEST_F(CoffTest, ArbitraryTypeStringsMapOrFailCleanly) {
+  const std::string letters = "kpfAS[]:F19VCQ";
+  std::mt19937 random(12);
+  for (int n = 0; n < 5000; ++n) {
+    std::string type;
+    for (int length = random() % 12; length > 0; --length) type += letters[random() % letters.size()];
+    int status = status_of([&] { mapped(type); });
+    EXPECT_TRUE(status == 0 || status == 1) << type;
   }
 }
 
@@ -366,6 +381,31 @@ TEST_F(CoffTest, LinesTheFormatCannotHoldAreReportedAndDropped) {
   EXPECT_EQ(get32(static_cast<u32>(ctx.coff.symbol_table.size() - 3), 8), 0u);  // no line entry to point at
   EXPECT_EQ(errors(),
             "!ERROR {linker} COFF line number table is full (65535 entries); further lines are dropped\n");
+}
+
+TEST_F(CoffTest, FileTakesTheLinkTimeAndEndsWithTheStringTable) {
+  std::string path = ::testing::TempDir() + "/zeld-coff-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".cof";
+  ctx.coff_file.reset(std::fopen(path.c_str(), "wb"));
+  ctx.link_time = static_cast<std::time_t>(0x123456789LL);  // only the low 32 bits are kept
+  ctx.options.debug_level = 1;
+  prepare_coff(ctx);  // no image: an empty .text
+  coff_add_variable(ctx, "long_name", 'e', 0x1234, "I", 2);
+  write_coff_file(ctx);
+  EXPECT_FALSE(ctx.coff_file);
+
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  ASSERT_TRUE(in);
+  std::vector<u8> bytes;
+  for (int c; (c = std::fgetc(in)) != EOF;) bytes.push_back(static_cast<u8>(c));
+  std::fclose(in);
+  std::remove(path.c_str());
+  ASSERT_EQ(bytes.size(), 128u + 5 * 18 + 14);
+  const u8 head[] = {0x12, 0x0A, 2, 0, 0x89, 0x67, 0x45, 0x23, 128, 0, 0, 0, 5, 0, 0, 0, 28, 0, 0xFF, 0};
+  EXPECT_EQ(std::vector<u8>(bytes.begin(), bytes.begin() + 20), std::vector<u8>(head, head + 20));
+  const u8 entry[] = {0, 0, 0, 0, 4, 0, 0, 0, 0x34, 0x12, 0, 0, 2, 0, 4, 0, 3, 0};
+  EXPECT_EQ(std::vector<u8>(bytes.begin() + 128, bytes.begin() + 146), std::vector<u8>(entry, entry + 18));
+  EXPECT_EQ(std::string(bytes.end() - 14, bytes.end()), std::string("\x0E\0\0\0long_name\0", 14));
 }
 
 // Structure definitions in the scopes find_struct_tag searches, as the
