@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zeld {
 
@@ -27,6 +28,19 @@ using u64 = std::uint64_t;
 inline constexpr std::size_t kMaxNameLength = 128;
 // Longest file name the linker opens (the terminator not counted).
 inline constexpr std::size_t kMaxFileNameLength = 259;
+
+// Names the object format compares without regard to case ("xgate", the
+// "text" area, listing directives, debug directories): ASCII letters only.
+inline char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (ascii_lower(text[i]) != ascii_lower(prefix[i])) return false;
+  return true;
+}
+inline bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && starts_with_ignoring_case(a, b);
+}
 
 std::string strprintf(const char* fmt, ...) ZELD_PRINTF(1, 2);
 std::string vstrprintf(const char* fmt, std::va_list args);

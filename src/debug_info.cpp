@@ -47,14 +47,6 @@ std::string last_component(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 DbStruct& new_struct(DebugState& d, std::string_view keyword, std::string text) {
   DbStruct& s = d.struct_pool.emplace_back();
   s.is_struct = keyword[0] == 's';
@@ -209,7 +201,7 @@ void write_debug_source_file(LinkContext& ctx, std::FILE* out, const DbFile& fil
   std::size_t slash = file.name.rfind('\\');
   if (slash != std::string::npos) {
     std::string_view dir = std::string_view(file.name).substr(0, slash + 1);
-    if (!same_ignoring_case(dir, d.last_debug_dir)) {
+    if (!equals_ignoring_case(dir, d.last_debug_dir)) {
       d.last_debug_dir = dir;
       std::fprintf(out, "DIR %s\n", d.last_debug_dir.c_str());
     }

@@ -44,17 +44,6 @@ bool is_hex(char c) {
   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && starts_with_ignoring_case(a, b);
-}
-
 // ---- the map: areas --------------------------------------------------------
 
 struct MapSymbol {
@@ -259,8 +248,7 @@ LeadingNumber parse_leading_number(std::string_view line) {
   u64 value = 0;
   std::size_t j = i;
   for (; j < line.size() && is_hex(line[j]); ++j) {
-    int c = std::tolower(static_cast<unsigned char>(line[j]));
-    value = value * 16 + static_cast<u64>(c <= '9' ? c - '0' : c - 'a' + 10);
+    value = value * 16 + static_cast<u64>(digit_value(static_cast<unsigned char>(line[j]), 16));
     if (value > 0xFFFFFFFFu) value = 0xFFFFFFFFu;
   }
   if (j == i) return n;
@@ -383,9 +371,8 @@ std::string map_date_text(std::time_t when) {
 }
 
 std::FILE* open_module_listing(std::string& name) {
-  std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return nullptr;
-  name.replace(dot + 1, std::string::npos, "lis");
+  if (name.find('.') == std::string::npos) return nullptr;
+  name = replace_extension(name, ".lis");
   if (name.size() > kMaxFileNameLength) return nullptr;
   return std::fopen(name.c_str(), "r");
 }

@@ -23,12 +23,6 @@ constexpr std::size_t kReadBufferSize = 16384;
 // what the module really holds, so the rest grows on demand.
 constexpr u32 kReserveSlots = 64;
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // Radix and byte-order line: X (16), D (10) or Q (8), then H or L for the
 // byte order, then optionally the word "xgate".
 void read_radix_line(LinkContext& ctx, int letter) {

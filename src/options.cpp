@@ -19,6 +19,7 @@
 #include <cstdio>
 
 #include "context.h"
+#include "paths.h"
 #include "expression.h"
 #include "library.h"
 #include "ranges.h"
@@ -114,10 +115,7 @@ int debug_level_of(std::string_view text) {
 void add_input_word(LinkContext& ctx, const std::string& word) {
   ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{word, INPUT_NAMED}));
   std::string& base = ctx.options.output_base_name;
-  if (base.empty()) {
-    std::size_t point = word.rfind('.');
-    base = point == std::string::npos ? word : word.substr(0, point);
-  }
+  if (base.empty()) base = strip_extension(word);
 }
 
 void set_output_format(LinkContext& ctx, const std::string& format) {

@@ -34,12 +34,6 @@ void report_multiple_define(LinkContext& ctx, const Symbol& sym) {
   ctx.diag.error("multiple define: '%s'", sym.name.c_str());
 }
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // Code-page, section and line markers are told apart by their first four
 // characters; at most one applies.
 u16 marker_flag(std::string_view name) {
