@@ -20,7 +20,7 @@ build="$root/build-fuzz"
 targets=(objects debug layout options)
 
 # libFuzzer comes with clang's runtime libraries.
-if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq clang libclang-rt-14-dev
@@ -40,7 +40,7 @@ if [ "${1:-}" = "--smoke" ]; then
     scratch=$(mktemp -d)
     echo "== smoke: $t"
     status=0
-    "$build/fuzz/fuzz_$t" "${common[@]}" -max_total_time=5 -print_final_stats=1 \
+    "$build/fuzz/fuzz_$t" "${common[@]}" -max_total_time=5 -seed=1 -print_final_stats=1 \
       -artifact_prefix="$build/findings/$t-" "$scratch" "$root/fuzz/corpus/$t" >"$build/work/$t-smoke.log" 2>&1 ||
       status=$?
     grep -aE "INITED|stat::number_of_executed_units|check failed|SUMMARY" "$build/work/$t-smoke.log" || true
