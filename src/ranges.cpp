@@ -13,7 +13,8 @@
 //
 // Holes are cut generously: a range that a hole leaves at most 10 bytes of
 // is dropped, and so is a tail of 10 bytes or less beyond a hole. A hole is
-// cut only from the range it starts in.
+// cut only from the range it starts in. A range written high end first is
+// reported when read and kept as written; as a hole it cuts nothing.
 #include "ranges.h"
 
 #include <algorithm>
@@ -43,14 +44,22 @@ std::vector<RangeOption>& options_of_kind(RangeOptions& options, int kind) {
 }
 
 // A new name keeps its place in the list; a known one loses its ranges.
-RangeOption& entry_for(std::vector<RangeOption>& list, const std::string& name) {
-  auto it = std::find_if(list.begin(), list.end(), [&](const RangeOption& e) { return e.name == name; });
-  if (it == list.end()) {
+RangeOption& entry_for(RangeOptions& options, int kind, const std::string& name) {
+  std::vector<RangeOption>& list = options_of_kind(options, kind);
+  std::unordered_map<std::string, std::size_t>& positions =
+      options.positions[kind == RANGE_ROM_HOLE ? 1 : kind == RANGE_RAM_HOLE ? 2 : 0];
+  if (positions.size() != list.size()) {  // entries were put in directly
+    positions.clear();
+    for (std::size_t i = 0; i < list.size(); ++i) positions.emplace(list[i].name, i);
+  }
+  auto [it, created] = positions.emplace(name, list.size());
+  if (created) {
     list.push_back(RangeOption{name, {}});
     return list.back();
   }
-  it->ranges.clear();
-  return *it;
+  RangeOption& entry = list[it->second];
+  entry.ranges.clear();
+  return entry;
 }
 
 bool starts_area_name(std::string_view text) {
@@ -68,11 +77,78 @@ void check_hole_overlap(LinkContext& ctx, const char* kind, const AddressRange& 
                    range.high, next->low, next->high);
 }
 
+// Finds the hole that acts on a range: the first hole, in the order written,
+// that starts at or above the range's low end (if it starts above the
+// range's high end, nothing is cut). Holes normally ascend; a list reported
+// out of order keeps its order, so the search runs over the running maximum
+// of the hole starts, which ascends in any case, and its first entry that
+// reaches the range's low end is that hole. A reversed hole holds no
+// address and is passed over, so that it cuts nothing.
+class HoleFinder {
+ public:
+  explicit HoleFinder(const RangeList& holes) {
+    i64 highest_start = -1;
+    for (const AddressRange& h : holes) {
+      if (h.high >= h.low) highest_start = std::max<i64>(highest_start, h.low);
+      holes_.push_back(&h);
+      highest_start_.push_back(highest_start);
+    }
+  }
+
+  const AddressRange* first_from(u32 low) const {
+    auto it = std::lower_bound(highest_start_.begin(), highest_start_.end(), i64{low});
+    return it == highest_start_.end() ? nullptr : holes_[static_cast<std::size_t>(it - highest_start_.begin())];
+  }
+
+ private:
+  std::vector<const AddressRange*> holes_;
+  std::vector<i64> highest_start_;  // by position in the hole list
+};
+
+void cut_found_holes(LinkContext& ctx, const char* kind, Area& area, const HoleFinder& holes) {
+  if (!area.address_range) return;
+  RangeList& ranges = *area.address_range;
+  for (auto it = ranges.begin(); it != ranges.end();) {
+    AddressRange& r = *it;
+    auto next = std::next(it);
+    // A used-up or reversed range holds nothing to cut.
+    const AddressRange* found = r.low <= r.high ? holes.first_from(r.low) : nullptr;
+    if (!found || found->low > r.high) {
+      it = next;
+      continue;
+    }
+    const AddressRange& h = *found;
+    const AddressRange* following = next == ranges.end() ? nullptr : &*next;
+    u64 hole_end_with_slack = u64{h.high} + kHoleSlack;
+    if (h.low <= u64{r.low} + kHoleSlack && hole_end_with_slack >= r.high) {
+      check_hole_overlap(ctx, kind, h, r, following);
+      it = ranges.erase(it);
+      continue;
+    }
+    // A hole on r's last address takes that address too.
+    if (hole_end_with_slack > r.high) {
+      check_hole_overlap(ctx, kind, h, r, following);
+      r.high = h.low - 1;  // h.low > r.low here, so this stays inside r
+    } else {
+      // The upper piece comes next in the walk, so that later holes inside
+      // it are cut in turn; it starts above h, which therefore acts no more.
+      ranges.insert(next, AddressRange{h.high + 1, r.high});
+      if (h.low == 0)
+        make_range_empty(r);
+      else
+        r.high = h.low - 1;
+    }
+    ++it;
+  }
+  if (ranges.empty()) area.address_range.reset();
+}
+
 void cut_first_hole(LinkContext& ctx, const std::vector<RangeOption>& holes, const char* kind, bool ram) {
   if (holes.empty()) return;
   const RangeOption& hole = holes.front();
+  HoleFinder finder(hole.ranges);
   for (Area* area : ctx.areas.list())
-    if (((area->flags & AREA_RAM) != 0) == ram && area->name != hole.name) cut_holes(ctx, kind, *area, hole);
+    if (((area->flags & AREA_RAM) != 0) == ram && area->name != hole.name) cut_found_holes(ctx, kind, *area, finder);
 }
 
 }  // namespace
@@ -83,7 +159,7 @@ void parse_address_ranges(LinkContext& ctx, std::string_view option_text, int ki
   lex.reset(text);
   bool named = kind == RANGE_AREA || starts_area_name(text);
   std::string name = named ? std::string(lex.get_identifier()) : std::string(kFakeHoleName);
-  RangeOption& entry = entry_for(options_of_kind(ctx.range_options, kind), name);
+  RangeOption& entry = entry_for(ctx.range_options, kind, name);
 
   int c = lex.get_nonblank();
   if (c != '=' && c != ':') ctx.diag.error("No '=' or ':' in expression \"%s\"", text.c_str());
@@ -132,40 +208,7 @@ void apply_address_ranges(LinkContext& ctx) {
 }
 
 void cut_holes(LinkContext& ctx, const char* kind, Area& area, const RangeOption& hole) {
-  if (!area.address_range) return;
-  RangeList& ranges = *area.address_range;
-  for (auto it = ranges.begin(); it != ranges.end();) {
-    AddressRange& r = *it;
-    auto next = std::next(it);
-    const AddressRange* following = next == ranges.end() ? nullptr : &*next;
-    bool removed = false;
-    for (const AddressRange& h : hole.ranges) {
-      if (h.low > r.high) break;  // holes ascend: none later starts inside r
-      if (h.low < r.low) continue;
-      u64 hole_end_with_slack = u64{h.high} + kHoleSlack;
-      if (h.low <= u64{r.low} + kHoleSlack && hole_end_with_slack >= r.high) {
-        check_hole_overlap(ctx, kind, h, r, following);
-        it = ranges.erase(it);
-        removed = true;
-        break;
-      }
-      if (h.low <= r.high) {  // a hole on r's last address takes that address too
-        if (hole_end_with_slack > r.high) {
-          check_hole_overlap(ctx, kind, h, r, following);
-          r.high = h.low - 1;  // h.low > r.low here, so this stays inside r
-        } else {
-          ranges.insert(next, AddressRange{h.high + 1, r.high});
-          if (h.low == 0)
-            make_range_empty(r);
-          else
-            r.high = h.low - 1;
-        }
-        break;
-      }
-    }
-    if (!removed) ++it;
-  }
-  if (ranges.empty()) area.address_range.reset();
+  cut_found_holes(ctx, kind, area, HoleFinder(hole.ranges));
 }
 
 }  // namespace zeld

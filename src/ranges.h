@@ -9,8 +9,10 @@
 //   -roh:vector:0xFF80.0xFFFF             hole that also places vector
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "areas.h"
@@ -32,6 +34,10 @@ struct RangeOptions {
   std::vector<RangeOption> area_range_options;
   std::vector<RangeOption> rom_holes;
   std::vector<RangeOption> ram_holes;
+  // Position of each name in its list, by kind, so that many options cost
+  // no search. Entries put into a list directly are indexed on the next
+  // parse.
+  std::unordered_map<std::string, std::size_t> positions[3];
 };
 
 inline constexpr const char* kFakeHoleName = "<fake>";
@@ -41,6 +47,7 @@ void parse_address_ranges(LinkContext& ctx, std::string_view text, int kind);
 // Gives the -b ranges to their areas, sets the text range, cuts the holes.
 void apply_address_ranges(LinkContext& ctx);
 // Removes the hole entry's ranges from the area's ranges; kind is "roh" or "rwh".
+// A reversed hole (high below low) holds no address and cuts nothing.
 void cut_holes(LinkContext& ctx, const char* kind, Area& area, const RangeOption& hole);
 
 }  // namespace zeld

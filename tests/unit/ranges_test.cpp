@@ -1,14 +1,18 @@
 // Range options: the text range from -btext entries with and without
 // ranges and without a text area, cutting a hole out of a range at every
-// position (down to address 0 and up to the top of the space), and the
-// parsed entries: both separators, a later option replacing an earlier
-// one, bad ranges kept, and a named hole's report made through both of its
-// lists.
+// position (down to address 0 and up to the top of the space), reversed
+// holes that cut nothing, holes out of order cut as a walk of the hole list
+// would cut them, and the parsed entries: both separators, a later option
+// replacing an earlier one, bad ranges kept, and a named hole's report made
+// through both of its lists.
 #include "ranges.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iterator>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -75,6 +79,12 @@ TEST_F(RangeTest, CuttingHoles) {
       {0x4000, 0x7FFF, {{0x7FFF, 0x7FFF}}, ":0x4000.0x7ffe"},
       {0, 0xFFFF, {{0, 0xFF}}, ":0x1.0:0x100.0xffff"},  // no wrap below address 0
       {0xFFFF0000, 0xFFFFFFFF, {{0xFFFF8000, 0xFFFFFFFF}}, ":0xffff0000.0xffff7fff"},  // nor above the top
+      // A reversed hole holds no address: it cuts nothing, the holes after it still cut.
+      {0xC000, 0xFFFF, {{0xE000, 0x10}}, ":0xc000.0xffff"},
+      {0xC000, 0xFFFF, {{0xE000, 0x10}, {0xF000, 0xF0FF}}, ":0xc000.0xefff:0xf100.0xffff"},
+      {0, 0xFFFF, {{0xFFFF, 0}}, ":0.0xffff"},
+      // Holes out of order: the first hole in the list that starts in a piece cuts it.
+      {0x4000, 0x7FFF, {{0x6000, 0x60FF}, {0x4800, 0x48FF}}, ":0x4000.0x5fff:0x6100.0x7fff"},
   };
   int n = 0;
   for (const Case& c : cases) EXPECT_EQ(cut("a" + std::to_string(n++), c.low, c.high, c.holes), c.left) << n;
@@ -83,12 +93,77 @@ TEST_F(RangeTest, CuttingHoles) {
   EXPECT_EQ(err_text(), "");
 }
 
+// The walk of every hole for every piece, as holes were first cut; reversed
+// holes are passed over. The cut above must leave the same pieces and
+// report the same overlaps for any ranges and holes, in order or not.
+RangeList cut_by_walking_all_holes(RangeList ranges, const RangeList& holes, std::string& reports) {
+  for (auto it = ranges.begin(); it != ranges.end();) {
+    AddressRange& r = *it;
+    auto next = std::next(it);
+    bool removed = false;
+    for (const AddressRange& h : holes) {
+      if (h.high < h.low) continue;
+      if (h.low > r.high) break;
+      if (h.low < r.low) continue;
+      if (next != ranges.end() && h.high > r.high && h.high >= next->low)
+        reports += strprintf("!ERROR {linker} -roh: %#x.%#x improperly overlaps %#x.%#x:%#x.%#x\n", h.low, h.high,
+                             r.low, r.high, next->low, next->high);
+      if (h.low <= u64{r.low} + 10 && u64{h.high} + 10 >= r.high) {
+        it = ranges.erase(it);
+        removed = true;
+      } else if (u64{h.high} + 10 > r.high) {
+        r.high = h.low - 1;
+      } else {
+        ranges.insert(next, AddressRange{h.high + 1, r.high});
+        if (h.low == 0)
+          make_range_empty(r);
+        else
+          r.high = h.low - 1;
+      }
+      break;
+    }
+    if (!removed) ++it;
+  }
+  return ranges;
+}
+
+TEST(RangeCut, MatchesTheWalkOfEveryHole) {
+  for (unsigned seed = 1; seed <= 3000; ++seed) {
+    std::mt19937 rng(seed);
+    auto random_ranges = [&](unsigned most) {
+      RangeList list;
+      for (unsigned n = rng() % (most + 1); n > 0; --n) {
+        u32 low = rng() % 120;
+        u32 high = rng() % 8 == 0 ? rng() % 120 : low + rng() % 30;  // now and then reversed
+        list.push_back({low, high});
+      }
+      if (rng() % 2) list.sort([](const AddressRange& a, const AddressRange& b) { return a.low < b.low; });
+      return list;
+    };
+    RangeList ranges = random_ranges(4), holes = random_ranges(6);
+    std::string expected_reports;
+    RangeList expected = cut_by_walking_all_holes(ranges, holes, expected_reports);
+
+    std::FILE* err = std::tmpfile();
+    LinkContext ctx(err, err);
+    bool created = false;
+    Area& a = *ctx.areas.add_part("a", nullptr, created)->area;
+    if (!ranges.empty()) a.address_range = std::make_shared<RangeList>(ranges);
+    cut_holes(ctx, "roh", a, RangeOption{kFakeHoleName, holes});
+    EXPECT_EQ(format_address_ranges(a.address_range.get()), format_address_ranges(&expected))
+        << "seed " << seed << ": " << format_address_ranges(&ranges) << " less " << format_address_ranges(&holes);
+    EXPECT_EQ(read_all(err), expected_reports) << "seed " << seed;
+    std::fclose(err);
+  }
+}
+
 TEST_F(RangeTest, ParsedEntries) {
+  ctx.range_options.area_range_options = {{"bss", {{0x100, 0x1FF}}}};  // put in directly, then replaced
   parse_address_ranges(ctx, "text:0x4000.0x7FFF", RANGE_AREA);
   parse_address_ranges(ctx, "data=0x1000", RANGE_AREA);
   parse_address_ranges(ctx, "bss=0x800.0x8FF=0x900.0x9FF", RANGE_AREA);
   parse_address_ranges(ctx, "text:0xC000.0xFEFF", RANGE_AREA);  // replaces the first
-  EXPECT_EQ(entries(), "text:0xc000.0xfeff;data:0x1000.0xffff;bss:0x800.0x8ff:0x900.0x9ff;");
+  EXPECT_EQ(entries(), "bss:0x800.0x8ff:0x900.0x9ff;text:0xc000.0xfeff;data:0x1000.0xffff;");
   EXPECT_EQ(err_text(), "");
 }
 
