@@ -3,8 +3,9 @@
 // area slots. Between the passes (after the range options have given areas
 // their -b ranges and cut the holes) allocate_areas walks the areas in order
 // of first appearance and gives every part its absolute address by first fit
-// in the area's free ranges; relocation, the image and the map read the
-// addresses left here. Nothing moves after that.
+// in the area's free ranges (a tree over each list finds the first range that
+// fits without walking used ranges again); relocation, the image and the map
+// read the addresses left here. Nothing moves after that.
 //
 //   A text size 1A flags 0      part of 0x1A bytes in area text
 //   A vectors size 10 flags 0C  absolute overlay part
@@ -40,8 +41,9 @@ void raise_low(AddressRange& range, u64 to) {
     range.low = static_cast<u32>(to);
 }
 
-bool fits(const AddressRange& range, u32 size) {
-  return range.high >= range.low && range.high - range.low + 1 >= size;
+// Free bytes of a range, -1 when it holds no address at all.
+i64 free_size(const AddressRange& range) {
+  return range.high >= range.low ? i64{range.high} - range.low + 1 : -1;
 }
 
 void report_not_large_enough(LinkContext& ctx, const RangeList& ranges, u32 size, const std::string& name) {
@@ -54,8 +56,9 @@ void report_not_large_enough(LinkContext& ctx, const RangeList& ranges, u32 size
 // An overlay area puts all its parts at its address without first fit;
 // its span is still taken out of the ranges so that an area continuing in
 // the same list starts past it rather than on top of it.
-void consume_overlay(Area& area, u32 base) {
+void consume_overlay(Area& area, u32 base, FirstFitIndexes& indexes) {
   if (!area.address_range || area.size == 0) return;
+  indexes.forget(area.address_range.get());
   u64 end = static_cast<u64>(base) + area.size;
   for (AddressRange& r : *area.address_range) {
     if (r.low > r.high || r.low >= end || r.high < base) continue;
@@ -129,17 +132,22 @@ void define_end_symbol(LinkContext& ctx, Area& area, u32 end) {
 // An area that no -b option placed: the first relocatable area of the link
 // gets the whole text range from 0, every later one continues in the list
 // of the area before it.
-void give_default_ranges(LinkContext& ctx, Area& area, Area* last_ap) {
+void give_default_ranges(LinkContext& ctx, Area& area, Area* last_ap, FirstFitIndexes& indexes) {
   if (!last_ap) {
     add_address_range(area, 0, ctx.text_range_high);
     return;
   }
-  if (last_ap->address_range && last_ap->address_range->empty()) last_ap->address_range.reset();
+  if (last_ap->address_range && last_ap->address_range->empty()) {
+    indexes.forget(last_ap->address_range.get());
+    last_ap->address_range.reset();
+  }
   ZELD_CHECK(ctx.diag, last_ap->address_range, "areas");
   area.address_range = last_ap->address_range;
   area.placed = true;
-  if (area.name == "text")
+  if (area.name == "text") {
+    indexes.forget(area.address_range.get());
     for (AddressRange& r : *area.address_range) raise_low(r, (static_cast<u64>(r.low) + 1) & ~u64{1});
+  }
   area.address = area.address_range->front().low;
 }
 
@@ -194,30 +202,66 @@ void print_address_ranges(std::FILE* stream, const RangeList& ranges) {
   std::fwrite(text.data(), 1, text.size(), stream);
 }
 
+FirstFitIndex::FirstFitIndex(RangeList& ranges) {
+  for (AddressRange& r : ranges) ranges_.push_back(&r);
+  while (leaves_ < ranges_.size()) leaves_ *= 2;
+  largest_.assign(2 * leaves_, -1);
+  for (std::size_t p = 0; p < ranges_.size(); ++p) largest_[leaves_ + p] = free_size(*ranges_[p]);
+  for (std::size_t i = leaves_ - 1; i > 0; --i) largest_[i] = std::max(largest_[2 * i], largest_[2 * i + 1]);
+}
+
+std::size_t FirstFitIndex::find(u32 size) const {
+  if (largest_[1] < i64{size}) return npos;
+  std::size_t i = 1;
+  while (i < leaves_) i = largest_[2 * i] >= i64{size} ? 2 * i : 2 * i + 1;
+  return i - leaves_;
+}
+
+void FirstFitIndex::update(std::size_t position) {
+  std::size_t i = leaves_ + position;
+  largest_[i] = free_size(*ranges_[position]);
+  for (i /= 2; i > 0; i /= 2) largest_[i] = std::max(largest_[2 * i], largest_[2 * i + 1]);
+}
+
+FirstFitIndex& FirstFitIndexes::of(RangeList& ranges) {
+  auto it = indexes_.find(&ranges);
+  if (it == indexes_.end()) it = indexes_.emplace(&ranges, FirstFitIndex(ranges)).first;
+  return it->second;
+}
+
 u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const std::string& area_name) {
+  FirstFitIndexes indexes;
+  return allocate_from_ranges(ctx, ranges, size, area_name, indexes);
+}
+
+u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const std::string& area_name,
+                         FirstFitIndexes& indexes) {
   if (!ranges || ranges->empty()) {
     ctx.diag.error("no space left in section '%s'", area_name.c_str());
     return 0;
   }
-  auto it = std::find_if(ranges->begin(), ranges->end(), [size](const AddressRange& r) { return fits(r, size); });
-  if (it == ranges->end()) {
+  FirstFitIndex& index = indexes.of(*ranges);
+  std::size_t position = index.find(size);
+  if (position == FirstFitIndex::npos) {
     report_not_large_enough(ctx, *ranges, size, area_name);
     if (++ctx.areas.allocation_failures > kMaxAllocationFailures) throw LinkAbort{kExitUsage};
     return 0;
   }
+  AddressRange& range = index.range(position);
   AreaTable& t = ctx.areas;
   if (area_name != t.last_allocated_area_name) {
     t.last_allocated_area_name = area_name;
-    t.contiguous_range = (area_name == "idata" || area_name == "data") ? &*it : nullptr;
-  } else if (t.contiguous_range && t.contiguous_range != &*it) {
+    t.contiguous_range = (area_name == "idata" || area_name == "data") ? &range : nullptr;
+  } else if (t.contiguous_range && t.contiguous_range != &range) {
     ctx.diag.error("area '%s' must be contiguous", area_name.c_str());
   }
-  u32 address = it->low;
-  raise_low(*it, static_cast<u64>(it->low) + size);
+  u32 address = range.low;
+  raise_low(range, static_cast<u64>(range.low) + size);
+  index.update(position);
   return address;
 }
 
-u32 allocate_area_parts(LinkContext& ctx, Area& area) {
+u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes) {
   u32 base = area.address;
   if ((area.flags & AREA_PAG) && (base & (kDirectPageSize - 1)) != 0)
     ctx.diag.error("paged area '%s' boundary error", area.name.c_str());
@@ -230,11 +274,11 @@ u32 allocate_area_parts(LinkContext& ctx, Area& area) {
     }
     area.size = largest;
     end = base + largest;
-    consume_overlay(area, base);
+    consume_overlay(area, base, indexes);
   } else {
     u32 total = 0;
     for (AreaPart* part : area.parts) {
-      part->address = allocate_from_ranges(ctx, area.address_range.get(), part->size, area.name);
+      part->address = allocate_from_ranges(ctx, area.address_range.get(), part->size, area.name, indexes);
       total += part->size;
       end = std::max(end, part->address + part->size);
     }
@@ -248,22 +292,25 @@ u32 allocate_area_parts(LinkContext& ctx, Area& area) {
 void allocate_areas(LinkContext& ctx) {
   bool trace = ctx.options.trace_level > 1;
   AbsoluteBases bases = collect_absolute_bases(ctx);
+  // Kept for the whole walk: consecutive areas share range lists, and an
+  // index built once per list keeps placement n log n.
+  FirstFitIndexes indexes;
   Area* last_ap = nullptr;
   u32 idata_size = 0, data_size = 0;
   for (Area* area_ptr : ctx.areas.list()) {
     Area& area = *area_ptr;
     if (area.flags & AREA_ABS) {
-      allocate_area_parts(ctx, area);
+      allocate_area_parts(ctx, area, indexes);
       set_absolute_area_address(area, bases);
     } else {
       if (!area.placed) {
-        give_default_ranges(ctx, area, last_ap);
+        give_default_ranges(ctx, area, last_ap, indexes);
         if (trace)
           ctx.diag.write("NO inited %s:%s\n", area.name.c_str(), format_address_ranges(area.address_range.get()).c_str());
       } else if (trace) {
         ctx.diag.write("INITed %s:%s\n", area.name.c_str(), format_address_ranges(area.address_range.get()).c_str());
       }
-      u32 end = allocate_area_parts(ctx, area);
+      u32 end = allocate_area_parts(ctx, area, indexes);
       if (trace)
         ctx.diag.write("after allocation %s:%s\n", area.name.c_str(),
                        format_address_ranges(area.address_range.get()).c_str());

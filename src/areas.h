@@ -89,16 +89,54 @@ class AreaTable {
   std::unordered_map<std::string_view, Area*> by_name_;
 };
 
+// Finds the first range, in list order, that can hold a part, in time
+// logarithmic in the number of ranges: a tree of the largest free size over
+// the ranges in list order, searched from the left. The list must neither
+// gain nor lose ranges while the index is used; a range whose bounds change
+// is told with update().
+class FirstFitIndex {
+ public:
+  static constexpr std::size_t npos = ~std::size_t{0};
+
+  explicit FirstFitIndex(RangeList& ranges);
+  // Position of the first range that holds `size` bytes, or npos.
+  std::size_t find(u32 size) const;
+  AddressRange& range(std::size_t position) const { return *ranges_[position]; }
+  void update(std::size_t position);
+
+ private:
+  std::vector<AddressRange*> ranges_;
+  std::size_t leaves_ = 1;
+  // Node i covers the leaves below it; leaf p is node leaves_ + p. A range
+  // with no free address counts -1, so that even 0 bytes do not fit it.
+  std::vector<i64> largest_;
+};
+
+// The indexes of the range lists that placement uses, each built on its
+// first use. Whoever changes a list other than through allocate_from_ranges
+// forgets its index (it is built again when next needed).
+class FirstFitIndexes {
+ public:
+  FirstFitIndex& of(RangeList& ranges);
+  void forget(const RangeList* ranges) { indexes_.erase(ranges); }
+
+ private:
+  std::unordered_map<const RangeList*, FirstFitIndex> indexes_;
+};
+
 // Pass-0 handler of an A line; the new part becomes the current part.
 AreaPart* read_area_record(LinkContext& ctx, Header* header);
 // Places every area and defines the end symbols.
 void allocate_areas(LinkContext& ctx);
 // Places the parts of one area from its address and ranges, sets its size
 // and returns its end address.
-u32 allocate_area_parts(LinkContext& ctx, Area& area);
+u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes);
 // First fit of `size` bytes in `ranges` (nullptr: no ranges at all). A part
 // that finds no room is reported and placed at 0; the fourth such failure
 // ends the link.
+u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const std::string& area_name,
+                         FirstFitIndexes& indexes);
+// The same for one part alone (the index is built for this call).
 u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const std::string& area_name);
 // Appends low..high to the area's ranges, cut at 64 KB (16 KB for extended
 // code page areas), and marks the area placed. The list is created on the

@@ -1,12 +1,16 @@
 // Areas: A lines without a header or a free slot, ranges cut at page
 // boundaries, first fit at its edges (a used-up range, an empty list, the
-// top of the space), a pre-existing end symbol taken over by placement, the
-// text range for the first unplaced area, and absolute areas, also
-// placed by an option. Plain placement is pinned by the end-to-end cases.
+// top of the space) and against a plain walk of the list for random lists,
+// a shared list changed by an overlay and by the alignment of text between
+// parts, a pre-existing end symbol taken over by placement, the text range
+// for the first unplaced area, and absolute areas, also placed by an
+// option. Plain placement is pinned by the end-to-end cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -103,6 +107,70 @@ TEST_F(AreaTest, RangeUsedUpToTheTopOfTheSpaceStaysUsedUp) {
   EXPECT_EQ(err_text(),
             "!ERROR {linker} area 'far' not large enough. Need 0 bytes\n"
             "lo 1 hi 0 size 0\n");
+}
+
+// The first range in list order with room, found by walking the list.
+u32 first_fit_by_walking(RangeList& ranges, u32 size, bool& found) {
+  for (AddressRange& r : ranges) {
+    if (r.high < r.low || u64{r.high} - r.low + 1 < size) continue;
+    found = true;
+    u32 address = r.low;
+    if (u64{r.low} + size > 0xFFFFFFFF)
+      make_range_empty(r);
+    else
+      r.low += size;
+    return address;
+  }
+  found = false;
+  return 0;
+}
+
+TEST_F(AreaTest, FirstFitMatchesAWalkOfTheList) {
+  const u32 top = 0xFFFFFFFF;
+  for (unsigned seed = 1; seed <= 2000; ++seed) {
+    std::mt19937 rng(seed);
+    RangeList ranges;
+    for (unsigned n = 1 + rng() % 9; n > 0; --n) {
+      u32 low = rng() % 4 == 0 ? top - rng() % 12 : rng() % 100;  // some at the top of the space
+      // now and then reversed, or (from 0) the whole space
+      u32 high = rng() % 6 == 0 ? low - 1 - rng() % 3 : std::min<u64>(top, u64{low} + rng() % 16);
+      ranges.push_back({low, high});
+    }
+    RangeList walked = ranges;
+    std::FILE* err = std::tmpfile();
+    LinkContext link(err, err);  // of its own: the reports count as errors
+    FirstFitIndexes indexes;
+    for (int part = 0; part < 12; ++part) {
+      u32 size = rng() % 8 == 0 ? 0 : 1 + rng() % (rng() % 3 == 0 ? 16 : 4);
+      bool found = false;
+      u32 expected = first_fit_by_walking(walked, size, found);
+      link.areas.allocation_failures = 0;
+      u32 address = allocate_from_ranges(link, &ranges, size, "text", indexes);
+      EXPECT_EQ(address, expected) << "seed " << seed << " part " << part;
+      EXPECT_EQ(link.areas.allocation_failures, found ? 0 : 1) << "seed " << seed << " part " << part;
+      EXPECT_EQ(format_address_ranges(&ranges), format_address_ranges(&walked)) << "seed " << seed;
+    }
+    std::fclose(err);
+  }
+}
+
+TEST_F(AreaTest, SharedListChangedByAnOverlayAndByTextAlignment) {
+  Area& first = *part("first", 2)->area;
+  add_address_range(first, 0x100, 0x105);
+  add_address_range(first, 0x200, 0x2FF);
+  AreaPart* overlay = part("ovl", 1, AREA_OVR);
+  AreaPart* bss = part("bss", 4);
+  AreaPart* text3 = part("text", 3);
+  AreaPart* text2 = part("text", 2);
+  allocate_areas(ctx);
+  EXPECT_EQ(err_text(), "");
+  // first leaves 0x102..0x105; the overlay takes 0x102, so bss no longer
+  // fits below 0x200; text starts even, at 0x104, where 3 bytes do not fit.
+  EXPECT_EQ(area("first").parts[1]->address, 0x100u);
+  EXPECT_EQ(overlay->address, 0x102u);
+  EXPECT_EQ(bss->address, 0x200u);
+  EXPECT_EQ(text3->address, 0x204u);
+  EXPECT_EQ(text2->address, 0x104u);
 }
 
 // --- whole placement -----------------------------------------------------------
