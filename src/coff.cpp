@@ -535,7 +535,6 @@ void write_coff_file(LinkContext& ctx) {
     write_table(out, coff.symbol_table);
     write_table(out, coff.string_table);
   }
-  ctx.coff_file.reset();
 }
 
 }  // namespace zeld

@@ -56,7 +56,7 @@ struct CoffState {
 
 // Sets up the tables before any debug entry is added.
 void prepare_coff(LinkContext& ctx);
-// Writes the file and closes ctx.coff_file.
+// Writes the whole file into ctx.coff_file; the driver closes it.
 void write_coff_file(LinkContext& ctx);
 
 // Entries added by the debug walk.

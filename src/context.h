@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "areas.h"
+#include "cleanup.h"
 #include "coff.h"
 #include "debug_info.h"
 #include "diagnostics.h"
@@ -20,6 +21,7 @@
 #include "library.h"
 #include "object_reader.h"
 #include "options.h"
+#include "output_file.h"
 #include "ranges.h"
 #include "relocate.h"
 #include "symbols.h"
@@ -69,14 +71,17 @@ struct LinkContext {
   CoffState coff;
 
   // The .s19 or .hex stream, and the .cof stream.
-  OutputStream output_file;
-  OutputStream coff_file;
+  OutputFile output_file;
+  OutputFile coff_file;
   std::string coff_file_name;
 
-  // Files deleted whichever way the link ends (the library extract file,
-  // option files named with @-), in the order registered.
-  std::vector<std::string> files_to_delete;
-  void run_cleanup();
+  // Files deleted when the link ends: the library extract file and option
+  // files named with @- whichever way it ends, image files only when it
+  // fails before they are finished.
+  CleanupList files_to_delete;
+  // Closes every stream and deletes what the link must not leave behind;
+  // `failed` when the link ends with a non-zero status.
+  void run_cleanup(bool failed = true);
 };
 
 }  // namespace zeld

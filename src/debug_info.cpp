@@ -327,7 +327,7 @@ void relocate_debug_records(LinkContext& ctx) {
 
 void write_debug_file(LinkContext& ctx, const std::string& base_name) {
   DebugState& d = ctx.debug;
-  OutputStream stream(open_file(ctx.diag, base_name, "dbg", "w"));
+  OutputFile stream = OutputFile::create(ctx.diag, base_name, "dbg", "w");
   std::FILE* out = stream.get();
   d.coff_debug_active = (ctx.options.output_formats & FORMAT_COFF) != 0;
   std::fprintf(out, "KESTRAVINE DEBUG FORMAT\n");
@@ -337,6 +337,7 @@ void write_debug_file(LinkContext& ctx, const std::string& base_name) {
   for (const DbFile& file : d.files) write_debug_source_file(ctx, out, file);
   if (Symbol* start = lookup_symbol(ctx, "__start", false))
     std::fprintf(out, "START %04X\n", symbol_address(ctx, *start));
+  stream.finish(ctx.diag);
 }
 
 // A definition whose tag entry is not written yet gives 0, which no tag

@@ -1,0 +1,51 @@
+// An output file of the link (.s19, .hex, .cof, .mp, .emp, .lst, .dbg): the
+// open stream and its name. Writers write through get(); when a file is
+// complete its writer calls finish(), which flushes and closes it and stops
+// the link with "cannot write '<name>': <reason>" when any write, the flush
+// or the close failed (a full disk, /dev/full, a quota). A file dropped
+// without finish() is closed unchecked: that only happens on a way out
+// that already fails.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace zeld {
+
+class Diagnostics;
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  OutputFile(OutputFile&& other) noexcept { *this = std::move(other); }
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  ~OutputFile() { reset(); }
+
+  // Creates base.extension with a standard mode ("w" or "wb"); failure is
+  // fatal ("cannot create '...'", open_file).
+  static OutputFile create(Diagnostics& diag, const std::string& base, const char* extension, const char* mode);
+
+  std::FILE* get() const { return file_; }
+  explicit operator bool() const { return file_ != nullptr; }
+  const std::string& name() const { return name_; }
+
+  // Closes unchecked and adopts `f` (named `name`), if any.
+  void reset(std::FILE* f = nullptr, std::string name = {});
+  // Flushes and closes; any failure since the file was made is fatal.
+  void finish(Diagnostics& diag);
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string name_;
+};
+
+// The fatal report of a failed write: "cannot write '<name>': <reason>".
+[[noreturn]] void report_write_failure(Diagnostics& diag, const std::string& name, int error_number);
+
+// True when `name` is a plain file (not a device, pipe or link), so that
+// deleting it cannot remove anything but the link's own output.
+bool is_plain_file(const std::string& name);
+
+}  // namespace zeld
