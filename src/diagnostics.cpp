@@ -2,7 +2,11 @@
 // the error limit and the banners. See diagnostics.h for the shapes.
 #include "diagnostics.h"
 
+#include <cerrno>
 #include <cstring>
+#include <memory>
+
+#include <sys/stat.h>
 
 namespace zeld {
 
@@ -100,10 +104,37 @@ std::FILE* open_file(Diagnostics& diag, const std::string& base, const char* ext
   }
   const char* verb = mode[0] == 'w' ? "create" : "open";
   std::FILE* f = nullptr;
+  errno = 0;
   if (name.size() <= kMaxFileNameLength && name.find('\0') == std::string::npos)
     f = std::fopen(name.c_str(), mode);
-  if (!f) diag.fatal("cannot %s '%s'", verb, name.c_str());
+  if (!f) diag.fatal("cannot %s '%s'%s", verb, name.c_str(), system_reason(errno).c_str());
+  if (mode[0] == 'r') {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(f, std::fclose);
+    check_not_directory(diag, f, name);
+    guard.release();
+  }
   return f;
+}
+
+std::string system_reason(int error_number) {
+  if (error_number == 0 || error_number == ENOENT) return {};
+  return std::string(": ") + std::strerror(error_number);
+}
+
+void report_read_failure(Diagnostics& diag, const std::string& name, int error_number) {
+  const char* reason = error_number != 0 ? std::strerror(error_number) : "read error";
+  diag.fatal("cannot read '%s': %s", name.c_str(), reason);
+}
+
+void check_not_directory(Diagnostics& diag, std::FILE* f, const std::string& name) {
+#ifdef _WIN32
+  struct _stat64 st;
+  bool directory = _fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR;
+#else
+  struct stat st;
+  bool directory = fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
+#endif
+  if (directory) report_read_failure(diag, name, EISDIR);
 }
 
 }  // namespace zeld

@@ -81,8 +81,19 @@ inline constexpr const char* kSupportAddress = "zeld12-support@example.org";
 
 // Opens base[.ext] with a standard mode ("r", "w", "wb", "rb"). Failure,
 // and a name longer than 259 characters, are fatal: "cannot open '...'"
-// or "cannot create '...'". The stream is closed by the caller.
+// or "cannot create '...'", followed by the system's reason when the file
+// exists (no permission, too many open files). A directory opened for
+// reading is a read failure. The stream is closed by the caller.
 std::FILE* open_file(Diagnostics& diag, const std::string& base, const char* extension,
                      const char* mode);
+
+// The system's reason for a failed open, as ": <reason>" to follow a
+// message; empty for a file that does not exist, whose message says enough.
+std::string system_reason(int error_number);
+// The fatal report of a failed read: "cannot read '<name>': <reason>".
+[[noreturn]] void report_read_failure(Diagnostics& diag, const std::string& name, int error_number);
+// A directory opens like a file on some hosts; reading it is refused here
+// with the read-failure report (the caller still owns the stream).
+void check_not_directory(Diagnostics& diag, std::FILE* f, const std::string& name);
 
 }  // namespace zeld

@@ -17,31 +17,87 @@
 // whatever the outcome.
 #include "library.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <unordered_map>
 
 #include "context.h"
+#include "output_file.h"
 #include "paths.h"
 
 namespace zeld {
 
 namespace {
 
-constexpr std::size_t kLibraryLineBuffer = 256;  // 255 characters and the terminator
-constexpr std::size_t kLibraryStreamBuffer = 4096;
+constexpr std::size_t kMaxPiece = 255;  // characters of one piece of a line
+constexpr std::size_t kReadBlock = 65536;
 
 bool is_object_name(std::string_view ext) { return ext == "o" || ext == "O"; }
 bool is_library_name(std::string_view ext) { return ext == "a" || ext == "A"; }
 bool is_white(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
-// Reads one piece of at most 255 characters; false at the end of the file.
-bool read_piece(std::FILE* f, std::string& line) {
-  char buf[kLibraryLineBuffer];
-  if (!std::fgets(buf, sizeof buf, f)) return false;
-  // fgets stops at a NUL byte only by accident; take what it filled.
-  line.assign(buf, std::strlen(buf));
-  return true;
-}
+}  // namespace
+
+// Reads an object or library file in pieces of at most 255 characters,
+// each ending after its line feed when that comes first. Reads are checked:
+// a read error, or a NUL byte (the file is binary, not object text: an ELF
+// object, an executable), stops the link with a message naming the file.
+class PieceReader {
+ public:
+  PieceReader(Diagnostics& diag, std::FILE* f, std::string name)
+      : diag_(diag), file_(f), name_(std::move(name)), block_(kReadBlock) {}
+
+  // The next piece; false at the end of the file.
+  bool next(std::string& piece) {
+    piece.clear();
+    while (piece.size() < kMaxPiece) {
+      if (pos_ == len_ && !fill()) break;
+      std::size_t want = std::min(kMaxPiece - piece.size(), len_ - pos_);
+      const char* start = block_.data() + pos_;
+      const char* newline = static_cast<const char*>(std::memchr(start, '\n', want));
+      std::size_t take = newline ? static_cast<std::size_t>(newline - start) + 1 : want;
+      if (std::memchr(start, '\0', take)) refuse_binary(offset_ + pos_ + (static_cast<const char*>(std::memchr(start, '\0', take)) - start));
+      piece.append(start, take);
+      pos_ += take;
+      if (newline) break;
+    }
+    return !piece.empty();
+  }
+
+  // File offset of the next piece, and a jump back to one.
+  long offset() const { return static_cast<long>(offset_ + pos_); }
+  void seek(long offset) {
+    if (std::fseek(file_, offset, SEEK_SET) != 0) report_read_failure(diag_, name_, errno);
+    offset_ = static_cast<std::uint64_t>(offset);
+    pos_ = len_ = 0;
+  }
+
+ private:
+  bool fill() {
+    offset_ += len_;
+    pos_ = 0;
+    errno = 0;
+    len_ = std::fread(block_.data(), 1, block_.size(), file_);
+    if (len_ == 0 && std::ferror(file_)) report_read_failure(diag_, name_, errno);
+    return len_ > 0;
+  }
+
+  [[noreturn]] void refuse_binary(std::uint64_t at) {
+    diag_.fatal("'%s' is not an object file or library: binary data at offset %llu", name_.c_str(),
+                static_cast<unsigned long long>(at));
+  }
+
+  Diagnostics& diag_;
+  std::FILE* file_;
+  std::string name_;
+  std::vector<char> block_;
+  std::size_t pos_ = 0, len_ = 0;
+  std::uint64_t offset_ = 0;  // file offset of block_[0]
+};
+
+namespace {
 
 bool starts_with(const std::string& line, const char* prefix) { return line.rfind(prefix, 0) == 0; }
 
@@ -71,7 +127,7 @@ struct LibraryScan {
     std::string name;
     long start_offset = 0;
     std::vector<std::string> references;
-    std::FILE* stream = nullptr;
+    PieceReader* stream = nullptr;
     bool selected = false;
   };
   // Name -> defining member (-1 for a definition in an object file). The
@@ -79,6 +135,7 @@ struct LibraryScan {
   std::unordered_map<std::string, long> index;
   std::vector<std::string> pending_references;
   std::vector<Module> modules;
+  std::vector<std::unique_ptr<PieceReader>> readers;  // one per library
 
   void define(const std::string& name, long module) { index.emplace(name, module); }
 };
@@ -115,9 +172,9 @@ std::string find_in_library_paths(LinkContext& ctx, const std::string& name) {
 
 namespace {
 
-void scan_object_symbols(LibraryScan& scan, std::FILE* f) {
+void scan_object_symbols(LibraryScan& scan, PieceReader& f) {
   std::string line;
-  while (read_piece(f, line)) {
+  while (f.next(line)) {
     if (line.empty() || line[0] != 'S') continue;
     SymbolLine s = parse_symbol_line(line);
     if (s.reference)
@@ -127,22 +184,22 @@ void scan_object_symbols(LibraryScan& scan, std::FILE* f) {
   }
 }
 
-void index_library(LinkContext& ctx, LibraryScan& scan, std::FILE* f) {
+void index_library(LinkContext& ctx, LibraryScan& scan, PieceReader& f) {
   std::string line;
   for (;;) {
-    if (!read_piece(f, line)) return;
+    if (!f.next(line)) return;
     if (!starts_with(line, ".start")) {
       ctx.diag.error("bad library file, module start expected");
       return;
     }
-    long start = std::ftell(f);
+    long start = f.offset();
     bool have_header = false, have_name = false;
     std::string name;
     std::vector<std::string> references;
     std::vector<std::string> early_definitions;  // before the frame's H line
     std::vector<std::string> definitions;
     for (;;) {
-      if (!read_piece(f, line)) ctx.diag.fatal("bad library file, module end expected '%s'", name.c_str());
+      if (!f.next(line)) ctx.diag.fatal("bad library file, module end expected '%s'", name.c_str());
       if (starts_with(line, ".end")) break;
       switch (line[0]) {
         case 'S': {
@@ -178,7 +235,7 @@ void index_library(LinkContext& ctx, LibraryScan& scan, std::FILE* f) {
     long module = static_cast<long>(scan.modules.size());
     for (const std::string& d : early_definitions) scan.define(d, -1);
     for (const std::string& d : definitions) scan.define(d, module);
-    scan.modules.push_back({name, start, std::move(references), f, false});
+    scan.modules.push_back({name, start, std::move(references), &f, false});
   }
 }
 
@@ -200,60 +257,75 @@ void select_modules(LibraryScan& scan) {
   }
 }
 
-void write_selected_modules(LibraryScan& scan, std::FILE* out) {
+// Copies the selected members into the extract file; every write is
+// checked, so that the passes never read a cut member.
+void write_selected_modules(LinkContext& ctx, LibraryScan& scan) {
+  OutputFile out;
+  out.reset(std::fopen(ctx.library.extract_name.c_str(), "wb"), ctx.library.extract_name);
+  if (!out) report_write_failure(ctx.diag, ctx.library.extract_name, errno);
   std::string line;
   for (const LibraryScan::Module& m : scan.modules) {
     if (!m.selected) continue;
-    std::fseek(m.stream, m.start_offset, SEEK_SET);
-    while (read_piece(m.stream, line) && !starts_with(line, ".end")) std::fwrite(line.data(), 1, line.size(), out);
+    m.stream->seek(m.start_offset);
+    while (m.stream->next(line) && !starts_with(line, ".end"))
+      if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size())
+        report_write_failure(ctx.diag, out.name(), errno);
   }
+  out.finish(ctx.diag);
 }
 
 }  // namespace
 
 void scan_input_files(LinkContext& ctx) {
   LibraryScan scan;
-  std::vector<std::unique_ptr<InputFile>>& files = ctx.input_files;
+  std::vector<std::unique_ptr<InputFile>> kept;  // the list without its libraries
   bool made_extract_name = false;
-  for (std::size_t i = 0; i < files.size();) {
-    const std::string name = files[i]->name;
+  std::size_t next = 0;
+  while (next < ctx.input_files.size()) {
+    std::unique_ptr<InputFile>& file = ctx.input_files[next++];
+    const std::string name = file->name;
     std::optional<std::string_view> ext = extension_of(name);
     if (!ext || (!is_object_name(*ext) && !is_library_name(*ext)))
       ctx.diag.fatal("unknown file type '%s'", name.c_str());
     if (is_object_name(*ext)) {
-      std::FILE* f = std::fopen(name.c_str(), "rb");
-      if (!f) ctx.diag.fatal("can't open file '%s'", name.c_str());
-      scan_object_symbols(scan, f);
-      std::fclose(f);
-      ++i;
+      errno = 0;
+      std::unique_ptr<std::FILE, FileCloser> f(std::fopen(name.c_str(), "rb"));
+      if (!f) ctx.diag.fatal("can't open file '%s'%s", name.c_str(), system_reason(errno).c_str());
+      check_not_directory(ctx.diag, f.get(), name);
+      PieceReader reader(ctx.diag, f.get(), name);
+      scan_object_symbols(scan, reader);
+      kept.push_back(std::move(file));
     } else {
       std::string path = find_in_library_paths(ctx, name);
+      errno = 0;
       std::FILE* f = std::fopen(path.c_str(), "rb");
-      if (!f) ctx.diag.fatal("can't open library file '%s'", path.c_str());
+      if (!f) ctx.diag.fatal("can't open library file '%s'%s", path.c_str(), system_reason(errno).c_str());
       ctx.library.streams.push_back(f);
+      check_not_directory(ctx.diag, f, path);
       ctx.diag.set_current_file(name);
-      std::setvbuf(f, nullptr, _IOFBF, kLibraryStreamBuffer);
-      index_library(ctx, scan, f);
+      scan.readers.push_back(std::make_unique<PieceReader>(ctx.diag, f, path));
+      index_library(ctx, scan, *scan.readers.back());
       if (!made_extract_name) {
         made_extract_name = true;
-        if (std::optional<std::string> temp = make_temp_file_name()) {
-          ctx.library.extract_name = *temp;
-          // Deleted however the link ends, also when it is never used.
-          ctx.files_to_delete.push_back(*temp);
-        }
+        std::string failure;
+        std::optional<std::string> temp = make_temp_file_name(failure);
+        // Without the extract file no library member could be linked.
+        if (!temp) ctx.diag.fatal("cannot make the temporary file for library members: %s", failure.c_str());
+        ctx.library.extract_name = *temp;
+        // Deleted however the link ends, also when it is never used.
+        ctx.files_to_delete.push_back(*temp);
       }
-      files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
     }
     if (ctx.diag.error_count() != 0) break;
   }
+  // After an error the files not scanned yet stay in the list as they are.
+  for (std::size_t i = next; i < ctx.input_files.size(); ++i) kept.push_back(std::move(ctx.input_files[i]));
+  ctx.input_files = std::move(kept);
   if (ctx.diag.error_count() != 0 || ctx.library.extract_name.empty()) return;
 
-  files.push_back(std::make_unique<InputFile>(InputFile{ctx.library.extract_name, INPUT_LIBRARY_EXTRACT}));
+  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{ctx.library.extract_name, INPUT_LIBRARY_EXTRACT}));
   select_modules(scan);
-  std::FILE* out = std::fopen(ctx.library.extract_name.c_str(), "wb");
-  if (!out) ctx.diag.fatal("can't open temporary file '%s'", ctx.library.extract_name.c_str());
-  write_selected_modules(scan, out);
-  std::fclose(out);
+  write_selected_modules(ctx, scan);
 }
 
 }  // namespace zeld

@@ -6,6 +6,7 @@
 #include "object_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "areas.h"
@@ -79,10 +80,15 @@ int LineReader::next_byte() {
   if (pos_ == len_) {
     if (eof_) return -1;
     if (!buffer_) buffer_ = std::make_unique<char[]>(kReadBufferSize);
+    errno = 0;
     len_ = std::fread(buffer_.get(), 1, kReadBufferSize, file_);
     pos_ = 0;
     if (len_ == 0) {
       eof_ = true;
+      if (std::ferror(file_)) {
+        failed_ = true;
+        error_number_ = errno;
+      }
       return -1;
     }
   }
@@ -130,6 +136,7 @@ bool next_input_line(LinkContext& ctx) {
       if (newline) ++ctx.diag.current_line_number;
       return true;
     }
+    if (r.reader.failed()) report_read_failure(ctx.diag, r.current_input_file->name, r.reader.error_number());
     r.reader.close();
     if (r.next_file >= ctx.input_files.size()) {
       r.current_input_file = nullptr;

@@ -72,6 +72,8 @@ class LineReader {
     file_ = f;
     pos_ = len_ = 0;
     eof_ = false;
+    failed_ = false;
+    error_number_ = 0;
   }
   void close();
   bool is_open() const { return file_ != nullptr; }
@@ -80,6 +82,10 @@ class LineReader {
   // at the end of the file; `ended_with_newline` tells whether a line feed
   // ended the piece.
   bool read_line(std::string& line, bool& ended_with_newline);
+  // True when the end came from a read error, not the end of the file;
+  // error_number() then gives the system's reason.
+  bool failed() const { return failed_; }
+  int error_number() const { return error_number_; }
 
  private:
   int next_byte();
@@ -89,6 +95,8 @@ class LineReader {
   std::unique_ptr<char[]> buffer_;
   std::size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
+  bool failed_ = false;
+  int error_number_ = 0;
 };
 
 // Reading state of the passes.

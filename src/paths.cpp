@@ -1,6 +1,7 @@
 // Host path rules and file-name helpers; see paths.h.
 #include "paths.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,13 +63,16 @@ int name_hash(std::string_view name) {
   return h < 0 ? -h : h;
 }
 
-std::optional<std::string> make_temp_file_name() {
+std::optional<std::string> make_temp_file_name(std::string& failure) {
 #ifdef _WIN32
   char dir[MAX_PATH + 1];
   DWORD n = GetTempPathA(sizeof dir, dir);
   if (n == 0 || n > MAX_PATH) std::strcpy(dir, ".");
   char name[MAX_PATH + 1];
-  if (GetTempFileNameA(dir, "zol", 0, name) == 0) return std::nullopt;
+  if (GetTempFileNameA(dir, "zol", 0, name) == 0) {
+    failure = std::string("'") + dir + "': Windows error " + std::to_string(GetLastError());
+    return std::nullopt;
+  }
   return std::string(name);
 #else
   std::string dir;
@@ -76,21 +80,36 @@ std::optional<std::string> make_temp_file_name() {
     dir = t;
   else
     dir = "/tmp";
-  auto try_dir = [](const std::string& d) -> std::optional<std::string> {
+  // The first directory's reason is the one reported: it is where the
+  // user expects the file.
+  auto try_dir = [&failure](const std::string& d) -> std::optional<std::string> {
     std::string pattern = d;
     if (pattern.empty() || pattern.back() != '/') pattern += '/';
     pattern += "zolXXXXXX";
     int fd = mkstemp(pattern.data());
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+      if (failure.empty()) failure = "'" + d + "': " + std::strerror(errno);
+      return std::nullopt;
+    }
     close(fd);
     return pattern;
   };
   if (auto name = try_dir(dir)) return name;
-  return try_dir(".");
+  if (auto name = try_dir(".")) {
+    failure.clear();
+    return name;
+  }
+  return std::nullopt;
 #endif
 }
 
-void remove_file_quietly(const std::string& name) { std::remove(name.c_str()); }
+void remove_file_quietly(const std::string& name) {
+#ifdef _WIN32
+  _unlink(name.c_str());
+#else
+  unlink(name.c_str());
+#endif
+}
 
 bool is_readable_file(const std::string& name) {
 #ifdef _WIN32

@@ -49,10 +49,15 @@ int name_hash(std::string_view name);
 
 // Makes a new empty file named "zol..." in the system's temporary directory
 // (TMPDIR on POSIX hosts, else /tmp; the current directory when the
-// directory is unusable). Returns its name, or nullopt when none could be made.
-std::optional<std::string> make_temp_file_name();
+// directory is unusable). Returns its name, or nullopt when none could be
+// made; `failure` then says where and why ("'/tmp': No space left on device").
+std::optional<std::string> make_temp_file_name(std::string& failure);
+inline std::optional<std::string> make_temp_file_name() {
+  std::string failure;
+  return make_temp_file_name(failure);
+}
 
-// Deletes a file, ignoring failures.
+// Deletes a file (never a directory), ignoring failures.
 void remove_file_quietly(const std::string& name);
 
 // True when the file exists and can be read.
