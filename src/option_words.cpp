@@ -3,7 +3,8 @@
 // go right after the program name, then every @file word is replaced by the
 // words of that file, left to right, files named inside files included.
 // The scan then sees one word array. Names given with @- are registered in
-// ctx.files_to_delete; the driver deletes them however the link ends.
+// ctx.files_to_delete as soon as their word is seen; the driver deletes them
+// however the link ends.
 //
 //   # comment line (only a '#' at the start of a line)
 //   -btext:0x4000.0x7FFF "my app.o"
@@ -82,6 +83,22 @@ std::optional<std::string> take_word(std::vector<WordSource>& sources) {
   return std::nullopt;
 }
 
+// After an empty option file stops the expansion, a later "@-name" word
+// (or "@-" and its name word) still names a file to delete.
+void register_unexpanded_deletion(LinkContext& ctx, const std::string& word, std::vector<WordSource>& sources) {
+  if (word.size() < 2 || word[0] != '@' || word[1] != '-') return;
+  if (word.size() > 2) {
+    ctx.files_to_delete.push_back(word.substr(2));
+    return;
+  }
+  // "@-" alone: its name is the next word, which stays in the array too.
+  for (auto it = sources.rbegin(); it != sources.rend(); ++it)
+    if (it->next < it->words.size()) {
+      ctx.files_to_delete.push_back(it->words[it->next]);
+      return;
+    }
+}
+
 }  // namespace
 
 void split_words(LinkContext& ctx, std::string_view text, std::vector<std::string>& words) {
@@ -145,6 +162,8 @@ void expand_option_files(LinkContext& ctx, std::vector<std::string>& words) {
       if (!name_word) usage(ctx);
       name = *name_word;
     }
+    // Registered at once, so that no failure below leaves the file behind.
+    if (delete_at_end) ctx.files_to_delete.push_back(name);
     if (depth > kMaxOptionFileDepth) {
       ctx.diag.write("option file %s nested more than %d deep\n", name.c_str(), kMaxOptionFileDepth);
       throw LinkAbort{kExitUsage};
@@ -158,13 +177,15 @@ void expand_option_files(LinkContext& ctx, std::vector<std::string>& words) {
       ctx.diag.write("can't open file %s\n", name.c_str());
       throw LinkAbort{kExitUsage};
     }
-    if (delete_at_end) ctx.files_to_delete.push_back(name);
     if (file_words.empty()) {
       // The @ word stays (the scan takes it as an input file) and no later
-      // @ word is expanded.
+      // @ word is expanded; files named by later @- words are still deleted.
       merged.push_back(std::move(*word));
       if (name_word) merged.push_back(std::move(*name_word));
-      while (std::optional<std::string> rest = take_word(sources)) merged.push_back(std::move(*rest));
+      while (std::optional<std::string> rest = take_word(sources)) {
+        register_unexpanded_deletion(ctx, *rest, sources);
+        merged.push_back(std::move(*rest));
+      }
       break;
     }
     sources.push_back(WordSource{std::move(file_words), 0, depth});
