@@ -4,12 +4,13 @@
 //
 // A record is stored from its relocated 16-bit load address on, one
 // address per output value: values a byte relocation dropped take no
-// address. A record must end inside the image; inside the text window a
+// address. A record must end inside the image (else a counted error); inside the text window a
 // byte that changes an address already written is a counted error (the new
 // byte is kept), outside it later records simply replace earlier bytes.
 //
-// The size comes from -e: or from the text range, so it may be anything up
-// to 4 GB; only the part that a record can reach is held in memory.
+// The size comes from -e:, or by default from the text range and the placed
+// areas (default_image_size), so it may be anything up to 4 GB; only the
+// part that a record can reach is held in memory.
 #include "image.h"
 
 #include <algorithm>
@@ -40,13 +41,34 @@ void create_image(LinkContext& ctx, int fill, u32 size) {
   image.created = true;
 }
 
+u32 default_image_size(const LinkContext& ctx) {
+  // The text range's last address included, up to the next kilobyte
+  // (0x10000 for the default range ending at 0xFFFF); a range ending in
+  // the last kilobyte of the address space takes all of it.
+  u64 size = ((static_cast<u64>(ctx.text_range_high) + 1 + 1023) & ~u64{1023});
+  // Every address a record of a page-0 part can reach: parts of linear
+  // areas in the first 64 KB and of every area that is neither linear nor
+  // an extended code page, at their 16-bit load addresses.
+  constexpr u64 kReachable = 0x10000 + kMaxRecordValues;
+  for (const Area* area : ctx.areas.list()) {
+    if (area->flags & AREA_EXT_CODE) continue;
+    for (const AreaPart* part : area->parts) {
+      if (part->size == 0) continue;
+      if ((area->flags & AREA_LINEAR) && part->address > 0xFFFF) continue;
+      u64 end = std::min<u64>((part->address & 0xFFFFu) + static_cast<u64>(part->size), kReachable);
+      size = std::max(size, (end + 1023) & ~u64{1023});
+    }
+  }
+  return static_cast<u32>(std::min<u64>(size, 0xFFFFFFFFu));
+}
+
 Image& find_memory_map(LinkContext& ctx, int number) {
   if (number != ctx.image.map_number || !ctx.image.created)
     ctx.diag.internal("Can't find matching memory map %d", number);
   return ctx.image;
 }
 
-void write_record_to_image(LinkContext& ctx, int page) {
+void write_record_to_image(LinkContext& ctx, int page, const std::string& area_name) {
   if (page != 0) return;  // paged and linear records stay out of the image
   Image& image = find_memory_map(ctx, 0);
   const Record& rec = ctx.reloc.record;
@@ -60,8 +82,12 @@ void write_record_to_image(LinkContext& ctx, int page) {
   for (int i = 2; i < rec.rtcnt; ++i)
     if (rec.rtflg[i]) ++outputs;
   if (static_cast<u64>(addr) + outputs > image.size) {
-    ctx.diag.write("addr %#x rtcnt %d MAX %#x\n", addr, rec.rtcnt, image.size);
-    ctx.diag.assert_failed("addr+(rtcnt-2) <= image->size", "image", __LINE__);
+    // Only an -e: too small for the placed code, or a record longer than
+    // its area part, gets here: the record stays out of the image and the
+    // link fails.
+    ctx.diag.error("code at %#x of area '%s' ends past the memory image of %#x bytes (-e:)", addr,
+                   area_name.c_str(), image.size);
+    return;
   }
 
   bool checked = in_text_window(ctx, addr);

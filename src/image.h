@@ -5,6 +5,7 @@
 // listing and the COFF writer. There is only map 0.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "common.h"
@@ -31,7 +32,11 @@ struct Image {
 void create_image(LinkContext& ctx, int fill, u32 size);
 // Map of that number; any other than 0 is an internal error.
 Image& find_memory_map(LinkContext& ctx, int number);
-// Stores the current record's output bytes unless `page` is non-zero.
-void write_record_to_image(LinkContext& ctx, int page);
+// Stores the current record's output bytes unless `page` is non-zero; a
+// record that ends past the image is a counted error naming `area_name`.
+void write_record_to_image(LinkContext& ctx, int page, const std::string& area_name = {});
+// The image size when -e: gives none: the text range up to the next
+// kilobyte, and at least every address the placed page-0 parts occupy.
+u32 default_image_size(const LinkContext& ctx);
 
 }  // namespace zeld

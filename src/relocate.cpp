@@ -276,8 +276,12 @@ void relocate_record(LinkContext& ctx, Header& header) {
       result = relocate_xgate_branch(ctx, value, position, mode);
     } else if (mode & R_BYTE) {
       result = relocate_byte(ctx, value, position, has_hibyte);
+    } else if (has_hibyte) {
+      // Only a byte field can take the high byte of an XGATE address; the
+      // field is left as the object gives it.
+      ctx.diag.error("R mode %#x: a word field cannot take the high byte of an XGATE address", mode);
+      continue;
     } else {
-      ZELD_CHECK(ctx.diag, has_hibyte == 0, "relocate");
       result = relocate_word(ctx, value, position);
     }
     if (mode & R_BYTE) ++dropped;
@@ -291,7 +295,7 @@ void relocate_record(LinkContext& ctx, Header& header) {
 
   if (ctx.options.output_formats & FORMAT_SRECORD) write_s_record(ctx);
   if (ctx.options.output_formats & FORMAT_INTEL_HEX) write_hex_record(ctx);
-  write_record_to_image(ctx, rs.output_page);
+  write_record_to_image(ctx, rs.output_page, area.name);
 }
 
 void read_paging_record(LinkContext& ctx, Header& header) {
