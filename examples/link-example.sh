@@ -20,4 +20,4 @@ set -x
 "$linker" @firmware.lnk -fcoff -o "$out/firmware" "${modules[@]}"
 { set +x; } 2>/dev/null
 echo "Files made in $out:"
-ls -l "$out"
+(cd "$out" && ls firmware.*)
