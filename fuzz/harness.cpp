@@ -154,7 +154,7 @@ std::optional<std::string> unfinished_image(const std::string& dir, const std::s
 // records naming an area or mode the module lacks, and more pending COFF
 // tag references in one source file than the table holds.
 bool internal_error_by_design(const std::string& err) {
-  static constexpr std::string_view kByDesign[] = {"{internal message} R0x", "{internal message} module name: ",
+  static constexpr std::string_view kByDesign[] = {" max areas is ", "{internal message} module name: ",
                                                    "{internal message} COFF backpatch table overflowed"};
   for (std::string_view text : kByDesign)
     if (err.find(text) != std::string::npos) return true;

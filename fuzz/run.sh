@@ -36,6 +36,8 @@ mkdir -p "$build/work" "$build/findings"
 common=(-dict="$root/fuzz/zeld12.dict" -max_len=16384 -timeout=20 -rss_limit_mb=2048)
 
 if [ "${1:-}" = "--smoke" ]; then
+  cmake --build "$build" -j2 --target fuzz_harness_test
+  "$build/fuzz/fuzz_harness_test" --gtest_brief=1
   for t in "${targets[@]}"; do
     scratch=$(mktemp -d)
     echo "== smoke: $t"
