@@ -25,7 +25,6 @@ modules.
 """
 import argparse
 import json
-import math
 import os
 import random
 import sys
@@ -124,7 +123,7 @@ class Generator:
         self.budget = {k: v[2] for k, v in UNPAGED.items()}
         self.bank_size = [0] * p["areas"]
         self.bank_max_part = [0] * p["areas"]
-        self.nfar = max(1, p["areas"] // 8)
+        self.nfar = min(8, max(1, p["areas"] // 8))
         self.far_size = [0] * self.nfar
         self.far_max_part = [0] * self.nfar
         self.unpaged_size = {k: 0 for k in UNPAGED}
@@ -138,6 +137,9 @@ class Generator:
 
     def plan(self):
         p = self.p
+        # Two banked parts per module, more when there are many areas for
+        # few modules, so that every banked area has parts.
+        nbank = max(2, min(32, -(-2 * p["areas"] // p["modules"])))
         for i in range(p["modules"]):
             mp = ModulePlan()
             mp.xgate = (i % 19 == 7) and self.budget["xtext"] >= 8 * 14
@@ -174,11 +176,11 @@ class Generator:
                     parts.append(Part("far%d" % ((i // 4) % self.nfar), 0x02, "far", 1 + self.rng.below(2), 1))
                 left = max(2, rec - sum(q.nrec for q in parts))
                 defs = max(2, p["symbols"] - sum(q.nlabels for q in parts if q.kind != "ram"))
-                for b in range(2):
-                    area = (i * 2 + b) % p["areas"]
+                for b in range(nbank):
+                    area = (i * nbank + b) % p["areas"]
                     parts.append(Part("bank%d" % area, 0x80, "bank",
-                                      left // 2 + (left % 2 if b == 0 else 0),
-                                      defs // 2 + (defs % 2 if b == 0 else 0)))
+                                      left // nbank + (left % nbank if b == 0 else 0),
+                                      defs // nbank + (defs % nbank if b == 0 else 0)))
             parts.append(Part("zpage", 0x30, "zpage", 0, 0))
             mp.parts = parts
             mp.bank_labels = sum(q.nlabels for q in parts if q.kind == "bank")
@@ -479,7 +481,8 @@ class Generator:
                 continue
             if part.kind in ("bank", "far"):
                 w("                        .area %s (paged)\n" % part.area)
-                w("0000                    %s::\n" % part.labels[0][0])
+                if part.labels:
+                    w("0000                    %s::\n" % part.labels[0][0])
                 continue
             w("                        .area %s\n" % part.area)
             labels = {off: nm for nm, off, _ in reversed(part.labels)}
@@ -573,6 +576,24 @@ class Generator:
                   "T 00 09 3D 3D 3D 3D 3D 3D\n", "R 00 00 00 00\n"]
         return "".join(lines)
 
+    @staticmethod
+    def place_holes(r, n):
+        """n holes of 32 bytes spread over range r, each well inside it and
+        away from the ends of the 16 KB pieces the linker cuts it into."""
+        holes, last_end = [], r[0]
+        for slot in range(n):
+            ideal = (r[0] + ((r[1] - r[0]) * (slot + 1)) // (n + 1)) & ~0xF
+            for shift in (0, -64, 64, -128, 128, -256, 256, -512, 512):
+                at = ideal + shift
+                if (at >= last_end + 64 and at + 32 + 64 <= r[1]
+                        and 64 <= at % PAGE <= PAGE - 320):
+                    break
+            else:
+                sys.exit("genproject: no room for hole %d in %#x.%#x" % (slot, r[0], r[1]))
+            holes.append((at, at + 31))
+            last_end = at + 32
+        return holes
+
     def range_options(self):
         """-b ranges for every area, the -roh holes and the -rwh hole."""
         p = self.p
@@ -588,17 +609,23 @@ class Generator:
         for a in range(p["areas"]):
             size, mpart = self.bank_size[a], max(64, self.bank_max_part[a])
             nh = holes_per_area[a]
-            pages = max(1, math.ceil(size / PAGE))
+            # Room for the code, for what first fit leaves at the end of
+            # every range, page and hole, for the largest part in every
+            # range and for 512 bytes around every hole.
+            span = max(1024, int(size * 1.02))
             while True:
-                span = pages * PAGE
-                waste = (nreal + ntiny + nh + pages + 1) * (mpart + 96)
-                if span - waste >= size * 1.02 and span // nreal >= 4 * mpart:
+                crossings = span // PAGE + 2
+                want = int(size * 1.02) + (nreal + ntiny + nh + crossings) * (mpart + 96)
+                per_range = -(-nh // nreal)
+                want = max(want, nreal * max(mpart + 64, (per_range + 1) * 512))
+                want = (want + 0xFF) & ~0xFF
+                if want <= span:
                     break
-                pages += 1
-            lo, hi = cursor, cursor + pages * PAGE - 1
+                span = want
+            lo, hi = cursor, cursor + span - 1
             cursor = hi + 1
             ranges = []
-            piece = (hi - lo + 1) // nreal
+            piece = span // nreal
             for k in range(nreal):
                 plo = lo + k * piece
                 phi = hi if k == nreal - 1 else plo + piece - 1
@@ -607,17 +634,9 @@ class Generator:
                     plo += 16
                 ranges.append((plo, phi))
             real = [r for r in ranges if r[1] > r[0]]
-            for h in range(nh):
-                r = real[h % len(real)]
-                slot = h // len(real)
-                per = (nh + len(real) - 1) // len(real)
-                at = r[0] + ((r[1] - r[0]) * (slot + 1)) // (per + 1)
-                at &= ~0xF
-                if at % PAGE > PAGE - 256:
-                    at -= 512
-                if at % PAGE < 32:
-                    at += 64
-                holes.append((at, at + 31))
+            for k, r in enumerate(real):
+                n = nh // len(real) + (1 if k < nh % len(real) else 0)
+                holes += self.place_holes(r, n)
             opts.append("-bbank%d%s" % (a, "".join(":%#x.%#x" % r for r in ranges)))
         cursor = (cursor + 0xFFFF) & ~0xFFFF
         for f in range(self.nfar):

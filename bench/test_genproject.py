@@ -144,8 +144,8 @@ class GeneratedProject(unittest.TestCase):
         for lo, hi in holes:
             inside = [r for r in real if r[0] <= lo and hi + 10 < r[1]]
             self.assertEqual(len(inside), 1, "hole %#x.%#x must lie well inside one range" % (lo, hi))
-            page_end = (lo | 0x3FFF)
-            self.assertGreater(page_end - hi, 10, "a hole at a page end cuts the page short")
+            self.assertEqual(lo >> 14, hi >> 14, "hole %#x.%#x crosses a page" % (lo, hi))
+            self.assertGreater((lo | 0x3FFF) - hi, 10, "a hole at a page end cuts the page short")
 
     def test_idata_and_data_agree(self):
         sizes = {"idata": 0, "data": 0}
