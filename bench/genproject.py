@@ -99,20 +99,23 @@ class Part:
         self.kind_base = 0      # number of this kind's first label in the module
         self.size = 0
         self.labels = []        # (name, offset, hidden)
-        self.label_recs = []
-        self.records = []       # (offset, values, items)
+        self.label_recs = []    # numbers of the records that start with a label
+        self.records = []       # (offset, data values, R items)
         self.sym_base = 0       # symbol number of the first label
 
 
 class ModulePlan:
-    """What other modules may know of a module: its exported names."""
+    """A module decided before any is written: its format, its parts, and
+    the number of banked labels that other modules may refer to."""
 
-    def __init__(self):
+    def __init__(self, radix="X", high_first=True, xgate=False):
+        self.radix, self.high_first, self.xgate = radix, high_first, xgate
+        self.parts = []
         self.bank_labels = 0
-        self.text_labels = 0
 
 
 def plan_label_records(nrec, nlabels):
+    """Spreads nlabels labels over the starts of nrec records."""
     return sorted({(k * nrec) // nlabels for k in range(nlabels)}) if nrec else []
 
 
@@ -141,10 +144,9 @@ class Generator:
         # few modules, so that every banked area has parts.
         nbank = max(2, min(32, -(-2 * p["areas"] // p["modules"])))
         for i in range(p["modules"]):
-            mp = ModulePlan()
-            mp.xgate = (i % 19 == 7) and self.budget["xtext"] >= 8 * 14
-            mp.radix = "X" if mp.xgate else ("D" if i % 11 == 5 else "Q" if i % 13 == 6 else "X")
-            mp.high_first = mp.xgate or i % 7 != 3
+            xgate = (i % 19 == 7) and self.budget["xtext"] >= 8 * 14
+            mp = ModulePlan("X" if xgate else ("D" if i % 11 == 5 else "Q" if i % 13 == 6 else "X"),
+                            xgate or i % 7 != 3, xgate)
             parts = []
             rec = p["records"]
             if mp.xgate:
@@ -156,7 +158,6 @@ class Generator:
                     n = 4 + self.rng.below(5)
                     self.budget["text"] -= n * 14
                     parts.append(Part("text", 0, "text", n, 2))
-                    mp.text_labels = 2
                 if self.budget["const"] >= 2 * 14:
                     self.budget["const"] -= 2 * 14
                     parts.append(Part("const", 0, "const", 2, 1))
@@ -190,10 +191,7 @@ class Generator:
         for lib in range(nl):
             plans = []
             for m in range(nm):
-                mp = ModulePlan()
-                mp.xgate = False
-                mp.radix = "X"
-                mp.high_first = m % 5 != 2
+                mp = ModulePlan("X", m % 5 != 2)
                 nrec = max(2, p["records"] // 2)
                 nlab = max(1, p["symbols"] // 2)
                 mp.parts = [Part("bank%d" % ((lib * 7 + m) % p["areas"]), 0x80, "bank", nrec, nlab),
