@@ -19,7 +19,7 @@ Printed per size, as medians over the runs:
           kernel's figure for finished children)
 
   bench.py [--size S|M|L ...] [--runs N] [--binary PATH] [--out DIR]
-           [--set NAME=VALUE ...] [--record]
+           [--set NAME=VALUE ...] [--record] [--checksums FILE]
 """
 import argparse
 import hashlib
@@ -120,10 +120,10 @@ def output_checksums(folder):
     return sums
 
 
-def load_checksums():
-    if not os.path.exists(CHECKSUMS):
+def load_checksums(path):
+    if not os.path.exists(path):
         return {}
-    with open(CHECKSUMS) as f:
+    with open(path) as f:
         return json.load(f)
 
 
@@ -183,11 +183,12 @@ def main():
     ap.add_argument("--set", action="append", metavar="NAME=VALUE",
                     help="override a generator parameter (no checksum comparison)")
     ap.add_argument("--record", action="store_true", help="record the output checksums instead of checking them")
+    ap.add_argument("--checksums", default=CHECKSUMS, help="file of recorded checksums")
     a = ap.parse_args()
     a.binary = os.path.abspath(a.binary)
     if not os.access(a.binary, os.X_OK):
         sys.exit("bench: no linker binary at %s" % a.binary)
-    recorded = load_checksums()
+    recorded = load_checksums(a.checksums)
     failures = []
     rows = []
     print("%-4s %8s %8s %8s %8s %8s %7s %7s %8s" %
@@ -201,7 +202,7 @@ def main():
                   (size, row["mb"], row["link"], row["cpu"], row["mbps"], row["floor"], row["ratio"],
                    row["cpu_ratio"], row["peak"]), flush=True)
     if a.record and not failures:
-        with open(CHECKSUMS, "w") as f:
+        with open(a.checksums, "w") as f:
             json.dump(recorded, f, indent=1, sort_keys=True)
             f.write("\n")
     for size in a.size or ["S"]:
