@@ -60,7 +60,6 @@ struct Area {
   std::shared_ptr<RangeList> address_range;
   u32 size = 0;
   bool placed = false;
-  bool map_listed = false;
   u8 flags = 0;
   std::string name;
   std::size_t index = 0;  // position in the area list

@@ -3,7 +3,7 @@
 //
 //   words  -> options -> input list -> pre-scan -> output files
 //   pass 0 (collect) -> definitions, ranges, placement, image, undefined
-//   pass 1 (relocate and write) -> map, debug, COFF, closing records
+//   pass 1 (relocate and write) -> listing, maps, debug, COFF, closing records
 //   -> device usage line -> exit status
 //
 // Nothing here parses object text or formats output. Stops deep inside the
@@ -28,6 +28,7 @@
 #include "expression.h"
 #include "intel_hex.h"
 #include "library.h"
+#include "listing.h"
 #include "map_file.h"
 #include "option_words.h"
 #include "paths.h"
@@ -137,12 +138,9 @@ void report_device_usage(LinkContext& ctx) {
 // After pass 1, once no error was counted.
 int finish_link(LinkContext& ctx) {
   Options& o = ctx.options;
-  write_map_file(ctx, "mp");
-  if (o.emit_extended_labels) {
-    o.emit_extended_labels = 2;
-    write_map_file(ctx, "emp");
-    o.emit_extended_labels = 1;
-  }
+  write_listing(ctx);
+  write_map_file(ctx, MapKind::Standard);
+  if (o.emit_extended_labels) write_map_file(ctx, MapKind::Extended);
   if (o.output_formats & FORMAT_COFF) prepare_coff(ctx);
   if (o.debug_level) write_debug_file(ctx, o.output_base_name);
   if (o.output_formats & FORMAT_COFF) write_coff_file(ctx);

@@ -1,0 +1,249 @@
+// The absolute listing, written by the driver after pass 1 of a link
+// without errors and before the maps. Areas are placed, symbols final and
+// the image holds the code by then: nothing here moves an address, it only
+// reads and reports.
+//
+// Each object's assembler listing (<object>.lis) is copied, its area
+// offsets rebased on the global labels ("name::") and its code bytes
+// replaced by the image's:
+//
+//   0003                    _main::   ->    C007                     _main::
+//   0003  CC0000    ldd #_main        ->    C007  CCC007    ldd #_main
+//
+// A line whose address is unknown (before the first label the symbol table
+// knows in an area) keeps its offset behind "--- ". Bytes at addresses the
+// image does not hold (paged and linear code, anything past its end) are
+// copied from the module listing as they stand. Listings are streamed; a
+// line longer than kMaxListingLine comes in pieces.
+#include "listing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <string_view>
+
+#include "context.h"
+#include "paths.h"
+
+namespace zeld {
+
+namespace {
+
+constexpr int kAddressWidth = 4;
+// Code bytes start after the address and two separating characters.
+constexpr std::size_t kCodeColumn = kAddressWidth + 2;
+
+void put(std::FILE* f, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), f);
+}
+
+bool is_space(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+bool is_hex(char c) {
+  return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// Reads the next piece of a listing: a line without its line feed (a
+// carriage return before it is dropped), or the first kMaxListingLine
+// characters of a longer line. False at the end of the file.
+bool read_listing_line(std::FILE* f, std::string& line, bool& ended_with_newline) {
+  line.clear();
+  ended_with_newline = false;
+  bool any = false;
+  int c;
+  while (line.size() < kMaxListingLine && (c = std::getc(f)) != EOF) {
+    any = true;
+    if (c == '\r') {
+      int next = std::getc(f);
+      if (next == '\n')
+        c = '\n';
+      else if (next != EOF)
+        std::ungetc(next, f);
+    }
+    if (c == '\n') {
+      ended_with_newline = true;
+      break;
+    }
+    line.push_back(static_cast<char>(c));
+  }
+  return any;
+}
+
+// The hexadecimal number a listing line starts with, after white space and
+// an optional 0x; a value past 32 bits stays at 0xFFFFFFFF.
+struct LeadingNumber {
+  bool found = false;
+  u32 value = 0;
+  std::size_t end = 0;  // where the text after the number begins
+};
+
+LeadingNumber parse_leading_number(std::string_view line) {
+  std::size_t i = 0;
+  while (i < line.size() && is_space(line[i])) ++i;
+  if (i + 2 < line.size() && line[i] == '0' && (line[i + 1] == 'x' || line[i + 1] == 'X') && is_hex(line[i + 2]))
+    i += 2;
+  LeadingNumber n;
+  u64 value = 0;
+  std::size_t j = i;
+  for (; j < line.size() && is_hex(line[j]); ++j) {
+    value = value * 16 + static_cast<u64>(digit_value(static_cast<unsigned char>(line[j]), 16));
+    if (value > 0xFFFFFFFFu) value = 0xFFFFFFFFu;
+  }
+  if (j == i) return n;
+  n.found = true;
+  n.value = static_cast<u32>(value);
+  n.end = j;
+  return n;
+}
+
+// Where the listing's offsets land: offset `label_offset` is at `base`.
+// No base before the first known label of an area; an .org makes offsets
+// absolute addresses.
+struct ListingState {
+  bool has_base = false;
+  u32 base = 0;
+  u32 label_offset = 0;
+  bool skipping = false;  // inside a paged or global area: copied as it stands
+  int line_number = 0;
+};
+
+// The word of a directive (".area", ".org"), or empty when `rest` holds none.
+std::string_view directive_word(std::string_view rest) {
+  std::size_t i = 0;
+  while (i < rest.size() && is_space(rest[i])) ++i;
+  if (i + 1 < rest.size() && rest[i] == '.' && std::isalpha(static_cast<unsigned char>(rest[i + 1])))
+    return rest.substr(i + 1);
+  return {};
+}
+
+void report_unknown_label(LinkContext& ctx, const std::string& listing_name, int line_number,
+                          const std::string& label) {
+  ctx.diag.set_current_file(listing_name);
+  ctx.diag.current_line_number = line_number;
+  ctx.diag.error("can't find address for symbol '%s'", label.c_str());
+}
+
+// The image holds the 16-bit address space up to its size; above 0xFFFF
+// only what a record running past 0xFFFF stored there. Paged and linear
+// code never enters it.
+bool image_holds(const Image& image, u64 address) {
+  return address < image.size && (address <= 0xFFFF || image.written_at(static_cast<u32>(address)));
+}
+
+// The code pairs from the code column on, each replaced by the image's
+// byte where the image holds that address, then the text after them.
+void write_code_bytes(LinkContext& ctx, std::FILE* out, std::string_view line, u32 address) {
+  const Image& image = find_memory_map(ctx, 0);
+  put(out, " ");
+  u64 at = address;
+  std::size_t i = kCodeColumn;
+  for (; i < line.size() && is_hex(line[i]); i += 2, ++at) {
+    if (image_holds(image, at))
+      std::fprintf(out, "%02X", image.byte_at(static_cast<u32>(at)));
+    else
+      put(out, line.substr(i, 2));
+  }
+  put(out, line.substr(std::min(i, line.size())));
+}
+
+// One listing line, without its line feed.
+void relocate_listing_line(LinkContext& ctx, std::FILE* out, std::string_view line, ListingState& st,
+                           const std::string& listing_name) {
+  std::size_t semicolon = line.find(';');
+  auto before_comment = [&](std::size_t pos) {
+    return pos != std::string_view::npos && (semicolon == std::string_view::npos || pos < semicolon)
+               ? pos
+               : std::string_view::npos;
+  };
+  std::size_t equals = before_comment(line.find('='));
+  std::size_t colon = before_comment(line.find(':'));
+  bool has_code = line.size() > kCodeColumn && is_hex(line[kCodeColumn]);
+  LeadingNumber number = parse_leading_number(line);
+  std::string_view rest = number.found ? line.substr(number.end) : line;
+  std::string_view directive = directive_word(rest);
+
+  if (directive.empty() && number.found && equals == std::string_view::npos && !st.skipping) {
+    // A global label moves the base to its symbol. One the symbol table
+    // does not know leaves base and offset as they were, so that the lines
+    // after it keep the addresses of the label before it, if any.
+    if (colon != std::string_view::npos && colon + 1 < line.size() && line[colon + 1] == ':') {
+      std::size_t start = colon;
+      while (start > 0 && !is_space(line[start - 1])) --start;
+      std::string label(line.substr(start, colon - start));
+      if (!label.empty()) {
+        u32 address;
+        if (find_symbol_address(ctx, label, address)) {
+          st.has_base = true;
+          st.base = address;
+          st.label_offset = number.value;
+        } else {
+          report_unknown_label(ctx, listing_name, st.line_number, label);
+        }
+      }
+    }
+    if (!st.has_base || number.value < st.label_offset) {
+      std::fprintf(out, "%s%0*X", "--- ", kAddressWidth, number.value);
+      put(out, rest);
+      return;
+    }
+    u32 address = number.value - st.label_offset + st.base;
+    std::fprintf(out, " %0*X ", kAddressWidth, address);
+    if (has_code)
+      write_code_bytes(ctx, out, line, address);
+    else
+      put(out, rest);
+    return;
+  }
+
+  if (starts_with_ignoring_case(directive, "org")) {
+    st.has_base = true;
+    st.base = 0;
+    st.label_offset = 0;
+  } else if (starts_with_ignoring_case(directive, "area")) {
+    st.has_base = false;
+    st.label_offset = 0;
+    st.skipping = line.find("paged") != std::string_view::npos || line.find("global") != std::string_view::npos;
+  }
+  put(out, line);
+}
+
+}  // namespace
+
+std::FILE* open_module_listing(std::string& name) {
+  if (name.find('.') == std::string::npos) return nullptr;
+  name = replace_extension(name, ".lis");
+  if (name.size() > kMaxFileNameLength) return nullptr;
+  return std::fopen(name.c_str(), "r");
+}
+
+void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, const std::string& listing_name) {
+  ListingState st;
+  std::string line;
+  bool newline = false;
+  int lines_ended = 0;  // pieces of an over-long line share its number
+  while (read_listing_line(listing, line, newline)) {
+    st.line_number = lines_ended + 1;
+    relocate_listing_line(ctx, out, line, st, listing_name);
+    if (newline) {
+      put(out, "\n");
+      ++lines_ended;
+    }
+  }
+}
+
+void write_listing(LinkContext& ctx) {
+  OutputStream out(open_file(ctx.diag, ctx.options.output_base_name, "lst", "w"));
+  put(out.get(),
+      "WARNING: EXTCODE CODE AREA DO NOT CONTAIN RELOCATED ADDRESSES.\nTHIS WILL BE REMEDIED IN A LATER RELEASE.\n");
+  // The library extract file has no listing of its own.
+  for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
+    if (node->kind == INPUT_LIBRARY_EXTRACT) continue;
+    std::string name = node->name;
+    std::unique_ptr<std::FILE, FileCloser> listing(open_module_listing(name));
+    if (listing) relocate_listing(ctx, out.get(), listing.get(), name);
+  }
+}
+
+}  // namespace zeld
