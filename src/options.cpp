@@ -9,9 +9,11 @@
 // An option is chosen by the character after its "-"; values marked
 // "attached or next" are the rest of the word, or the whole next word when
 // nothing follows the letter. Any malformed option prints the usage text
-// and ends the link with status 1. Numbers are checked whole: a value with
-// no digits, trailing text or more than 32 bits is malformed too, so a typo
-// never turns silently into a fill byte or an image size.
+// and ends the link with status 1; --help prints the same text and ends it
+// with status 0, --version prints one line and does the same. Numbers are
+// checked whole: a value with no digits, trailing text or more than 32 bits
+// is malformed too, so a typo never turns silently into a fill byte or an
+// image size.
 #include "options.h"
 
 #include <algorithm>
@@ -50,6 +52,20 @@ constexpr const char* kUsageLines[] = {
     "  -s2_s12:<size>  Use S12 mapping to convert S1 to S2 records. \n           <size> is device flash size in K bytes.",
     "  -s2_s12x Use S12X mapping to convert S1 to S2 records",
 };
+
+std::string usage_text() {
+  std::string text = strprintf("Version %s\n", kVersion);
+  for (const char* line : kUsageLines) text.append(line).append("\n");
+  return text;
+}
+
+// --help and --version: the text on the standard output, and the link ends
+// there with success, whatever words follow.
+[[noreturn]] void answer(LinkContext& ctx, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), ctx.out);
+  std::fflush(ctx.out);
+  throw LinkAbort{kExitSuccess};
+}
 
 bool starts_with(const std::string& word, const char* prefix) { return word.rfind(prefix, 0) == 0; }
 
@@ -181,7 +197,16 @@ void scan_options(LinkContext& ctx, const std::vector<std::string>& words) {
     char letter = word.size() > 1 ? word[1] : '\0';
     switch (letter) {
       case '-':
-        if (word == "--emit_extended_labels") o.emit_extended_labels = 1;
+        // Compiler drivers pass their own "--" words through: every word
+        // not named here is ignored.
+        if (word == "--emit_extended_labels")
+          o.emit_extended_labels = 1;
+        else if (word == "--print-memory-usage")
+          o.print_memory_usage = true;
+        else if (word == "--help")
+          answer(ctx, usage_text());
+        else if (word == "--version")
+          answer(ctx, version_line() + "\n");
         break;
       case 'D':
         ++o.trace_level;
@@ -251,10 +276,14 @@ void scan_options(LinkContext& ctx, const std::vector<std::string>& words) {
 }
 
 void usage(LinkContext& ctx) {
-  std::fprintf(ctx.out, "Version %s\n", kVersion);
-  for (const char* line : kUsageLines) std::fprintf(ctx.out, "%s\n", line);
+  std::string text = usage_text();
+  std::fwrite(text.data(), 1, text.size(), ctx.out);
   std::fflush(ctx.out);
   throw LinkAbort{kExitUsage};
 }
+
+// The build number is the linker's own, fixed when it was built; -nb: names
+// the build of the program being linked and has no say here.
+std::string version_line() { return strprintf("%s %s (build %d)", kProgramName, kVersion, kBuildNumber); }
 
 }  // namespace zeld

@@ -1,6 +1,7 @@
 // The option scan: turns the expanded word array into the link's options,
 // the input-file list, the -d texts, the -L directories and the range
-// options; prints the usage text for any malformed option.
+// options; prints the usage text for any malformed option. --help and
+// --version answer at once and end the link with status 0.
 //
 //   zeld12 -btext:0x4000.0x7FFF -o app -s2_s12:128 main.o -lm
 #pragma once
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "common.h"
+#include "version.h"
 
 namespace zeld {
 
@@ -36,13 +38,14 @@ struct Options {
   int emit_extended_labels = 0;
   std::string startup_file = "crt12.o";
   bool link_startup_and_library = true;  // cleared by -R
+  bool print_memory_usage = false;       // --print-memory-usage
 };
-
-inline constexpr const char* kVersion = "7.50";
 
 // Scans words[1..] (words[0] is the program name).
 void scan_options(LinkContext& ctx, const std::vector<std::string>& words);
 // Prints the version and usage text on the standard output; status 1.
 [[noreturn]] void usage(LinkContext& ctx);
+// The --version line: name, version and the linker's own build number.
+std::string version_line();
 
 }  // namespace zeld

@@ -1,6 +1,7 @@
-// The option scan: every malformed option word ends in the usage text, an
-// octal value and options that ignore the rest of their word, the lenient
-// build number, and input words and the output base name.
+// The option scan: every malformed option word ends in the usage text,
+// --help and --version end it with success, an octal value and options that
+// ignore the rest of their word, the lenient build number, and input words
+// and the output base name.
 #include "options.h"
 
 #include <gtest/gtest.h>
@@ -67,15 +68,31 @@ TEST(OptionScan, MalformedOptionsPrintTheUsageText) {
   EXPECT_EQ(maps.err(), "!ERROR {linker} -maps1 and -maps12x no longer supported. Please see Help file for details.\n");
 }
 
+TEST(OptionScan, HelpAndVersionEndTheScanWithSuccess) {
+  const std::string usage = Scan({"-O"}).out();
+  Scan help({"a.o", "--help", "-O"});  // words after it are not read
+  EXPECT_EQ(help.status, kExitSuccess);
+  EXPECT_EQ(help.out(), usage);
+  EXPECT_EQ(help.err(), "");
+  Scan version({"--version", "--help"});
+  EXPECT_EQ(version.status, kExitSuccess);
+  EXPECT_EQ(version.out(), version_line() + "\n");
+  EXPECT_EQ(Scan({"-O", "--version"}).status, kExitUsage);  // a malformed option before it still counts
+  Scan named({"-o", "--help"});  // a value taken from the next word, whatever it is
+  EXPECT_EQ(named.status, kNoStop);
+  EXPECT_EQ(named.ctx.options.output_base_name, "--help");
+}
+
 TEST(OptionScan, OptionValues) {
   // A value in octal, and options that ignore the rest of their word.
   Scan scan({"-s2_s12:0200", "-D", "-Dxyz", "-mapfile", "-maps12", "-aafa", "--verbose", "--emit_extended_labels",
-             "-Rx", "-g", "-fcoff"});
+             "-Rx", "-g", "-fcoff", "--print-memory-usage", "--helpful", "--version2"});
   const Options& o = scan.ctx.options;
   EXPECT_EQ(scan.status, kNoStop);
   EXPECT_EQ(o.s12_flash_kbytes, 128);
   EXPECT_EQ(o.trace_level, 2);
   EXPECT_EQ(o.emit_extended_labels, 1);
+  EXPECT_TRUE(o.print_memory_usage);
   EXPECT_FALSE(o.link_startup_and_library);
   EXPECT_EQ(o.debug_level, 1);
   EXPECT_EQ(o.output_formats, unsigned{FORMAT_COFF});
