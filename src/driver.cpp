@@ -30,6 +30,7 @@
 #include "library.h"
 #include "listing.h"
 #include "map_file.h"
+#include "memory_usage.h"
 #include "option_words.h"
 #include "paths.h"
 #include "srecord.h"
@@ -147,7 +148,10 @@ int finish_link(LinkContext& ctx) {
   if (o.output_formats & FORMAT_INTEL_HEX) write_hex_end_record(ctx);
   if (o.output_formats & FORMAT_SRECORD) write_s_end_record(ctx);
   ctx.output_file.reset();
-  if (ctx.diag.error_count() == 0) report_device_usage(ctx);
+  if (ctx.diag.error_count() == 0) {
+    report_device_usage(ctx);
+    if (o.print_memory_usage) print_memory_usage(ctx);
+  }
   return ctx.diag.error_count() > 0 ? kExitUsage : kExitSuccess;
 }
 
