@@ -234,7 +234,7 @@ void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, cons
 }
 
 void write_listing(LinkContext& ctx) {
-  OutputStream out(open_file(ctx.diag, ctx.options.output_base_name, "lst", "w"));
+  OutputFile out = OutputFile::create(ctx.diag, ctx.options.output_base_name, "lst", "w");
   put(out.get(),
       "WARNING: EXTCODE CODE AREA DO NOT CONTAIN RELOCATED ADDRESSES.\nTHIS WILL BE REMEDIED IN A LATER RELEASE.\n");
   // The library extract file has no listing of its own.
@@ -244,6 +244,7 @@ void write_listing(LinkContext& ctx) {
     std::unique_ptr<std::FILE, FileCloser> listing(open_module_listing(name));
     if (listing) relocate_listing(ctx, out.get(), listing.get(), name);
   }
+  out.finish(ctx.diag);
 }
 
 }  // namespace zeld

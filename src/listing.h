@@ -12,8 +12,8 @@ namespace zeld {
 
 struct LinkContext;
 
-// Creates <base>.lst (failure is fatal), writes the banner and relocates
-// the listing of every input file that has one. A label the symbol table
+// Creates <base>.lst, writes the banner and relocates the listing of every
+// input file that has one; a file that cannot be made or written is fatal. A label the symbol table
 // does not know is a counted error; the listing is always completed.
 void write_listing(LinkContext& ctx);
 

@@ -190,7 +190,7 @@ std::string map_date_text(std::time_t when) {
 
 void write_map_file(LinkContext& ctx, MapKind kind) {
   const Options& o = ctx.options;
-  OutputStream map(open_file(ctx.diag, o.output_base_name, kind == MapKind::Extended ? "emp" : "mp", "w"));
+  OutputFile map = OutputFile::create(ctx.diag, o.output_base_name, kind == MapKind::Extended ? "emp" : "mp", "w");
 
   std::string date = map_date_text(ctx.link_time) + "\n";
   std::fprintf(map.get(), "Project:      %s\nBuild Number: %d\nDate:         %sCompiler:     ZOL%s\nVersion:      %s\n\n",
@@ -203,6 +203,7 @@ void write_map_file(LinkContext& ctx, MapKind kind) {
   write_user_definitions(ctx, map.get());
   write_area_definitions(ctx, kind, map.get());
   report_undefined_symbols(ctx, map.get());
+  map.finish(ctx.diag);
 }
 
 }  // namespace zeld

@@ -18,7 +18,7 @@ struct LinkContext;
 // lists only the marker symbols and has no -b lines.
 enum class MapKind { Standard, Extended };
 
-// Writes one map.
+// Writes one map; a file that cannot be made or written is fatal.
 void write_map_file(LinkContext& ctx, MapKind kind);
 
 // The date of the map header: the C library's 24-character layout of the

@@ -1,9 +1,9 @@
 // The absolute listing where the end-to-end links do not reach: a listing
 // that cannot be created, an object name without extension, line handling
 // (CR LF, a last line without line feed, pieces of an over-long line and
-// their line numbers, odd code digits), labels the symbol table does not
-// know, and code bytes at addresses the image does not hold. The layout of
-// real listings is pinned end to end.
+// their line numbers, odd code digits, labels the symbol table does not
+// know), and code bytes at addresses the image does not hold. The layout
+// of real listings is pinned end to end.
 #include "listing.h"
 
 #include <gtest/gtest.h>
@@ -99,26 +99,6 @@ TEST_F(ListingTest, LongLinesComeInPiecesThatShareTheLineNumber) {
   EXPECT_EQ(read_all(err),
             "!E t.lis(1): {linker} can't find address for symbol '_nope'\n"
             "!E t.lis(2): {linker} can't find address for symbol '_gone'\n");
-  EXPECT_EQ(ctx.diag.error_count(), 2);
-}
-
-// A label the symbol table does not know moves nothing: before the first
-// known label its line, code and all, keeps its offset; after one it is
-// relocated like any code line of that label.
-TEST_F(ListingTest, AnUnknownLabelKeepsTheAddressesItFound) {
-  EXPECT_EQ(relocate("  .area text\n"
-                     "0000  3D      _gone:: rts\n"
-                     "0001          _main::\n"
-                     "0003  1122    _lost:: ldd\n"
-                     "0005  33      rts\n"),
-            "  .area text\n"
-            "--- 0000  3D      _gone:: rts\n"
-            " 4000           _main::\n"
-            " 4002  A2A3    _lost:: ldd\n"
-            " 4004  A4      rts\n");
-  EXPECT_EQ(read_all(err),
-            "!E t.lis(2): {linker} can't find address for symbol '_gone'\n"
-            "!E t.lis(4): {linker} can't find address for symbol '_lost'\n");
   EXPECT_EQ(ctx.diag.error_count(), 2);
 }
 
