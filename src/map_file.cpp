@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "context.h"
-#include "paths.h"
 
 namespace zeld {
 
