@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -37,11 +38,15 @@ struct LibraryTest : ::testing::Test {
   std::string dir =
       ::testing::TempDir() + "/zeld-lib-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
 
-  LibraryTest() { std::system(("mkdir -p " + dir + "/sub1 " + dir + "/sub2").c_str()); }
+  LibraryTest() {
+    std::filesystem::create_directories(dir + "/sub1");
+    std::filesystem::create_directories(dir + "/sub2");
+  }
   ~LibraryTest() override {
     ctx.run_cleanup();
-    std::system(("rm -rf " + dir).c_str());
     std::fclose(err);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
   }
   // Writes a file in the test's folder and, unless told otherwise, adds it to the input list.
   std::string input(const std::string& name, const std::string& text, bool add = true) {
@@ -119,7 +124,8 @@ TEST_F(LibraryTest, SearchPathTriesTheLastDirectoryFirst) {
   input("sub2/libm.a", "", false);
   add_library_path(ctx, dir + "/sub1/");
   add_library_path(ctx, dir + "/sub2");
-  EXPECT_EQ(find_in_library_paths(ctx, "libm.a"), dir + "/sub2/libm.a");
+  // Found names are built with the host's separator.
+  EXPECT_EQ(find_in_library_paths(ctx, "libm.a"), normalize_path(dir + "/sub2") + path_separator() + "libm.a");
   // A rooted name is taken as it stands, never searched.
   EXPECT_THROW(find_in_library_paths(ctx, "./libm.a"), LinkAbort);
   EXPECT_EQ(find_in_library_paths(ctx, dir + "/sub1/libm.a"), dir + "/sub1/libm.a");

@@ -59,16 +59,16 @@ TEST_F(MapFileTest, PageAreaErrorWordsAndUndefinedSymbolsAtTheEnd) {
 
   write_map_file(ctx, MapKind::Standard);
 
-  std::string map = file(".mp");
-  EXPECT_NE(map.find("                            both   1010   012C =    300. bytes (rel,con,pag,rom)"
-                     "   Boundary / Length Error\n"),
+  std::string map = file(".mp");  // a text file, read back byte for byte
+  EXPECT_NE(map.find(host_text("                            both   1010   012C =    300. bytes (rel,con,pag,rom)"
+                               "   Boundary / Length Error\n")),
             map.npos);
-  EXPECT_NE(map.find("                            long   1100   0101 =    257. bytes (rel,con,pag,ram)"
-                     "   Length Error\n"),
+  EXPECT_NE(map.find(host_text("                            long   1100   0101 =    257. bytes (rel,con,pag,ram)"
+                               "   Length Error\n")),
             map.npos);
   // Listed into the map without a line feed, counted, and not on stderr.
-  EXPECT_EQ(map.substr(map.find("\nArea Definitions")),
-            "\nArea Definitions\n\n\nfile 'main.o': undefined symbol '_missing'");
+  EXPECT_EQ(map.substr(map.find(host_text("\nArea Definitions"))),
+            host_text("\nArea Definitions\n\n\nfile 'main.o': undefined symbol '_missing'"));
   EXPECT_EQ(ctx.diag.error_count(), 1);
   EXPECT_EQ(read_all(err), "");
 }

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -37,11 +37,12 @@ struct OptionWords : ::testing::Test {
   std::string dir_ =
       ::testing::TempDir() + "/zeld-words-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
 
-  OptionWords() { std::system(("mkdir -p " + dir_).c_str()); }
+  OptionWords() { std::filesystem::create_directories(dir_); }
   ~OptionWords() override {
     std::fclose(err_);
     std::fclose(out_);
-    std::system(("rm -rf " + dir_).c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
   }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   std::string file(const std::string& name, const std::string& bytes) {

@@ -1,5 +1,6 @@
-// Helpers shared by the unit tests: reading back a captured stream, and
-// loading the current relocation record by hand.
+// Helpers shared by the unit tests: reading back a captured stream, the
+// host's line ends in text-mode files, and loading the current relocation
+// record by hand.
 #pragma once
 
 #include <cstdio>
@@ -19,6 +20,21 @@ inline std::string read_all(std::FILE* f) {
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
   return text;
+}
+
+// `text` as a file written through a text-mode stream holds it on this host:
+// each line feed becomes CR LF on Windows.
+inline std::string host_text(const std::string& text) {
+#ifdef _WIN32
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+#else
+  return text;
+#endif
 }
 
 // Makes `rec` a record loaded at `addr` (high byte first) with the given
