@@ -60,11 +60,13 @@ std::string usage_text() {
 }
 
 // --help and --version: the text on the standard output, and the link ends
-// there with success, whatever words follow.
+// there, whatever words follow: with success, unless an option before it
+// was reported as an error (a bad range, too many -L), as no status 0
+// follows an error report.
 [[noreturn]] void answer(LinkContext& ctx, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), ctx.out);
   std::fflush(ctx.out);
-  throw LinkAbort{kExitSuccess};
+  throw LinkAbort{ctx.diag.error_count() > 0 ? kExitUsage : kExitSuccess};
 }
 
 bool starts_with(const std::string& word, const char* prefix) { return word.rfind(prefix, 0) == 0; }

@@ -78,6 +78,9 @@ TEST(OptionScan, HelpAndVersionEndTheScanWithSuccess) {
   EXPECT_EQ(version.status, kExitSuccess);
   EXPECT_EQ(version.out(), version_line() + "\n");
   EXPECT_EQ(Scan({"-O", "--version"}).status, kExitUsage);  // a malformed option before it still counts
+  Scan after_error({"-bx:2.1", "--help"});                   // so does a reported error
+  EXPECT_EQ(after_error.status, kExitUsage);
+  EXPECT_EQ(after_error.out(), usage);
   Scan named({"-o", "--help"});  // a value taken from the next word, whatever it is
   EXPECT_EQ(named.status, kNoStop);
   EXPECT_EQ(named.ctx.options.output_base_name, "--help");
