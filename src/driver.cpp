@@ -26,6 +26,7 @@
 #include "context.h"
 #include "debug_info.h"
 #include "expression.h"
+#include "image.h"
 #include "intel_hex.h"
 #include "library.h"
 #include "listing.h"
@@ -33,6 +34,7 @@
 #include "memory_usage.h"
 #include "option_words.h"
 #include "paths.h"
+#include "signal_cleanup.h"
 #include "srecord.h"
 
 namespace zeld {
@@ -79,17 +81,33 @@ void complete_input_list(LinkContext& ctx) {
   ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{"libc12.a", INPUT_NAMED}));
 }
 
-// The image files exist, possibly empty, even when the link fails later.
+// The image files are made before pass 0, so that one that cannot be made
+// stops the link early. Until it is finished an image file is deleted if
+// the link fails (or is interrupted): a cut image must not be left where a
+// programmer could flash it. Only plain files are deleted so; a device or
+// a link named as the output stays.
+OutputFile create_image_file(LinkContext& ctx, const char* extension, const char* mode) {
+  OutputFile file = OutputFile::create(ctx.diag, ctx.options.output_base_name, extension, mode);
+  if (is_plain_file(file.name())) ctx.files_to_delete.add_unfinished_image(file.name());
+  return file;
+}
+
 void create_output_files(LinkContext& ctx) {
   const Options& o = ctx.options;
-  if (o.output_formats & FORMAT_INTEL_HEX)
-    ctx.output_file.reset(open_file(ctx.diag, o.output_base_name, "hex", "w"));
+  if (o.output_formats & FORMAT_INTEL_HEX) ctx.output_file = create_image_file(ctx, "hex", "w");
   if (o.output_formats & FORMAT_COFF) {
-    ctx.coff_file.reset(open_file(ctx.diag, o.output_base_name, "cof", "wb"));
-    ctx.coff_file_name = o.output_base_name + ".cof";
+    ctx.coff_file = create_image_file(ctx, "cof", "wb");
+    ctx.coff_file_name = ctx.coff_file.name();
   }
-  if (o.output_formats & FORMAT_SRECORD)
-    ctx.output_file.reset(open_file(ctx.diag, o.output_base_name, "s19", "w"));
+  if (o.output_formats & FORMAT_SRECORD) ctx.output_file = create_image_file(ctx, "s19", "w");
+}
+
+// Closes an image file with its writes checked, and keeps it from now on.
+void finish_image_file(LinkContext& ctx, OutputFile& file) {
+  if (!file) return;
+  std::string name = file.name();
+  file.finish(ctx.diag);
+  ctx.files_to_delete.finish_image(name);
 }
 
 void run_pass(LinkContext& ctx, int pass) {
@@ -109,9 +127,7 @@ void between_passes(LinkContext& ctx) {
     ctx.diag.error("Address out of range %d is larger than max address %d", static_cast<int>(ctx.text_range_high),
                    static_cast<int>(o.max_address));
   allocate_areas(ctx);
-  // The image covers the whole text range: its last address included, then
-  // up to the next kilobyte (0x10000 for the default range ending at 0xFFFF).
-  if (o.max_address == 0) o.max_address = (ctx.text_range_high + 1u + 1023u) & ~1023u;
+  if (o.max_address == 0) o.max_address = default_image_size(ctx);
   create_image(ctx, o.fill_byte, o.max_address);
   report_undefined_symbols(ctx, ctx.diag.stream());
 }
@@ -144,10 +160,13 @@ int finish_link(LinkContext& ctx) {
   if (o.emit_extended_labels) write_map_file(ctx, MapKind::Extended);
   if (o.output_formats & FORMAT_COFF) prepare_coff(ctx);
   if (o.debug_level) write_debug_file(ctx, o.output_base_name);
-  if (o.output_formats & FORMAT_COFF) write_coff_file(ctx);
+  if (o.output_formats & FORMAT_COFF) {
+    write_coff_file(ctx);
+    finish_image_file(ctx, ctx.coff_file);
+  }
   if (o.output_formats & FORMAT_INTEL_HEX) write_hex_end_record(ctx);
   if (o.output_formats & FORMAT_SRECORD) write_s_end_record(ctx);
-  ctx.output_file.reset();
+  finish_image_file(ctx, ctx.output_file);
   if (ctx.diag.error_count() == 0) {
     report_device_usage(ctx);
     if (o.print_memory_usage) print_memory_usage(ctx);
@@ -163,12 +182,12 @@ long ceil_to_long(double x) {
   return static_cast<double>(t) < x ? t + 1 : t;
 }
 
-void LinkContext::run_cleanup() {
+void LinkContext::run_cleanup(bool failed) {
   output_file.reset();
   coff_file.reset();
   reader.reader.close();
-  for (const std::string& name : files_to_delete) remove_file_quietly(name);
-  files_to_delete.clear();
+  library.close_streams();
+  files_to_delete.run(failed);
 }
 
 int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_options) {
@@ -193,6 +212,7 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
 }
 
 int link_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  SignalCleanupGuard interrupts;  // Ctrl-C deletes what a failure would
   LinkContext ctx(err, out);
   std::vector<std::string> words(argv, argv + argc);
   if (words.empty()) words.emplace_back("zeld12");
@@ -213,7 +233,7 @@ int link_main(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
   }
   std::fflush(out);
-  ctx.run_cleanup();
+  ctx.run_cleanup(status != kExitSuccess);
   return status;
 }
 

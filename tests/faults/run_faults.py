@@ -1,0 +1,280 @@
+#!/usr/bin/env python3
+"""Fault-injection cases of the linker: what the file system or the user does
+to a link from outside, which a plain end-to-end case cannot set up.
+
+Each case links a small program in a fresh folder, injects one fault and
+checks the status, the message and the files left behind:
+
+  dev-full-<ext>     an output file is a link to /dev/full: "cannot write",
+                     status 255, and no unfinished image is left
+  tmpdir-full        TMPDIR on a tiny full file system (a tmpfs; needs root
+                     and mount, else the case is skipped with a message)
+  no-permission      an object that exists but cannot be read, and a folder
+                     where no output can be made (run as an unprivileged
+                     user when the tests run as root)
+  failed-relink      a failed link after a good one deletes the old image
+  signal-<name>      SIGINT, SIGTERM or SIGHUP while pass 0 waits on a FIFO:
+                     the image, the extract file and the @- file are gone,
+                     and the process ends by that signal
+
+  run_faults.py <zeld12 binary> <case>     run one case
+  run_faults.py <zeld12 binary> --list     print the case names
+A skipped case prints "skipped: <why>" and exits 0.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+OBJECT = """XH
+H 1 areas 2 global symbols
+M main.c
+A text size 5 flags 0
+S _main Def0000
+S _helper Ref0000
+T 00 00 86 01
+R 00 00 00 00
+T 00 02 16 00 00
+R 00 00 00 00 02 03 00 01
+"""
+
+LIBRARY = """.start
+XH
+H 1 areas 1 global symbols
+M helper.c
+A text size 2 flags 0
+S _helper Def0000
+T 00 00 3D 3D
+R 00 00 00 00
+.end
+"""
+
+class Skip(Exception):
+    pass
+
+
+class Failure(Exception):
+    pass
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def make_project(folder):
+    write(os.path.join(folder, "main.o"), OBJECT)
+    write(os.path.join(folder, "libhelp.a"), LIBRARY)
+
+
+def run(binary, args, cwd, env=None, user=None, timeout=60):
+    full_env = dict(os.environ)
+    full_env.pop("ZOL12_LINKER_OPTS", None)
+    full_env["SOURCE_DATE_EPOCH"] = "0"
+    if env:
+        full_env.update(env)
+    command = [binary] + args
+    if user:
+        command = user + command
+    return subprocess.run(command, cwd=cwd, env=full_env, capture_output=True, timeout=timeout)
+
+
+def status_of(proc):
+    return proc.returncode if proc.returncode >= 0 else 256 + proc.returncode
+
+
+def expect(condition, message, proc=None):
+    if not condition:
+        detail = ""
+        if proc is not None:
+            detail = "\nstatus %d\nstderr:\n%s" % (proc.returncode, proc.stderr.decode("latin-1"))
+        raise Failure(message + detail)
+
+
+def expect_only(folder, names):
+    present = sorted(os.listdir(folder))
+    expect(present == sorted(names), "files left: %s, expected %s" % (present, sorted(names)))
+
+
+def dev_full_case(extension, options):
+    """An output on /dev/full: the write failure is fatal and names the file."""
+    def case(binary, work, tmp):
+        make_project(work)
+        os.symlink("/dev/full", os.path.join(work, "out." + extension))
+        proc = run(binary, ["-R", "-L.", "-o", "out"] + options + ["main.o", "-lhelp"], work, {"TMPDIR": tmp})
+        expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
+        text = proc.stderr.decode("latin-1")
+        expect("!E {linker} cannot write 'out.%s': No space left on device\n" % extension in text,
+               "no write failure reported for out.%s" % extension, proc)
+        expect("Device" not in text, "the device usage line was printed", proc)
+        # The link to /dev/full is the user's and stays; every image the
+        # link made itself is gone because it failed.
+        expect(os.path.islink(os.path.join(work, "out." + extension)), "the link to /dev/full was removed")
+        for image in ("out.s19", "out.hex", "out.cof"):
+            if image != "out." + extension:
+                expect(not os.path.exists(os.path.join(work, image)), "%s was left behind" % image)
+        expect(os.listdir(tmp) == [], "files left in TMPDIR: %s" % os.listdir(tmp))
+    return case
+
+
+def tmpdir_full(binary, work, tmp):
+    """The extract file cannot be written: the link stops and says so."""
+    if os.geteuid() != 0 or not shutil.which("mount"):
+        raise Skip("mounting a tiny tmpfs needs root")
+    small = os.path.join(work, "small-tmp")
+    os.mkdir(small)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4k", "tmpfs", small], capture_output=True)
+    if mounted.returncode != 0:
+        raise Skip("mount refused: %s" % mounted.stderr.decode("latin-1").strip())
+    try:
+        project = os.path.join(work, "p")
+        os.mkdir(project)
+        make_project(project)
+        # A member far larger than the file system: its copy is cut short.
+        big = LIBRARY.replace("M helper.c\n", "M helper.c\n" + ("; padding\n" * 20000))
+        write(os.path.join(project, "libhelp.a"), big)
+        proc = run(binary, ["-R", "-L.", "-o", "out", "main.o", "-lhelp"], project, {"TMPDIR": small})
+        text = proc.stderr.decode("latin-1")
+        expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
+        expect("!E {linker} cannot write '%s/zol" % small in text, "no write failure named the extract file", proc)
+        expect("No space left on device" in text, "the reason is missing", proc)
+        expect(not os.path.exists(os.path.join(project, "out.s19")), "an image was left behind")
+        expect(os.listdir(small) == [], "files left in TMPDIR: %s" % os.listdir(small))
+    finally:
+        subprocess.run(["umount", small], capture_output=True)
+
+
+def unprivileged():
+    """The command prefix that runs the linker without root's rights."""
+    if os.geteuid() != 0:
+        return []
+    tool = shutil.which("setpriv")
+    if not tool:
+        raise Skip("running as root without setpriv to drop the rights")
+    return [tool, "--reuid=65534", "--regid=65534", "--clear-groups"]
+
+
+def no_permission(binary, work, tmp):
+    """Files that exist but cannot be used: the message gives the reason."""
+    user = unprivileged()
+    os.chmod(os.path.dirname(work), 0o755)
+    os.chmod(work, 0o777)
+    os.chmod(tmp, 0o777)
+    make_project(work)
+    os.chmod(os.path.join(work, "main.o"), 0)
+    proc = run(binary, ["-R", "-o", "out", "main.o"], work, {"TMPDIR": tmp}, user)
+    expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
+    expect(proc.stderr == b"!E {linker} can't open file 'main.o': Permission denied\n",
+           "unexpected report for an unreadable object", proc)
+
+    locked = os.path.join(work, "locked")
+    os.mkdir(locked)
+    make_project(locked)
+    os.chmod(locked, 0o555)
+    proc = run(binary, ["-R", "-o", "out", "main.o", "libhelp.a"], locked, {"TMPDIR": tmp}, user)
+    expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
+    expect(proc.stderr == b"!E {linker} cannot create 'out.s19': Permission denied\n",
+           "unexpected report for an unwritable folder", proc)
+    expect(os.listdir(tmp) == [], "files left in TMPDIR: %s" % os.listdir(tmp))
+
+
+def failed_relink(binary, work, tmp):
+    """A link that fails after a good one leaves no stale or cut image."""
+    make_project(work)
+    proc = run(binary, ["-R", "-o", "fw", "main.o", "libhelp.a"], work, {"TMPDIR": tmp})
+    expect(proc.returncode == 0, "the first link failed", proc)
+    expect(os.path.exists(os.path.join(work, "fw.s19")), "no image after a good link")
+    proc = run(binary, ["-R", "-o", "fw", "main.o"], work, {"TMPDIR": tmp})  # _helper undefined
+    expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
+    expect(not os.path.exists(os.path.join(work, "fw.s19")), "the failed link left fw.s19")
+    expect(os.path.exists(os.path.join(work, "fw.mp")), "the map of the good link is gone")
+
+
+def signal_case(signum):
+    """An interrupt while pass 0 waits: nothing of the link stays behind."""
+    def case(binary, work, tmp):
+        make_project(work)
+        fifo = os.path.join(work, "late.o")
+        os.mkfifo(fifo)
+        write(os.path.join(work, "words.opt"), "-R -L. -o out\n")
+        env = dict(os.environ, TMPDIR=tmp, SOURCE_DATE_EPOCH="0")
+        env.pop("ZOL12_LINKER_OPTS", None)
+        proc = subprocess.Popen([binary, "@-words.opt", "-lhelp", "main.o", "late.o"], cwd=work, env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            # The pre-scan reads the FIFO once to its end; pass 0 opens it
+            # again and waits there, after the image file was made.
+            with open(fifo, "w") as f:
+                f.write("XH\nH 0 areas 0 global symbols\nM late.c\n")
+            deadline = time.time() + 20
+            while not os.path.exists(os.path.join(work, "out.s19")):
+                if proc.poll() is not None:
+                    raise Failure("the link ended before pass 0: %r" % (proc.communicate(),))
+                expect(time.time() < deadline, "the image file was never made")
+                time.sleep(0.01)
+            expect(os.listdir(tmp) != [], "no extract file while the link runs")
+            time.sleep(0.1)  # let pass 0 reach the FIFO
+            proc.send_signal(signum)
+            proc.communicate(timeout=20)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.communicate()
+        expect(proc.returncode == -signum, "ended with %d, expected -%d" % (proc.returncode, signum))
+        expect_only(work, ["main.o", "libhelp.a", "late.o"])
+        expect(os.listdir(tmp) == [], "files left in TMPDIR: %s" % os.listdir(tmp))
+    return case
+
+
+CASES = {
+    "dev-full-s19": dev_full_case("s19", []),
+    "dev-full-hex": dev_full_case("hex", ["-fintelhex"]),
+    "dev-full-cof": dev_full_case("cof", ["-fcoff"]),
+    "dev-full-mp": dev_full_case("mp", []),
+    "dev-full-emp": dev_full_case("emp", ["--emit_extended_labels"]),
+    "dev-full-lst": dev_full_case("lst", []),
+    "dev-full-dbg": dev_full_case("dbg", ["-g"]),
+    "tmpdir-full": tmpdir_full,
+    "no-permission": no_permission,
+    "failed-relink": failed_relink,
+    "signal-int": signal_case(signal.SIGINT),
+    "signal-term": signal_case(signal.SIGTERM),
+    "signal-hup": signal_case(signal.SIGHUP),
+}
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    binary, name = os.path.abspath(sys.argv[1]), sys.argv[2]
+    if name == "--list":
+        print("\n".join(CASES))
+        return 0
+    if not os.path.exists(binary):
+        print("FAIL %s: no linker at %s" % (name, binary))
+        return 1
+    root = tempfile.mkdtemp(prefix="zeld-fault-")
+    try:
+        work, tmp = os.path.join(root, "run"), os.path.join(root, "tmp")
+        os.mkdir(work)
+        os.mkdir(tmp)
+        CASES[name](binary, work, tmp)
+    except Skip as why:
+        print("skipped: %s" % why)
+        return 0
+    except Failure as failure:
+        print("FAIL %s\n%s" % (name, failure))
+        return 1
+    finally:
+        subprocess.run(["chmod", "-R", "u+rwx", root], capture_output=True)
+        shutil.rmtree(root, ignore_errors=True)
+    print("ok %s" % name)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
