@@ -17,6 +17,7 @@
 #include "areas.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "context.h"
 #include "symbols.h"
@@ -58,12 +59,7 @@ void report_not_large_enough(LinkContext& ctx, const RangeList& ranges, u32 size
 // the same list starts past it rather than on top of it.
 void consume_overlay(Area& area, u32 base, FirstFitIndexes& indexes) {
   if (!area.address_range || area.size == 0) return;
-  indexes.forget(area.address_range.get());
-  u64 end = static_cast<u64>(base) + area.size;
-  for (AddressRange& r : *area.address_range) {
-    if (r.low > r.high || r.low >= end || r.high < base) continue;
-    raise_low(r, std::min<u64>(end, static_cast<u64>(r.high) + 1));
-  }
+  indexes.of(*area.address_range).take_span(base, static_cast<u64>(base) + area.size);
 }
 
 // The lowest symbol value of every absolute area, gathered in one walk over
@@ -206,8 +202,25 @@ FirstFitIndex::FirstFitIndex(RangeList& ranges) {
   for (AddressRange& r : ranges) ranges_.push_back(&r);
   while (leaves_ < ranges_.size()) leaves_ *= 2;
   largest_.assign(2 * leaves_, -1);
-  for (std::size_t p = 0; p < ranges_.size(); ++p) largest_[leaves_ + p] = free_size(*ranges_[p]);
-  for (std::size_t i = leaves_ - 1; i > 0; --i) largest_[i] = std::max(largest_[2 * i], largest_[2 * i + 1]);
+  lowest_low_.assign(2 * leaves_, INT64_MAX);
+  highest_high_.assign(2 * leaves_, -1);
+  for (std::size_t p = 0; p < ranges_.size(); ++p) set_leaf(p);
+  for (std::size_t i = leaves_ - 1; i > 0; --i) pull(i);
+}
+
+void FirstFitIndex::set_leaf(std::size_t position) {
+  const AddressRange& r = *ranges_[position];
+  std::size_t i = leaves_ + position;
+  bool open = r.low <= r.high;
+  largest_[i] = free_size(r);
+  lowest_low_[i] = open ? i64{r.low} : INT64_MAX;
+  highest_high_[i] = open ? i64{r.high} : -1;
+}
+
+void FirstFitIndex::pull(std::size_t i) {
+  largest_[i] = std::max(largest_[2 * i], largest_[2 * i + 1]);
+  lowest_low_[i] = std::min(lowest_low_[2 * i], lowest_low_[2 * i + 1]);
+  highest_high_[i] = std::max(highest_high_[2 * i], highest_high_[2 * i + 1]);
 }
 
 std::size_t FirstFitIndex::find(u32 size) const {
@@ -218,9 +231,27 @@ std::size_t FirstFitIndex::find(u32 size) const {
 }
 
 void FirstFitIndex::update(std::size_t position) {
-  std::size_t i = leaves_ + position;
-  largest_[i] = free_size(*ranges_[position]);
-  for (i /= 2; i > 0; i /= 2) largest_[i] = std::max(largest_[2 * i], largest_[2 * i + 1]);
+  set_leaf(position);
+  for (std::size_t i = (leaves_ + position) / 2; i > 0; i /= 2) pull(i);
+}
+
+void FirstFitIndex::take_span(u32 base, u64 end) { take_span_under(1, base, end); }
+
+// Descends only where some range with free addresses starts below end and
+// some ends at or above base: in a list in increasing order those are the
+// ranges the span meets, so an overlay costs the ranges it uses up (each
+// only once in a link) and a logarithmic walk.
+void FirstFitIndex::take_span_under(std::size_t node, u32 base, u64 end) {
+  if (lowest_low_[node] >= static_cast<i64>(end) || highest_high_[node] < i64{base}) return;
+  if (node >= leaves_) {
+    AddressRange& r = *ranges_[node - leaves_];
+    raise_low(r, std::min<u64>(end, static_cast<u64>(r.high) + 1));
+    set_leaf(node - leaves_);
+    return;
+  }
+  take_span_under(2 * node, base, end);
+  take_span_under(2 * node + 1, base, end);
+  pull(node);
 }
 
 FirstFitIndex& FirstFitIndexes::of(RangeList& ranges) {

@@ -90,9 +90,11 @@ class AreaTable {
 
 // Finds the first range, in list order, that can hold a part, in time
 // logarithmic in the number of ranges: a tree of the largest free size over
-// the ranges in list order, searched from the left. The list must neither
-// gain nor lose ranges while the index is used; a range whose bounds change
-// is told with update().
+// the ranges in list order, searched from the left. Two more trees, of the
+// lowest low and highest high end of the ranges with free addresses, find
+// the ranges that an overlay's span meets. The list must neither gain nor
+// lose ranges while the index is used; a range whose bounds change is told
+// with update().
 class FirstFitIndex {
  public:
   static constexpr std::size_t npos = ~std::size_t{0};
@@ -102,13 +104,23 @@ class FirstFitIndex {
   std::size_t find(u32 size) const;
   AddressRange& range(std::size_t position) const { return *ranges_[position]; }
   void update(std::size_t position);
+  // Every range with free addresses that meets base..end-1 gives up all
+  // its addresses below end (an overlay area placed at base).
+  void take_span(u32 base, u64 end);
 
  private:
+  void set_leaf(std::size_t position);
+  void pull(std::size_t node);
+  void take_span_under(std::size_t node, u32 base, u64 end);
+
   std::vector<AddressRange*> ranges_;
   std::size_t leaves_ = 1;
   // Node i covers the leaves below it; leaf p is node leaves_ + p. A range
-  // with no free address counts -1, so that even 0 bytes do not fit it.
+  // with no free address counts -1, so that even 0 bytes do not fit it, and
+  // it has no low or high end in the other two trees.
   std::vector<i64> largest_;
+  std::vector<i64> lowest_low_;
+  std::vector<i64> highest_high_;
 };
 
 // The indexes of the range lists that placement uses, each built on its

@@ -1,8 +1,8 @@
 // Areas: A lines without a header or a free slot, ranges cut at page
 // boundaries, first fit at its edges (a used-up range, an empty list, the
-// top of the space) and against a plain walk of the list for random lists,
-// a shared list changed by an overlay and by the alignment of text between
-// parts, a pre-existing end symbol taken over by placement, the text range
+// top of the space) and, with overlays taking spans between the parts,
+// against a plain walk of the list for random lists; a shared list changed
+// by an overlay and by the alignment of text between parts, a pre-existing end symbol taken over by placement, the text range
 // for the first unplaced area, and absolute areas, also placed by an
 // option. Plain placement is pinned by the end-to-end cases.
 #include <gtest/gtest.h>
@@ -125,7 +125,7 @@ u32 first_fit_by_walking(RangeList& ranges, u32 size, bool& found) {
   return 0;
 }
 
-TEST_F(AreaTest, FirstFitMatchesAWalkOfTheList) {
+TEST_F(AreaTest, FirstFitAndOverlaySpansMatchAWalkOfTheList) {
   const u32 top = 0xFFFFFFFF;
   for (unsigned seed = 1; seed <= 2000; ++seed) {
     std::mt19937 rng(seed);
@@ -141,6 +141,21 @@ TEST_F(AreaTest, FirstFitMatchesAWalkOfTheList) {
     LinkContext link(err, err);  // of its own: the reports count as errors
     FirstFitIndexes indexes;
     for (int part = 0; part < 12; ++part) {
+      if (rng() % 4 == 0) {  // an overlay placed at base, ranges taken as by a walk of the list
+        u32 base = rng() % 2 ? top - rng() % 12 : rng() % 100;
+        u64 end = u64{base} + 1 + rng() % 20;
+        for (AddressRange& r : walked) {
+          if (r.low > r.high || r.low >= end || r.high < base) continue;
+          u64 to = std::min<u64>(end, u64{r.high} + 1);
+          if (to > top)
+            make_range_empty(r);
+          else
+            r.low = static_cast<u32>(to);
+        }
+        indexes.of(ranges).take_span(base, end);
+        EXPECT_EQ(format_address_ranges(&ranges), format_address_ranges(&walked)) << "seed " << seed;
+        continue;
+      }
       u32 size = rng() % 8 == 0 ? 0 : 1 + rng() % (rng() % 3 == 0 ? 16 : 4);
       bool found = false;
       u32 expected = first_fit_by_walking(walked, size, found);
