@@ -222,6 +222,13 @@ void relocate_record(LinkContext& ctx, Header& header) {
   u32 base = relocate_word(ctx, part->address, 0);
   select_output_page(ctx, area.flags, part->address);
   ctx.diag.set_current_file(header.name);
+  // Code of an area that is neither linear nor an extended code page runs
+  // at 16-bit CPU addresses; placed above 0xFFFF its record would load at
+  // a wrapped address, over other code.
+  if (!(area.flags & (AREA_LINEAR | AREA_EXT_CODE)) && base > 0xFFFF) {
+    ctx.diag.error("code of area '%s' placed at %#x, above the 16-bit address space", area.name.c_str(), base);
+    return;
+  }
 
   // Values dropped by byte fields so far, plus the two address values: the
   // distance between a value's index and its offset in the output record.
