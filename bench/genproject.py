@@ -563,14 +563,16 @@ class Generator:
                 self.unpaged_size[part.kind] += part.size
 
     def start_module(self):
+        # The debug lines follow the text area's A line: their addresses are
+        # offsets in the part of the last A line.
         lines = ["XH\n", "H 2 areas %X global symbols\n" % (1 + 64 + 32), "M start\n",
                  "A text size F flags 0\n", "S __start Def0000\n",
+                 "dXfile src/start.s\n", "dXfunc e __start 0 fV\n", "dXline FFFFFFFF 0\n",
+                 "dXline 1 0\n", "dXline 2 9\n", "dXline 0 F\n",
                  "A zpage size C0 flags 30\n"]
         lines += ["S _zp_%d Def%04X\n" % (k, 3 * k) for k in range(64)]
         lines += ["S _io_%d Eq %X\n" % (k, 8 * k) for k in range(32)]
-        lines += ["dXfile src/start.s\n", "dXfunc e __start 0 fV\n", "dXline FFFFFFFF 0\n",
-                  "dXline 1 0\n", "dXline 2 9\n", "dXline 0 F\n",
-                  "T 00 00 CF 3F FF 16 00 00 20 FE 00 00\n", "R 00 00 00 00 02 06 00 00 07 0A 00 00\n",
+        lines += ["T 00 00 CF 3F FF 16 00 00 20 FE 00 00\n", "R 00 00 00 00 02 06 00 00 07 0A 00 00\n",
                   "T 00 09 3D 3D 3D 3D 3D 3D\n", "R 00 00 00 00\n"]
         return "".join(lines)
 

@@ -147,6 +147,23 @@ class GeneratedProject(unittest.TestCase):
             self.assertEqual(lo >> 14, hi >> 14, "hole %#x.%#x crosses a page" % (lo, hi))
             self.assertGreater((lo | 0x3FFF) - hi, 10, "a hole at a page end cuts the page short")
 
+    def test_debug_lines_follow_the_part_they_describe(self):
+        # A d line's address is an offset in the part of the last A line.
+        code = ("text", "xtext", "bank")
+        functions = 0
+        for name, lines in modules_of(self.folder, self.info):
+            area = None
+            for line in lines:
+                f = line.split()
+                if f[:1] == ["A"]:
+                    area = f[1]
+                elif f[:1] == ["dXfunc"]:
+                    functions += 1
+                    self.assertTrue(area and area.startswith(code), "%s: %s in %s" % (name, line, area))
+                elif f[:2] == ["dXsym", "e"] or f[:2] == ["dXsym", "s"]:
+                    self.assertEqual(area, "ram", "%s: %s" % (name, line))
+        self.assertGreater(functions, 0)
+
     def test_idata_and_data_agree(self):
         sizes = {"idata": 0, "data": 0}
         for _, lines in modules_of(self.folder, self.info):
