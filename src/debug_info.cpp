@@ -143,7 +143,15 @@ void write_variable_records(LinkContext& ctx, std::FILE* out, const std::vector<
   }
 }
 
-void write_line_table(LinkContext& ctx, std::FILE* out, const DbLine* first) {
+// A debug record list that the compiler would never write (a block end or a
+// begin marker with nothing after it) stops the link like a missing begin
+// marker does.
+[[noreturn]] void refuse_debug_records(LinkContext& ctx, const std::string& file, const std::string& function) {
+  ctx.diag.fatal("incorrect debug information file: \"%s\" function: \"%s\"\n", file.c_str(), function.c_str());
+}
+
+void write_line_table(LinkContext& ctx, std::FILE* out, const DbLine* first, const std::string& file,
+                      const std::string& function) {
   bool coff = ctx.debug.coff_debug_active;
   u32 base_line = first->line;
   u32 last_line = first->line;
@@ -153,7 +161,7 @@ void write_line_table(LinkContext& ctx, std::FILE* out, const DbLine* first) {
       if (coff) coff_add_line(ctx, dbline->line - base_line + 1, dbline->address);
       last_line = dbline->line;
     } else if (dbline->line == kDebugLineBlockEnd) {
-      ZELD_CHECK(ctx.diag, dbline->next, "debug");
+      if (!dbline->next) refuse_debug_records(ctx, file, function);
       const DbLine* end = dbline->next;
       std::fprintf(out, "BLOCKEND %d %X\n", static_cast<int>(end->line), end->address);
       if (coff) coff_add_block(ctx, false, end->line, end->address);
@@ -174,10 +182,8 @@ void write_function_records(LinkContext& ctx, std::FILE* out, const DbFile& file
         coff_begin_function(ctx, dbfunc->name, first->line, dbfunc->address, dbfunc->type,
                             dbfunc->dbline_last->address - dbfunc->address);
     } else {
-      if (!dbfunc->dbline_head || dbfunc->dbline_head->line != kDebugLineBegin)
-        ctx.diag.fatal("incorrect debug information file: \"%s\" function: \"%s\"\n", file.name.c_str(),
-                       dbfunc->name.c_str());
-      ZELD_CHECK(ctx.diag, dbfunc->dbline_head->next, "debug");
+      if (!dbfunc->dbline_head || dbfunc->dbline_head->line != kDebugLineBegin || !dbfunc->dbline_head->next)
+        refuse_debug_records(ctx, file.name, dbfunc->name);
       first = dbfunc->dbline_head->next;
       std::fprintf(out, "FUNC %s %X %s\n", dbfunc->name.c_str(), dbfunc->address, dbfunc->type.c_str());
       std::fprintf(out, "BLOCK %d %X\n", static_cast<int>(first->line), first->address);
@@ -189,7 +195,7 @@ void write_function_records(LinkContext& ctx, std::FILE* out, const DbFile& file
     }
     write_struct_definitions(ctx, out, dbfunc->structs, 1, dbfunc->name);
     write_variable_records(ctx, out, dbfunc->locals, -1);
-    if (first) write_line_table(ctx, out, first);
+    if (first) write_line_table(ctx, out, first, file.name, dbfunc->name);
   }
   d.tag_scope[1] = nullptr;
   d.tag_scope_owner[1].clear();
