@@ -107,13 +107,17 @@ std::FILE* open_file(Diagnostics& diag, const std::string& base, const char* ext
   errno = 0;
   if (name.size() <= kMaxFileNameLength && name.find('\0') == std::string::npos)
     f = std::fopen(name.c_str(), mode);
-  if (!f) diag.fatal("cannot %s '%s'%s", verb, name.c_str(), system_reason(errno).c_str());
+  if (!f) report_open_failure(diag, name, verb, errno);
   if (mode[0] == 'r') {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(f, std::fclose);
     check_not_directory(diag, f, name);
     guard.release();
   }
   return f;
+}
+
+void report_open_failure(Diagnostics& diag, const std::string& name, const char* verb, int error_number) {
+  diag.fatal("cannot %s '%s'%s", verb, name.c_str(), system_reason(error_number).c_str());
 }
 
 std::string system_reason(int error_number) {

@@ -87,6 +87,8 @@ inline constexpr const char* kSupportAddress = "zeld12-support@example.org";
 std::FILE* open_file(Diagnostics& diag, const std::string& base, const char* extension,
                      const char* mode);
 
+// The fatal report of a failed open: "cannot <verb> '<name>'" and the reason.
+[[noreturn]] void report_open_failure(Diagnostics& diag, const std::string& name, const char* verb, int error_number);
 // The system's reason for a failed open, as ": <reason>" to follow a
 // message; empty for a file that does not exist, whose message says enough.
 std::string system_reason(int error_number);

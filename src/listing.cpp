@@ -17,6 +17,8 @@
 // line longer than kMaxListingLine comes in pieces.
 #include "listing.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <cctype>
 #include <memory>
@@ -211,11 +213,21 @@ void relocate_listing_line(LinkContext& ctx, std::FILE* out, std::string_view li
 
 }  // namespace
 
-std::FILE* open_module_listing(std::string& name) {
+std::FILE* open_module_listing(Diagnostics& diag, std::string& name) {
   if (name.find('.') == std::string::npos) return nullptr;
   name = replace_extension(name, ".lis");
   if (name.size() > kMaxFileNameLength) return nullptr;
-  return std::fopen(name.c_str(), "r");
+  errno = 0;
+  std::FILE* f = std::fopen(name.c_str(), "r");
+  // A module without a listing is normal; one that exists and cannot be
+  // read is not.
+  if (!f && errno != ENOENT && errno != ENOTDIR && errno != 0) report_open_failure(diag, name, "open", errno);
+  if (f) {
+    std::unique_ptr<std::FILE, FileCloser> guard(f);
+    check_not_directory(diag, f, name);
+    guard.release();
+  }
+  return f;
 }
 
 void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, const std::string& listing_name) {
@@ -223,6 +235,7 @@ void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, cons
   std::string line;
   bool newline = false;
   int lines_ended = 0;  // pieces of an over-long line share its number
+  errno = 0;
   while (read_listing_line(listing, line, newline)) {
     st.line_number = lines_ended + 1;
     relocate_listing_line(ctx, out, line, st, listing_name);
@@ -231,6 +244,7 @@ void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, cons
       ++lines_ended;
     }
   }
+  if (std::ferror(listing)) report_read_failure(ctx.diag, listing_name, errno);
 }
 
 void write_listing(LinkContext& ctx) {
@@ -241,7 +255,7 @@ void write_listing(LinkContext& ctx) {
   for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
     if (node->kind == INPUT_LIBRARY_EXTRACT) continue;
     std::string name = node->name;
-    std::unique_ptr<std::FILE, FileCloser> listing(open_module_listing(name));
+    std::unique_ptr<std::FILE, FileCloser> listing(open_module_listing(ctx.diag, name));
     if (listing) relocate_listing(ctx, out.get(), listing.get(), name);
   }
   out.finish(ctx.diag);

@@ -11,6 +11,7 @@
 namespace zeld {
 
 struct LinkContext;
+class Diagnostics;
 
 // Creates <base>.lst, writes the banner and relocates the listing of every
 // input file that has one; a file that cannot be made or written is fatal. A label the symbol table
@@ -19,8 +20,10 @@ void write_listing(LinkContext& ctx);
 
 // Turns an object file name into its module listing's name (the text after
 // the last '.' becomes "lis") and opens that for reading. nullptr, and the
-// name unchanged, when the name has no '.'; nullptr when it does not open.
-std::FILE* open_module_listing(std::string& name);
+// name unchanged, when the name has no '.'; nullptr when there is no such
+// file. A listing that exists but cannot be read (no permission, a folder)
+// is fatal, with the system's reason.
+std::FILE* open_module_listing(Diagnostics& diag, std::string& name);
 
 // Module listing lines longer than this are handled in pieces of this
 // length, each piece as if it were a line of its own.

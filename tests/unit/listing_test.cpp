@@ -66,7 +66,8 @@ TEST_F(ListingTest, AListingThatCannotBeCreatedStopsTheLink) {
 
 TEST(ModuleListingTest, AFileNameWithoutExtensionHasNoListing) {
   std::string name = "noext";
-  EXPECT_EQ(open_module_listing(name), nullptr);
+  Diagnostics diag;
+  EXPECT_EQ(open_module_listing(diag, name), nullptr);
   EXPECT_EQ(name, "noext");
 }
 
