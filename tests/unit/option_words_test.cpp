@@ -123,7 +123,7 @@ TEST_F(OptionWords, UnreadableFilesAndMissingNames) {
   Words folder{"zeld12", "@-" + dir_};
   EXPECT_EQ(expand(folder), kExitUsage);
   EXPECT_EQ(err(), "can't open file " + dir_ + "\n");
-  EXPECT_TRUE(ctx.files_to_delete.empty());
+  EXPECT_EQ(ctx.files_to_delete, Words{dir_});  // registered when seen; a folder is never deleted
   for (const char* last : {"@", "@-"}) {
     Words words{"zeld12", "-R", last};
     EXPECT_EQ(expand(words), kExitUsage) << last;
