@@ -48,7 +48,13 @@ class RunCaseTest(unittest.TestCase):
         self.tmp = tempfile.TemporaryDirectory(prefix="zeld-runner-")
         self.root = self.tmp.name
         self.addCleanup(self.tmp.cleanup)
-        # A Wine prefix as the runner reads it: TEMP in user.reg, drive C: a link.
+
+    def use_wine_prefix(self):
+        """A Wine prefix as the runner reads it: TEMP in user.reg, drive C: a link."""
+        if os.name == "nt":
+            self.skipTest("Wine prefixes live on POSIX hosts")
+        if hasattr(self, "wine_temp"):
+            return
         prefix = os.path.join(self.root, "prefix")
         self.wine_temp = os.path.join(prefix, "drive_c", "users", "me", "Temp")
         os.makedirs(self.wine_temp)
@@ -70,6 +76,8 @@ class RunCaseTest(unittest.TestCase):
                 os.environ[key] = value
 
     def binary(self, windows):
+        if windows:
+            self.use_wine_prefix()
         path = os.path.join(self.root, "zeld12.exe" if windows else "zeld12")
         with open(path, "w") as f:
             f.write(("MZ = 0\n" if windows else "") + STAND_IN)  # "MZ" opens every Windows binary
