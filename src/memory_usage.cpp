@@ -99,7 +99,9 @@ void append_rows(const Region& region, std::vector<MemoryUsageRow>& rows) {
     u64 size = 0;
     for (std::size_t i = first_span; i < region.spans.size() && region.spans[i].low < page_end; ++i)
       size += std::min(region.spans[i].end, page_end) - std::max(region.spans[i].low, page_low);
-    rows.push_back({strprintf("%s %s %llX", region.row.name.c_str(), unit, static_cast<unsigned long long>(page)),
+    // A code page is named as the map names it: bits 14..21 of the address.
+    u64 shown = bits == kCodePageBits ? (page & 0xFF) : page;
+    rows.push_back({strprintf("%s %s %llX", region.row.name.c_str(), unit, static_cast<unsigned long long>(shown)),
                     used, size});
   }
 }
