@@ -137,7 +137,13 @@ void give_default_ranges(LinkContext& ctx, Area& area, Area* last_ap, FirstFitIn
     indexes.forget(last_ap->address_range.get());
     last_ap->address_range.reset();
   }
-  ZELD_CHECK(ctx.diag, last_ap->address_range, "areas");
+  if (!last_ap->address_range) {
+    // Nothing is left to continue in: every part of the area is reported
+    // as finding no space, and the link fails.
+    area.placed = true;
+    area.address = 0;
+    return;
+  }
   area.address_range = last_ap->address_range;
   area.placed = true;
   if (area.name == "text") {
