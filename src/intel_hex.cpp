@@ -16,11 +16,25 @@
 // complement of the low byte of the sum of all bytes before it.
 #include "intel_hex.h"
 
+#include <cstdio>
+
 #include "context.h"
 
 namespace zeld {
 
 namespace {
+
+// The longest data record: ':', count, address, type, 16 data bytes,
+// checksum and the line feed.
+constexpr std::size_t kMaxRecordText = 1 + 2 * (1 + 2 + 1 + kMaxRecordValues + 1) + 1;
+
+// Writes a byte as two upper-case hexadecimal digits.
+char* put_hex(char* p, u32 byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  p[0] = kDigits[(byte >> 4) & 0xF];
+  p[1] = kDigits[byte & 0xF];
+  return p + 2;
+}
 
 // Bits 16..31 of the record's address, from its page selector.
 u32 upper_address(int output_page) {
@@ -53,15 +67,23 @@ void write_hex_record(LinkContext& ctx) {
   u32 count = 0;
   for (int i = 2; i < rec.rtcnt; ++i)
     if (rec.rtflg[i]) ++count;
-  std::fprintf(out, ":%02X%02X%02X00", count, hi, lo);
+  char text[kMaxRecordText];
+  char* p = text;
+  *p++ = ':';
+  p = put_hex(p, count);
+  p = put_hex(p, hi);
+  p = put_hex(p, lo);
+  p = put_hex(p, 0);  // data record
   u32 sum = count + hi + lo;
   for (int i = 2; i < rec.rtcnt; ++i) {
     if (!rec.rtflg[i]) continue;
     u32 byte = rec.rtval[i] & 0xFF;
-    std::fprintf(out, "%02X", byte);
+    p = put_hex(p, byte);
     sum += byte;
   }
-  std::fprintf(out, "%02X\n", (0u - sum) & 0xFF);
+  p = put_hex(p, (0u - sum) & 0xFF);
+  *p++ = '\n';
+  std::fwrite(text, 1, static_cast<std::size_t>(p - text), out);
 }
 
 void write_hex_end_record(LinkContext& ctx) {

@@ -26,27 +26,35 @@ constexpr std::array<u8, 128> make_class_table() {
 
 constexpr std::array<u8, 128> kClassTable = make_class_table();
 
+constexpr u8 kNoDigit = 0xFF;
+
+// Value of a hexadecimal digit of either case; kNoDigit for the rest.
+constexpr std::array<u8, 128> make_digit_table() {
+  std::array<u8, 128> t{};
+  for (u8& v : t) v = kNoDigit;
+  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<u8>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<u8>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<u8>(c - 'a' + 10);
+  return t;
+}
+
+constexpr std::array<u8, 128> kDigitTable = make_digit_table();
+
+// The radix as a bound on digit values; 0 (no digit at all) for a radix
+// other than 2, 8, 10 and 16.
+unsigned digit_bound(int radix) {
+  return (radix == 2 || radix == 8 || radix == 10 || radix == 16) ? static_cast<unsigned>(radix) : 0;
+}
+
+unsigned digit_of(int c) { return (c >= 0 && c < 128) ? kDigitTable[c] : kNoDigit; }
+
 }  // namespace
 
 u8 char_class(int c) { return (c >= 0 && c < 128) ? kClassTable[c] : 0; }
 
 int digit_value(int c, int radix) {
-  u8 cls = char_class(c);
-  switch (radix) {
-    case 2:
-      return (cls & CC_BINARY) ? c - '0' : -1;
-    case 8:
-      return (cls & CC_OCTAL) ? c - '0' : -1;
-    case 10:
-      return (cls & CC_DECIMAL) ? c - '0' : -1;
-    case 16:
-      if (!(cls & CC_HEX)) return -1;
-      if (c <= '9') return c - '0';
-      if (c >= 'a') return c - 'a' + 10;
-      return c - 'A' + 10;
-    default:
-      return -1;
-  }
+  unsigned d = digit_of(c);
+  return d < digit_bound(radix) ? static_cast<int>(d) : -1;
 }
 
 int Lexer::get_nonblank() {
@@ -76,15 +84,21 @@ void Lexer::skip_word(int first) {
   unget_char(c);
 }
 
+// The digits are read straight from the text; a NUL or the end stops the
+// number like any other character that is not a digit of the radix.
 u32 Lexer::read_number() {
-  int c = get_nonblank();
+  const char* text = text_.data();
+  const std::size_t size = text_.size();
+  std::size_t i = pos_;
+  while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+  const unsigned bound = digit_bound(radix);
   u32 value = 0;
-  int d;
-  while ((d = digit_value(c, radix)) >= 0) {
-    value = value * static_cast<u32>(radix) + static_cast<u32>(d);
-    c = get_char();
+  for (; i < size; ++i) {
+    unsigned d = digit_of(static_cast<unsigned char>(text[i]));
+    if (d >= bound) break;
+    value = value * bound + d;
   }
-  unget_char(c);
+  pos_ = i;
   return value;
 }
 

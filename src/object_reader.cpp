@@ -19,7 +19,7 @@ namespace zeld {
 
 namespace {
 
-constexpr std::size_t kReadBufferSize = 16384;
+constexpr std::size_t kReadBufferSize = 256 * 1024;
 // Slots reserved up front; the H line's capacity may be far larger than
 // what the module really holds, so the rest grows on demand.
 constexpr u32 kReserveSlots = 64;
@@ -76,48 +76,61 @@ void LineReader::close() {
   file_ = nullptr;
 }
 
-int LineReader::next_byte() {
-  if (pos_ == len_) {
-    if (eof_) return -1;
-    if (!buffer_) buffer_ = std::make_unique<char[]>(kReadBufferSize);
-    errno = 0;
-    len_ = std::fread(buffer_.get(), 1, kReadBufferSize, file_);
+void LineReader::fill(std::size_t want) {
+  if (eof_) return;
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kReadBufferSize);
+  if (pos_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + pos_, len_ - pos_);
+    len_ -= pos_;
     pos_ = 0;
-    if (len_ == 0) {
+  }
+  while (!eof_ && len_ < want) {
+    errno = 0;
+    std::size_t got = std::fread(buffer_.get() + len_, 1, kReadBufferSize - len_, file_);
+    if (got == 0) {
       eof_ = true;
       if (std::ferror(file_)) {
         failed_ = true;
         error_number_ = errno;
       }
-      return -1;
     }
+    len_ += got;
   }
-  return static_cast<unsigned char>(buffer_[pos_++]);
 }
 
-int LineReader::peek_byte() {
-  int c = next_byte();
-  if (c >= 0) --pos_;
-  return c;
-}
-
+// A piece is at most kMaxLine bytes; a carriage return within it that comes
+// right before a line feed is dropped with the line feed. So the line feed
+// that can end a piece lies at most kMaxLine bytes in, one byte further
+// when a carriage return precedes it.
 bool LineReader::read_line(std::string& line, bool& ended_with_newline) {
   line.clear();
   ended_with_newline = false;
   if (!file_) return false;
-  bool got_any = false;
-  while (line.size() < kMaxLine) {
-    int c = next_byte();
-    if (c < 0) break;
-    got_any = true;
-    if (c == '\r' && peek_byte() == '\n') c = next_byte();
-    if (c == '\n') {
+  if (len_ - pos_ <= kMaxLine) fill(kMaxLine + 1);
+  std::size_t avail = len_ - pos_;
+  if (avail == 0) return false;
+  const char* start = buffer_.get() + pos_;
+  std::size_t window = std::min(avail, kMaxLine + 1);
+  const void* found = std::memchr(start, '\n', window);
+  if (found) {
+    std::size_t n = static_cast<std::size_t>(static_cast<const char*>(found) - start);
+    if (n > 0 && start[n - 1] == '\r') {
+      line.assign(start, n - 1);
+      pos_ += n + 1;
       ended_with_newline = true;
-      break;
+      return true;
     }
-    line.push_back(static_cast<char>(c));
+    if (n < kMaxLine) {
+      line.assign(start, n);
+      pos_ += n + 1;
+      ended_with_newline = true;
+      return true;
+    }
   }
-  return got_any;
+  std::size_t piece = std::min(avail, kMaxLine);
+  line.assign(start, piece);
+  pos_ += piece;
+  return true;
 }
 
 void start_pass(LinkContext& ctx) {

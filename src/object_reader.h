@@ -58,6 +58,9 @@ struct Header {
 };
 
 // Streams one file's lines through a fixed buffer; never holds the file.
+// Lines are found with memchr over the buffered block; the buffer always
+// holds a whole piece and the byte after it (unless the file ends first),
+// so every piece is cut from the buffer in one go.
 class LineReader {
  public:
   static constexpr std::size_t kMaxLine = 1023;
@@ -88,8 +91,9 @@ class LineReader {
   int error_number() const { return error_number_; }
 
  private:
-  int next_byte();
-  int peek_byte();
+  // Tops the buffer up to at least `want` unread bytes unless the file
+  // ends (or fails) first.
+  void fill(std::size_t want);
 
   std::FILE* file_ = nullptr;
   std::unique_ptr<char[]> buffer_;

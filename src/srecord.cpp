@@ -14,12 +14,26 @@
 // cannot place is reported and written as S1 at its CPU address.
 #include "srecord.h"
 
+#include <cstdio>
+
 #include "context.h"
 #include "symbols.h"
 
 namespace zeld {
 
 namespace {
+
+// The longest record: "S2", count, page, address, 16 data bytes, checksum
+// and the line feed.
+constexpr std::size_t kMaxRecordText = 2 + 2 * (1 + 1 + 2 + kMaxRecordValues + 1) + 1;
+
+// Writes a byte as two upper-case hexadecimal digits.
+char* put_hex(char* p, u32 byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  p[0] = kDigits[(byte >> 4) & 0xF];
+  p[1] = kDigits[byte & 0xF];
+  return p + 2;
+}
 
 // Where a record goes: S1 when page < 0, else S2 with this page byte.
 struct SRecordAddress {
@@ -85,30 +99,39 @@ void write_s_record(LinkContext& ctx) {
   u32 a = ctx.lex.high_byte_first ? v0 * 256 + v1 : v1 * 256 + v0;
   SRecordAddress where = choose_address(ctx, a);
 
-  // Count: address, output data and checksum bytes.
+  // Count: address, output data and checksum bytes; each fits in a byte.
   u32 count = 2 + 1;
   for (int i = 2; i < rec.rtcnt; ++i)
     if (rec.rtflg[i]) ++count;
+  char text[kMaxRecordText];
+  char* p = text;
+  *p++ = 'S';
   u32 sum = count;
   if (where.page >= 0) {
     ++count;
     u32 page = static_cast<u32>(where.page) & 0xFF;
     sum = count + page;
-    std::fprintf(out, "S2%02X%02X", count, page);
+    *p++ = '2';
+    p = put_hex(p, count);
+    p = put_hex(p, page);
   } else {
-    std::fprintf(out, "S1%02X", count);
+    *p++ = '1';
+    p = put_hex(p, count);
   }
   u32 hi = (where.address >> 8) & 0xFF;
   u32 lo = where.address & 0xFF;
-  std::fprintf(out, "%02X%02X", hi, lo);
+  p = put_hex(p, hi);
+  p = put_hex(p, lo);
   sum += hi + lo;
   for (int i = 2; i < rec.rtcnt; ++i) {
     if (!rec.rtflg[i]) continue;
     u32 byte = rec.rtval[i] & 0xFF;
-    std::fprintf(out, "%02X", byte);
+    p = put_hex(p, byte);
     sum += byte;
   }
-  std::fprintf(out, "%02X\n", ~sum & 0xFF);
+  p = put_hex(p, ~sum & 0xFF);
+  *p++ = '\n';
+  std::fwrite(text, 1, static_cast<std::size_t>(p - text), out);
 }
 
 // A start address needs 16 bits; a __start beyond them cannot be the CPU's

@@ -28,6 +28,27 @@ TEST(Lexer, NumbersFollowTheRadixAndWrap) {
   EXPECT_EQ(lex.get_char(), '8');
 }
 
+TEST(Lexer, DigitsBelongToTheirRadixOnly) {
+  EXPECT_EQ(digit_value('f', 16), 15);
+  EXPECT_EQ(digit_value('F', 16), 15);
+  EXPECT_EQ(digit_value('g', 16), -1);
+  EXPECT_EQ(digit_value('a', 10), -1);
+  EXPECT_EQ(digit_value('9', 8), -1);
+  EXPECT_EQ(digit_value('1', 2), 1);
+  EXPECT_EQ(digit_value('2', 2), -1);
+  for (int c : {-1, 0, 0xB0, 0x130}) EXPECT_EQ(digit_value(c, 16), -1) << c;
+  Lexer lex;
+  lex.reset("\t 12a");
+  EXPECT_EQ(lex.read_number(), 12u);
+  EXPECT_EQ(lex.get_char(), 'a');
+  lex.radix = 16;
+  std::string with_nul("aB\0" "5", 4);
+  lex.reset(with_nul);
+  EXPECT_EQ(lex.read_number(), 0xABu);
+  EXPECT_EQ(lex.read_number(), 0u);  // a NUL ends the text for every read
+  EXPECT_EQ(lex.get_char(), 0);
+}
+
 TEST(Lexer, IdentifiersKeep128CharactersAndConsumeTheRest) {
   Lexer lex;
   std::string line = "  " + std::string(130, 'n') + " 12";

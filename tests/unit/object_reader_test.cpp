@@ -80,6 +80,62 @@ TEST_F(ReaderTest, CarriageReturnsBeforeLineFeedsAreDropped) {
   EXPECT_EQ(got[3], std::make_pair(std::string(), 1));        // counter restarts per file
 }
 
+// The pieces of a text read one byte at a time: at most kMaxLine bytes, a
+// carriage return dropped only right before a line feed.
+std::vector<std::pair<std::string, bool>> pieces_of(const std::string& text) {
+  std::vector<std::pair<std::string, bool>> out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::string piece;
+    bool newline = false;
+    while (piece.size() < LineReader::kMaxLine && i < text.size()) {
+      char c = text[i++];
+      if (c == '\r' && i < text.size() && text[i] == '\n') c = text[i++];
+      if (c == '\n') {
+        newline = true;
+        break;
+      }
+      piece.push_back(c);
+    }
+    out.emplace_back(piece, newline);
+  }
+  return out;
+}
+
+TEST(LineReader, PiecesAreTheSameAcrossReadBlocks) {
+  // Several read blocks of lines around the piece limit, ended by LF, CRLF,
+  // a lone CR, CR CR LF or nothing, with NULs inside, so that every kind of
+  // line end falls on some block boundary.
+  std::string text;
+  unsigned seed = 12345;
+  auto next = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  const char* endings[] = {"\n", "\r\n", "\r", "", "\r\r\n"};
+  while (text.size() < 1'200'000) {
+    std::size_t length = next(2) ? next(40) : LineReader::kMaxLine - 3 + next(6);
+    for (std::size_t i = 0; i < length; ++i) text.push_back(next(50) ? static_cast<char>('a' + next(26)) : '\0');
+    text += endings[next(5)];
+  }
+  text += "\r";  // a last carriage return with nothing after it stays
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+  std::rewind(f);
+  LineReader reader;
+  reader.open(f);
+  std::vector<std::pair<std::string, bool>> got;
+  std::string line;
+  bool newline = false;
+  while (reader.read_line(line, newline)) got.emplace_back(line, newline);
+  EXPECT_FALSE(reader.failed());
+  auto want = pieces_of(text);
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i], want[i]) << "piece " << i;
+  EXPECT_FALSE(reader.read_line(line, newline));  // the end stays the end
+}
+
 TEST_F(ReaderTest, ExtractFileIsNamedLibrary) {
   add_file("zolextract", "M x\n", INPUT_LIBRARY_EXTRACT);
   lines();
