@@ -9,7 +9,10 @@ A case is a folder:
   *.o, ...   input files; the whole folder except expected/ is copied into a
              fresh working folder, where the linker runs
   expected/  status (the shell's view: 0, 1, 255), stdout, stderr, and every
-             file the link must leave behind, byte for byte
+             file the link must leave behind, byte for byte; NAME.windows
+             replaces NAME for a Windows binary where that host's result
+             differs (a folder cannot be opened there, for one, and paths
+             the linker builds have backslashes)
 
 The working folder must hold, after the run, exactly its inputs plus the
 files in expected/ (other than status, stdout and stderr): a stray or missing
@@ -24,7 +27,9 @@ Python always runs on the host; only the linker runs under the emulator
 A Windows binary writes its text outputs, stdout and stderr through
 text-mode streams, so for it, and only for it, a text result may also have
 every line feed of the golden as CR LF; a result with NUL bytes is binary and
-must match exactly. Goldens are always kept with LF line ends.
+must match exactly. Goldens are always kept with LF line ends; --update with
+a Windows binary leaves the host's goldens alone and writes NAME.windows
+only where its result differs from them.
 
 A file the link leaves in its temporary folder fails the case: the runner
 gives the linker a temporary folder of its own (TMPDIR, TMP and TEMP), and
@@ -49,6 +54,7 @@ import sys
 import tempfile
 
 RESULT_FILES = {"status", "stdout", "stderr"}
+WINDOWS_SUFFIX = ".windows"
 
 
 def read_bytes(path):
@@ -112,6 +118,54 @@ def wine_temp_dir(emulator, env):
 
 def list_dir(path):
     return {n for n in os.listdir(path) if not is_wine_own_entry(n)}
+
+
+def result_matches(name, expected, actual, windows):
+    if name == "stderr":
+        text = expected.decode("latin-1")
+        return any(stderr_matches(text, v.decode("latin-1")) for v in text_variants(actual, windows))
+    return expected in ([actual] if b"\0" in expected else text_variants(actual, windows))
+
+
+def read_goldens(expected_dir, windows):
+    """The expected results; for a Windows binary NAME.windows stands in for NAME."""
+    goldens, variants = {}, {}
+    if os.path.isdir(expected_dir):
+        for name in os.listdir(expected_dir):
+            data = read_bytes(os.path.join(expected_dir, name))
+            if name.endswith(WINDOWS_SUFFIX):
+                variants[name[:-len(WINDOWS_SUFFIX)]] = data
+            else:
+                goldens[name] = data
+    if windows:
+        goldens.update(variants)
+    return goldens
+
+
+def update_goldens(expected_dir, actual, windows):
+    """Rewrites the goldens from this run. A Windows binary leaves the host's
+    goldens alone and writes NAME.windows only where its result differs."""
+    if windows:
+        host = read_goldens(expected_dir, False)
+        os.makedirs(expected_dir, exist_ok=True)
+        for name, data in actual.items():
+            variant = os.path.join(expected_dir, name + WINDOWS_SUFFIX)
+            if name in host and result_matches(name, host[name], data, True):
+                if os.path.exists(variant):
+                    os.remove(variant)
+            else:
+                with open(variant, "wb") as f:
+                    f.write(data if b"\0" in data else text_variants(data, True)[-1])  # LF line ends
+        return
+    kept = {n: read_bytes(os.path.join(expected_dir, n))
+            for n in (os.listdir(expected_dir) if os.path.isdir(expected_dir) else [])
+            if n.endswith(WINDOWS_SUFFIX)}
+    if os.path.isdir(expected_dir):
+        shutil.rmtree(expected_dir)
+    os.mkdir(expected_dir)
+    for name, data in list(actual.items()) + list(kept.items()):
+        with open(os.path.join(expected_dir, name), "wb") as f:
+            f.write(data)
 
 
 def check_image_file(path):
@@ -200,34 +254,23 @@ def main(argv=None):
                 failures.append("files left in the temporary folder %s: %s" % (folder, leftovers))
 
         if update:
-            if os.path.isdir(expected_dir):
-                shutil.rmtree(expected_dir)
-            os.mkdir(expected_dir)
-            for name, data in actual.items():
-                if b"\0" not in data:
-                    data = text_variants(data, windows)[-1]  # goldens keep LF line ends
-                with open(os.path.join(expected_dir, name), "wb") as f:
-                    f.write(data)
+            update_goldens(expected_dir, actual, windows)
             print("updated %s" % case)
             return 0
 
-        expected = {}
-        if os.path.isdir(expected_dir):
-            for name in os.listdir(expected_dir):
-                expected[name] = read_bytes(os.path.join(expected_dir, name))
+        expected = read_goldens(expected_dir, windows)
         for name in sorted(set(expected) | set(actual)):
             if name not in actual:
                 failures.append("%s was expected but not made" % name)
             elif name not in expected:
                 failures.append("%s was made but not expected:\n%s" % (name, actual[name].decode("latin-1")))
-            elif name == "stderr":
-                text = expected[name].decode("latin-1")
-                if not any(stderr_matches(text, v.decode("latin-1")) for v in text_variants(actual[name], windows)):
+            elif not result_matches(name, expected[name], actual[name], windows):
+                if name == "stderr":
                     failures.append("stderr differs.\n--- expected\n%s--- actual\n%s" % (
-                        text, actual[name].decode("latin-1")))
-            elif expected[name] not in ([actual[name]] if b"\0" in expected[name]
-                                        else text_variants(actual[name], windows)):
-                failures.append("%s differs.\n--- expected\n%r\n--- actual\n%r" % (name, expected[name], actual[name]))
+                        expected[name].decode("latin-1"), actual[name].decode("latin-1")))
+                else:
+                    failures.append("%s differs.\n--- expected\n%r\n--- actual\n%r" % (
+                        name, expected[name], actual[name]))
         to_delete = set()
         if os.path.exists(os.path.join(case, "deletes")):
             with open(os.path.join(case, "deletes")) as f:

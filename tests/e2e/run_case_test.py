@@ -137,15 +137,19 @@ class RunCaseTest(unittest.TestCase):
         status, out = self.run_case(self.binary(True), self.case(["file=x.cof:\\0\\r\\n"], coff, "coff"))
         self.assertIn("x.cof differs", out)
 
-    def test_update_keeps_lf_goldens_from_a_windows_binary(self):
-        case = self.case(["out=a\\r\\n", "file=x.cof:\\0\\r\\n"], {}, "update")
+    def test_update_from_a_windows_binary_writes_variants_only_where_results_differ(self):
+        goldens = {"status": b"0\n", "stdout": b"a\n", "stderr": b"", "x.cof": b"\0\n"}
+        case = self.case(["out=a\\r\\n", "file=x.cof:\\0\\r\\n"], goldens, "update")
         self.assertEqual(self.run_case(self.binary(True), case, update=True)[0], 0)
         expected = os.path.join(case, "expected")
-        with open(os.path.join(expected, "stdout"), "rb") as f:
-            self.assertEqual(f.read(), b"a\n")
-        with open(os.path.join(expected, "x.cof"), "rb") as f:
-            self.assertEqual(f.read(), b"\0\r\n")
+        self.assertEqual(sorted(os.listdir(expected)), ["status", "stderr", "stdout", "x.cof", "x.cof.windows"])
+        with open(os.path.join(expected, "x.cof.windows"), "rb") as f:
+            self.assertEqual(f.read(), b"\0\r\n")  # binary, kept as made
         self.assertEqual(self.run_case(self.binary(True), case)[0], 0)
+        self.assertIn("x.cof differs", self.run_case(self.binary(False), case)[1])
+        # The host's own update keeps the Windows variants.
+        self.assertEqual(self.run_case(self.binary(False), case, update=True)[0], 0)
+        self.assertIn("x.cof.windows", os.listdir(expected))
 
     def test_leftovers_in_the_windows_temporary_folder_but_not_wines_own(self):
         expected = {"status": b"0\n", "stdout": b"x\n", "stderr": b""}
