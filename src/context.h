@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,9 @@ struct LinkContext {
   std::time_t link_time = 0;
   std::string program_name = "<progname not set>";
   int link_pass = 0;
-  // Text range of the device; low 0xFFFFFFFF means none was given.
-  u32 text_range_low = 0xFFFFFFFF;
+  // Text range of the device, from the -btext ranges: its lowest address,
+  // none when no text range was given, and its highest (0xFFFF by default).
+  std::optional<u32> text_range_low;
   u32 text_range_high = 0xFFFF;
 
   // The input-file list in link order. Nodes are owned here and never

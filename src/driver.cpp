@@ -120,22 +120,23 @@ void run_pass(LinkContext& ctx, int pass) {
 }
 
 void between_passes(LinkContext& ctx) {
-  Options& o = ctx.options;
+  const Options& o = ctx.options;
   apply_global_definitions(ctx);
   apply_address_ranges(ctx);  // sets the text range
   if (o.max_address != 0 && ctx.text_range_high > o.max_address)
     ctx.diag.error("Address out of range %d is larger than max address %d", static_cast<int>(ctx.text_range_high),
                    static_cast<int>(o.max_address));
   allocate_areas(ctx);
-  if (o.max_address == 0) o.max_address = default_image_size(ctx);
-  create_image(ctx, o.fill_byte, o.max_address);
+  create_image(ctx, o.fill_byte, o.max_address != 0 ? o.max_address : default_image_size(ctx));
   report_undefined_symbols(ctx, ctx.diag.stream());
 }
 
 // "Device N% full." from the end of text within the text range. A program
 // whose text ends exactly at the range's last address fits, and is 100% full.
 void report_device_usage(LinkContext& ctx) {
-  u32 low = ctx.text_range_low;
+  // Without a text range the differences below count from just under 0,
+  // so that they come to text_end + 1 and 0x10000 for the default range.
+  u32 low = ctx.text_range_low.value_or(0xFFFFFFFFu);
   u32 high = ctx.text_range_high;
   u32 text_end = high;
   find_symbol_address(ctx, "__text_end", text_end);
@@ -154,7 +155,7 @@ void report_device_usage(LinkContext& ctx) {
 
 // After pass 1, once no error was counted.
 int finish_link(LinkContext& ctx) {
-  Options& o = ctx.options;
+  const Options& o = ctx.options;
   write_listing(ctx);
   write_map_file(ctx, MapKind::Standard);
   if (o.emit_extended_labels) write_map_file(ctx, MapKind::Extended);

@@ -24,7 +24,7 @@ namespace {
 // Addresses of the text window are checked for double writes; with no text
 // range its low end counts as below every address.
 bool in_text_window(const LinkContext& ctx, u32 addr) {
-  bool above_low = ctx.text_range_low == 0xFFFFFFFF || addr >= ctx.text_range_low;
+  bool above_low = !ctx.text_range_low || addr >= *ctx.text_range_low;
   return above_low && addr < ctx.text_range_high;
 }
 

@@ -29,8 +29,6 @@ namespace {
 
 // Free bytes a hole may leave at either end of a range and still take it.
 constexpr u64 kHoleSlack = 10;
-// text_range_low before any text range is known.
-constexpr u32 kNoTextRange = 0xFFFFFFFF;
 
 std::vector<RangeOption>& options_of_kind(RangeOptions& options, int kind) {
   switch (kind) {
@@ -195,7 +193,7 @@ void apply_address_ranges(LinkContext& ctx) {
     // nothing and leaves the text range alone.
     if (entry.ranges.empty()) continue;
     if (entry.name == "text") {
-      if (ctx.text_range_low == kNoTextRange) ctx.text_range_low = entry.ranges.front().low;
+      if (!ctx.text_range_low) ctx.text_range_low = entry.ranges.front().low;
       ctx.text_range_high = entry.ranges.back().high;
     }
     Area* area = ctx.areas.find(entry.name);

@@ -55,7 +55,7 @@ class RangeTest : public ::testing::Test {
 TEST_F(RangeTest, TextEntriesSetTheTextRange) {
   ctx.range_options.area_range_options = {{"text", {}}};  // no range: the text range stays unset
   apply_address_ranges(ctx);
-  EXPECT_EQ(ctx.text_range_low, 0xFFFFFFFFu);
+  EXPECT_FALSE(ctx.text_range_low);
   EXPECT_EQ(ctx.text_range_high, 0xFFFFu);
   ctx.range_options.area_range_options = {{"text", {{0x8000, 0xBFFF}}}};  // even where no module has text
   apply_address_ranges(ctx);
