@@ -58,10 +58,8 @@ int digit_value(int c, int radix) {
 }
 
 int Lexer::get_nonblank() {
-  int c;
-  do c = get_char();
-  while (c == ' ' || c == '\t');
-  return c;
+  skip_blanks();
+  return get_char();
 }
 
 std::string_view Lexer::get_identifier(int first) {
@@ -87,10 +85,10 @@ void Lexer::skip_word(int first) {
 // The digits are read straight from the text; a NUL or the end stops the
 // number like any other character that is not a digit of the radix.
 u32 Lexer::read_number() {
+  skip_blanks();
   const char* text = text_.data();
   const std::size_t size = text_.size();
   std::size_t i = pos_;
-  while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
   const unsigned bound = digit_bound(radix);
   u32 value = 0;
   for (; i < size; ++i) {
@@ -103,9 +101,8 @@ u32 Lexer::read_number() {
 }
 
 bool Lexer::more_on_line() {
-  int c = get_nonblank();
-  unget_char(c);
-  return c != 0 && c != ';';
+  skip_blanks();
+  return pos_ < text_.size() && text_[pos_] != '\0' && text_[pos_] != ';';
 }
 
 int Lexer::record_letter() {

@@ -82,6 +82,11 @@ class Lexer {
   bool xgate_module = false;
 
  private:
+  // Steps over blanks and tabs.
+  void skip_blanks() {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
+  }
+
   std::string_view text_;
   std::size_t pos_ = 0;
   std::string name_;

@@ -62,6 +62,22 @@ TEST(Lexer, IdentifiersKeep128CharactersAndConsumeTheRest) {
   EXPECT_EQ(lex.get_identifier(), "+x");  // the first character is taken whatever its class
 }
 
+TEST(Lexer, ALineEndsAtItsEndASemicolonOrANul) {
+  Lexer lex;
+  lex.reset(" \t x");
+  EXPECT_TRUE(lex.more_on_line());
+  EXPECT_EQ(lex.get_char(), 'x');  // the blanks are passed, the character is not
+  EXPECT_FALSE(lex.more_on_line());
+  lex.reset("  ; comment");
+  EXPECT_FALSE(lex.more_on_line());
+  EXPECT_EQ(lex.record_letter(), 0);
+  std::string with_nul(" \0x", 3);
+  lex.reset(with_nul);
+  EXPECT_FALSE(lex.more_on_line());
+  EXPECT_EQ(lex.get_nonblank(), 0);
+  EXPECT_EQ(lex.get_char(), 0);
+}
+
 TEST(Lexer, PushBackNeverPassesTheStartOrTheEnd) {
   Lexer lex;
   lex.reset("a");
