@@ -281,7 +281,7 @@ u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const st
   std::size_t position = index.find(size);
   if (position == FirstFitIndex::npos) {
     report_not_large_enough(ctx, *ranges, size, area_name);
-    if (++ctx.areas.allocation_failures > kMaxAllocationFailures) throw LinkAbort{kExitUsage};
+    if (++ctx.areas.allocation_failures > kMaxAllocationFailures) stop_link(kExitUsage);
     return 0;
   }
   AddressRange& range = index.range(position);

@@ -46,7 +46,7 @@ void Diagnostics::fatal(const char* fmt, ...) {
   va_end(args);
   put(err_, "!E {linker} " + msg + "\n");
   std::fflush(err_);
-  throw LinkAbort{kExitFailure};
+  stop_link(kExitFailure);
 }
 
 void Diagnostics::internal(const char* fmt, ...) {
@@ -59,7 +59,7 @@ void Diagnostics::internal(const char* fmt, ...) {
                       " {internal message} %s\n",
                       kSupportAddress, msg.c_str()));
   std::fflush(err_);
-  throw LinkAbort{kExitFailure};
+  stop_link(kExitFailure);
 }
 
 void Diagnostics::assert_failed(const char* expression, const char* source, int line) {
@@ -68,7 +68,7 @@ void Diagnostics::assert_failed(const char* expression, const char* source, int 
                       "  %s at %s(%d) to \"%s\"\n",
                       expression, source, line, kSupportAddress));
   std::fflush(err_);
-  throw LinkAbort{kExitUsage};
+  stop_link(kExitUsage);
 }
 
 void Diagnostics::count_error() {
@@ -76,7 +76,7 @@ void Diagnostics::count_error() {
   if (before >= kErrorLimit) {
     put(err_, "{linker} Too many errors, exiting...\n");
     std::fflush(err_);
-    throw LinkAbort{kExitFailure};
+    stop_link(kExitFailure);
   }
 }
 

@@ -28,6 +28,10 @@ struct LinkAbort {
   int status;
 };
 
+// Ends the link with `status`: every stop of the link goes through here, and
+// link_main turns it into the exit status after the clean-up.
+[[noreturn]] inline void stop_link(int status) { throw LinkAbort{status}; }
+
 // Exit statuses of the process.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitUsage = 1;     // usage, option files, consistency checks
@@ -73,10 +77,12 @@ class Diagnostics {
 // Address printed in the internal-error and consistency-check banners.
 inline constexpr const char* kSupportAddress = "zeld12-support@example.org";
 
-// Checks an invariant of one routine; names the source by `source`.
-#define ZELD_CHECK(diag, expr, source)                        \
-  do {                                                        \
-    if (!(expr)) (diag).assert_failed(#expr, source, __LINE__); \
+// Checks an invariant of one routine, which no input can break: the banner
+// shows `text` (a fixed description, so that renaming a variable changes no
+// report) and names the source by `source`.
+#define ZELD_CHECK(diag, expr, text, source)                   \
+  do {                                                         \
+    if (!(expr)) (diag).assert_failed(text, source, __LINE__); \
   } while (0)
 
 // Opens base[.ext] with a standard mode ("r", "w", "wb", "rb"). Failure,

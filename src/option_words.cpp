@@ -109,7 +109,7 @@ void split_words(LinkContext& ctx, std::string_view text, std::vector<std::strin
     if (p >= n) return;
     if (words.size() >= kMaxWords) {
       ctx.diag.write("argument table overflow\n");
-      throw LinkAbort{kExitUsage};
+      stop_link(kExitUsage);
     }
     if (text[p] == '"') {
       std::size_t close = text.find('"', p + 1);
@@ -166,16 +166,16 @@ void expand_option_files(LinkContext& ctx, std::vector<std::string>& words) {
     if (delete_at_end) ctx.files_to_delete.push_back(name);
     if (depth > kMaxOptionFileDepth) {
       ctx.diag.write("option file %s nested more than %d deep\n", name.c_str(), kMaxOptionFileDepth);
-      throw LinkAbort{kExitUsage};
+      stop_link(kExitUsage);
     }
     if (++files_read > kMaxOptionFiles) {
       ctx.diag.write("more than %d option files\n", static_cast<int>(kMaxOptionFiles));
-      throw LinkAbort{kExitUsage};
+      stop_link(kExitUsage);
     }
     std::vector<std::string> file_words;
     if (!read_option_file(ctx, name, file_words)) {
       ctx.diag.write("can't open file %s\n", name.c_str());
-      throw LinkAbort{kExitUsage};
+      stop_link(kExitUsage);
     }
     if (file_words.empty()) {
       // The @ word stays (the scan takes it as an input file) and no later

@@ -66,7 +66,7 @@ std::string usage_text() {
 [[noreturn]] void answer(LinkContext& ctx, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), ctx.out);
   std::fflush(ctx.out);
-  throw LinkAbort{ctx.diag.error_count() > 0 ? kExitUsage : kExitSuccess};
+  stop_link(ctx.diag.error_count() > 0 ? kExitUsage : kExitSuccess);
 }
 
 bool starts_with(const std::string& word, const char* prefix) { return word.rfind(prefix, 0) == 0; }
@@ -281,7 +281,7 @@ void usage(LinkContext& ctx) {
   std::string text = usage_text();
   std::fwrite(text.data(), 1, text.size(), ctx.out);
   std::fflush(ctx.out);
-  throw LinkAbort{kExitUsage};
+  stop_link(kExitUsage);
 }
 
 // The build number is the linker's own, fixed when it was built; -nb: names

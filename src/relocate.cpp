@@ -92,7 +92,7 @@ FieldPlaces field_places(const LinkContext& ctx, u32 position) {
 }
 
 void check_position(LinkContext& ctx, u32 position) {
-  ZELD_CHECK(ctx.diag, position < kMaxRecordValues - 1, "relocate");
+  ZELD_CHECK(ctx.diag, position < kMaxRecordValues - 1, "field inside its record", "relocate");
 }
 
 u32 page_base(const RelocationState& rs) {
