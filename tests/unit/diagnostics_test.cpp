@@ -41,7 +41,12 @@ TEST_F(DiagnosticsTest, InternalErrorBannerAndTheStatusesOfBothBanners) {
   EXPECT_EQ(text(), std::string("!E [Internal Error] The linker has encountered an internal error.\n Please contact ") +
                         kSupportAddress +
                         ". We apologize for any inconvenience.\n {internal message} R0x5 max areas is 2\n");
-  EXPECT_EQ(status_of([&] { ZELD_CHECK(diag, 1 + 1 == 3, "image"); }), 1);  // its text is pinned end to end
+  int line = __LINE__ + 1;
+  EXPECT_EQ(status_of([&] { ZELD_CHECK(diag, 1 + 1 == 3, "sums add up", "image"); }), 1);
+  EXPECT_TRUE(text().ends_with(
+      "!X The compiler has failed an internal consistency check. This may be due\n"
+      "  to incorrect input or an internal error. Please report the information\n"
+      "  sums add up at image(" + std::to_string(line) + ") to \"" + kSupportAddress + "\"\n"));
 }
 
 TEST_F(DiagnosticsTest, OpenFileRefusesOverlongNamesAndNamesTheVerb) {
