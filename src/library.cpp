@@ -47,7 +47,7 @@ bool is_white(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' |
 class PieceReader {
  public:
   PieceReader(Diagnostics& diag, std::FILE* f, std::string name)
-      : diag_(diag), file_(f), name_(std::move(name)), block_(kReadBlock) {}
+      : diag_(diag), file_(f), name_(std::move(name)), block_(std::make_unique_for_overwrite<char[]>(kReadBlock)) {}
 
   // The next piece; false at the end of the file.
   bool next(std::string& piece) {
@@ -55,10 +55,11 @@ class PieceReader {
     while (piece.size() < kMaxPiece) {
       if (pos_ == len_ && !fill()) break;
       std::size_t want = std::min(kMaxPiece - piece.size(), len_ - pos_);
-      const char* start = block_.data() + pos_;
+      const char* start = block_.get() + pos_;
       const char* newline = static_cast<const char*>(std::memchr(start, '\n', want));
       std::size_t take = newline ? static_cast<std::size_t>(newline - start) + 1 : want;
-      if (std::memchr(start, '\0', take)) refuse_binary(offset_ + pos_ + (static_cast<const char*>(std::memchr(start, '\0', take)) - start));
+      if (const void* nul = std::memchr(start, '\0', take))
+        refuse_binary(offset_ + pos_ + static_cast<std::uint64_t>(static_cast<const char*>(nul) - start));
       piece.append(start, take);
       pos_ += take;
       if (newline) break;
@@ -79,7 +80,7 @@ class PieceReader {
     offset_ += len_;
     pos_ = 0;
     errno = 0;
-    len_ = std::fread(block_.data(), 1, block_.size(), file_);
+    len_ = std::fread(block_.get(), 1, kReadBlock, file_);
     if (len_ == 0 && std::ferror(file_)) report_read_failure(diag_, name_, errno);
     return len_ > 0;
   }
@@ -92,7 +93,7 @@ class PieceReader {
   Diagnostics& diag_;
   std::FILE* file_;
   std::string name_;
-  std::vector<char> block_;
+  std::unique_ptr<char[]> block_;  // not cleared: only what fread filled is read
   std::size_t pos_ = 0, len_ = 0;
   std::uint64_t offset_ = 0;  // file offset of block_[0]
 };
