@@ -67,11 +67,17 @@ class PieceReader {
     return !piece.empty();
   }
 
-  // File offset of the next piece, and a jump back to one.
-  long offset() const { return static_cast<long>(offset_ + pos_); }
-  void seek(long offset) {
-    if (std::fseek(file_, offset, SEEK_SET) != 0) report_read_failure(diag_, name_, errno);
-    offset_ = static_cast<std::uint64_t>(offset);
+  // File offset of the next piece, and a jump back to one (64-bit on every
+  // host, so that a library past 2 GB seeks right where long has 32 bits).
+  std::uint64_t offset() const { return offset_ + pos_; }
+  void seek(std::uint64_t offset) {
+#ifdef _WIN32
+    int failed = _fseeki64(file_, static_cast<__int64>(offset), SEEK_SET);
+#else
+    int failed = fseeko(file_, static_cast<off_t>(offset), SEEK_SET);
+#endif
+    if (failed != 0) report_read_failure(diag_, name_, errno);
+    offset_ = offset;
     pos_ = len_ = 0;
   }
 
@@ -126,7 +132,7 @@ SymbolLine parse_symbol_line(const std::string& line) {
 struct LibraryScan {
   struct Module {
     std::string name;
-    long start_offset = 0;
+    std::uint64_t start_offset = 0;
     std::vector<std::string> references;
     PieceReader* stream = nullptr;
     bool selected = false;
@@ -193,7 +199,7 @@ void index_library(LinkContext& ctx, LibraryScan& scan, PieceReader& f) {
       ctx.diag.error("bad library file, module start expected");
       return;
     }
-    long start = f.offset();
+    std::uint64_t start = f.offset();
     bool have_header = false, have_name = false;
     std::string name;
     std::vector<std::string> references;
