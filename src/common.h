@@ -42,6 +42,15 @@ inline bool equals_ignoring_case(std::string_view a, std::string_view b) {
   return a.size() == b.size() && starts_with_ignoring_case(a, b);
 }
 
+// Writes the low byte of `byte` as two upper-case hexadecimal digits at p
+// and returns the position after them (the image record writers).
+inline char* put_hex(char* p, u32 byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  p[0] = kDigits[(byte >> 4) & 0xF];
+  p[1] = kDigits[byte & 0xF];
+  return p + 2;
+}
+
 std::string strprintf(const char* fmt, ...) ZELD_PRINTF(1, 2);
 std::string vstrprintf(const char* fmt, std::va_list args);
 

@@ -28,14 +28,6 @@ namespace {
 // checksum and the line feed.
 constexpr std::size_t kMaxRecordText = 1 + 2 * (1 + 2 + 1 + kMaxRecordValues + 1) + 1;
 
-// Writes a byte as two upper-case hexadecimal digits.
-char* put_hex(char* p, u32 byte) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  p[0] = kDigits[(byte >> 4) & 0xF];
-  p[1] = kDigits[byte & 0xF];
-  return p + 2;
-}
-
 // Bits 16..31 of the record's address, from its page selector.
 u32 upper_address(int output_page) {
   if (output_page < 0) return static_cast<u32>(-output_page);

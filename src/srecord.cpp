@@ -27,14 +27,6 @@ namespace {
 // and the line feed.
 constexpr std::size_t kMaxRecordText = 2 + 2 * (1 + 1 + 2 + kMaxRecordValues + 1) + 1;
 
-// Writes a byte as two upper-case hexadecimal digits.
-char* put_hex(char* p, u32 byte) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  p[0] = kDigits[(byte >> 4) & 0xF];
-  p[1] = kDigits[byte & 0xF];
-  return p + 2;
-}
-
 // Where a record goes: S1 when page < 0, else S2 with this page byte.
 struct SRecordAddress {
   int page;
