@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include <sys/stat.h>
 
@@ -108,11 +107,7 @@ std::FILE* open_file(Diagnostics& diag, const std::string& base, const char* ext
   if (name.size() <= kMaxFileNameLength && name.find('\0') == std::string::npos)
     f = std::fopen(name.c_str(), mode);
   if (!f) report_open_failure(diag, name, verb, errno);
-  if (mode[0] == 'r') {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(f, std::fclose);
-    check_not_directory(diag, f, name);
-    guard.release();
-  }
+  if (mode[0] == 'r') check_not_directory(diag, f, name);
   return f;
 }
 
@@ -138,7 +133,9 @@ void check_not_directory(Diagnostics& diag, std::FILE* f, const std::string& nam
   struct stat st;
   bool directory = fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
 #endif
-  if (directory) report_read_failure(diag, name, EISDIR);
+  if (!directory) return;
+  std::fclose(f);
+  report_read_failure(diag, name, EISDIR);
 }
 
 }  // namespace zeld

@@ -100,8 +100,8 @@ std::FILE* open_file(Diagnostics& diag, const std::string& base, const char* ext
 std::string system_reason(int error_number);
 // The fatal report of a failed read: "cannot read '<name>': <reason>".
 [[noreturn]] void report_read_failure(Diagnostics& diag, const std::string& name, int error_number);
-// A directory opens like a file on some hosts; reading it is refused here
-// with the read-failure report (the caller still owns the stream).
+// A directory opens like a file on some hosts; reading it is refused here:
+// the stream is closed and the read-failure report stops the link.
 void check_not_directory(Diagnostics& diag, std::FILE* f, const std::string& name);
 
 }  // namespace zeld

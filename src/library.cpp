@@ -264,12 +264,21 @@ void select_modules(LibraryScan& scan) {
   }
 }
 
+// Opens a file of the pre-scan: "can't open <what> '<path>'" and the
+// system's reason when it fails; a folder opened for reading is refused.
+std::FILE* open_scanned_file(LinkContext& ctx, const std::string& path, const char* mode, const char* what) {
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), mode);
+  if (!f) ctx.diag.fatal("can't open %s '%s'%s", what, path.c_str(), system_reason(errno).c_str());
+  if (mode[0] == 'r') check_not_directory(ctx.diag, f, path);
+  return f;
+}
+
 // Copies the selected members into the extract file; every write is
 // checked, so that the passes never read a cut member.
 void write_selected_modules(LinkContext& ctx, LibraryScan& scan) {
   OutputFile out;
-  out.reset(std::fopen(ctx.library.extract_name.c_str(), "wb"), ctx.library.extract_name);
-  if (!out) report_write_failure(ctx.diag, ctx.library.extract_name, errno);
+  out.reset(open_scanned_file(ctx, ctx.library.extract_name, "wb", "temporary file"), ctx.library.extract_name);
   std::string line;
   for (const LibraryScan::Module& m : scan.modules) {
     if (!m.selected) continue;
@@ -295,20 +304,14 @@ void scan_input_files(LinkContext& ctx) {
     if (!ext || (!is_object_name(*ext) && !is_library_name(*ext)))
       ctx.diag.fatal("unknown file type '%s'", name.c_str());
     if (is_object_name(*ext)) {
-      errno = 0;
-      std::unique_ptr<std::FILE, FileCloser> f(std::fopen(name.c_str(), "rb"));
-      if (!f) ctx.diag.fatal("can't open file '%s'%s", name.c_str(), system_reason(errno).c_str());
-      check_not_directory(ctx.diag, f.get(), name);
+      std::unique_ptr<std::FILE, FileCloser> f(open_scanned_file(ctx, name, "rb", "file"));
       PieceReader reader(ctx.diag, f.get(), name);
       scan_object_symbols(scan, reader);
       kept.push_back(std::move(file));
     } else {
       std::string path = find_in_library_paths(ctx, name);
-      errno = 0;
-      std::FILE* f = std::fopen(path.c_str(), "rb");
-      if (!f) ctx.diag.fatal("can't open library file '%s'%s", path.c_str(), system_reason(errno).c_str());
+      std::FILE* f = open_scanned_file(ctx, path, "rb", "library file");
       ctx.library.streams.push_back(f);
-      check_not_directory(ctx.diag, f, path);
       ctx.diag.set_current_file(name);
       scan.readers.push_back(std::make_unique<PieceReader>(ctx.diag, f, path));
       index_library(ctx, scan, *scan.readers.back());

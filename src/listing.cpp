@@ -222,11 +222,7 @@ std::FILE* open_module_listing(Diagnostics& diag, std::string& name) {
   // A module without a listing is normal; one that exists and cannot be
   // read is not.
   if (!f && errno != ENOENT && errno != ENOTDIR && errno != 0) report_open_failure(diag, name, "open", errno);
-  if (f) {
-    std::unique_ptr<std::FILE, FileCloser> guard(f);
-    check_not_directory(diag, f, name);
-    guard.release();
-  }
+  if (f) check_not_directory(diag, f, name);
   return f;
 }
 
