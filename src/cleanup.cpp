@@ -7,40 +7,37 @@
 namespace zeld {
 
 CleanupList::~CleanupList() {
-  for (int slot : always_slots_) signal_cleanup_remove(slot);
-  for (const Image& image : images_) signal_cleanup_remove(image.slot);
+  for (const Entry& e : entries_) signal_cleanup_remove(e.slot);
 }
 
-void CleanupList::push_back(const std::string& name) {
-  always_.push_back(name);
-  always_slots_.push_back(signal_cleanup_add(name));
-}
+void CleanupList::push_back(const std::string& name) { entries_.push_back({name, signal_cleanup_add(name), false}); }
 
 void CleanupList::add_unfinished_image(const std::string& name) {
-  images_.push_back({name, signal_cleanup_add(name)});
+  entries_.push_back({name, signal_cleanup_add(name), true});
 }
 
 void CleanupList::finish_image(const std::string& name) {
-  for (auto it = images_.begin(); it != images_.end(); ++it) {
-    if (it->name != name) continue;
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    if (!it->image || it->name != name) continue;
     signal_cleanup_remove(it->slot);
-    images_.erase(it);
+    entries_.erase(it);
     return;
   }
 }
 
 void CleanupList::run(bool failed) {
-  for (std::size_t i = 0; i < always_.size(); ++i) {
-    remove_file_quietly(always_[i]);
-    signal_cleanup_remove(always_slots_[i]);
+  for (const Entry& e : entries_) {
+    if (!e.image || failed) remove_file_quietly(e.name);
+    signal_cleanup_remove(e.slot);
   }
-  always_.clear();
-  always_slots_.clear();
-  for (const Image& image : images_) {
-    if (failed) remove_file_quietly(image.name);
-    signal_cleanup_remove(image.slot);
-  }
-  images_.clear();
+  entries_.clear();
+}
+
+bool operator==(const CleanupList& list, const std::vector<std::string>& names) {
+  std::vector<std::string> always;
+  for (const CleanupList::Entry& e : list.entries_)
+    if (!e.image) always.push_back(e.name);
+  return always == names;
 }
 
 }  // namespace zeld

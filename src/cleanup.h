@@ -31,20 +31,16 @@ class CleanupList {
   // when `failed`. Failures to delete are ignored.
   void run(bool failed);
 
-  const std::vector<std::string>& names() const { return always_; }
-  bool empty() const { return always_.empty(); }
-  friend bool operator==(const CleanupList& list, const std::vector<std::string>& names) {
-    return list.always_ == names;
-  }
+  // The files deleted whichever way the link ends, in the order registered.
+  friend bool operator==(const CleanupList& list, const std::vector<std::string>& names);
 
  private:
-  struct Image {
+  struct Entry {
     std::string name;
-    int slot;
+    int slot;    // in the signal-time registry
+    bool image;  // deleted only when the link fails
   };
-  std::vector<std::string> always_;
-  std::vector<int> always_slots_;
-  std::vector<Image> images_;
+  std::vector<Entry> entries_;
 };
 
 }  // namespace zeld

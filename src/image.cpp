@@ -4,9 +4,10 @@
 //
 // A record is stored from its relocated 16-bit load address on, one
 // address per output value: values a byte relocation dropped take no
-// address. A record must end inside the image (else a counted error); inside the text window a
-// byte that changes an address already written is a counted error (the new
-// byte is kept), outside it later records simply replace earlier bytes.
+// address. A record must end inside the image (else a counted error);
+// inside the text window a byte that changes an address already written is
+// a counted error (the new byte is kept), outside it later records simply
+// replace earlier bytes.
 //
 // The size comes from -e:, or by default from the text range and the placed
 // areas (default_image_size), so it may be anything up to 4 GB; only the
