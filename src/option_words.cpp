@@ -83,20 +83,30 @@ std::optional<std::string> take_word(std::vector<WordSource>& sources) {
   return std::nullopt;
 }
 
+// An option-file word: "@name", "@-name" (deleted when the link ends), or
+// "@" / "@-" alone, whose name is the next word (name left empty).
+struct OptionFileWord {
+  bool delete_at_end;
+  std::string name;
+};
+
+OptionFileWord option_file_word(const std::string& word) {
+  bool delete_at_end = word.size() >= 2 && word[1] == '-';
+  return {delete_at_end, word.substr(delete_at_end ? 2 : 1)};
+}
+
 // After an empty option file stops the expansion, a later "@-name" word
 // (or "@-" and its name word) still names a file to delete.
 void register_unexpanded_deletion(LinkContext& ctx, const std::string& word, std::vector<WordSource>& sources) {
-  if (word.size() < 2 || word[0] != '@' || word[1] != '-') return;
-  if (word.size() > 2) {
-    ctx.files_to_delete.push_back(word.substr(2));
-    return;
+  if (word.empty() || word[0] != '@') return;
+  OptionFileWord at = option_file_word(word);
+  if (!at.delete_at_end) return;
+  if (at.name.empty()) {  // the name is the next word, which stays in the array too
+    for (auto it = sources.rbegin(); it != sources.rend() && at.name.empty(); ++it)
+      if (it->next < it->words.size()) at.name = it->words[it->next];
+    if (at.name.empty()) return;
   }
-  // "@-" alone: its name is the next word, which stays in the array too.
-  for (auto it = sources.rbegin(); it != sources.rend(); ++it)
-    if (it->next < it->words.size()) {
-      ctx.files_to_delete.push_back(it->words[it->next]);
-      return;
-    }
+  ctx.files_to_delete.push_back(at.name);
 }
 
 }  // namespace
@@ -154,8 +164,7 @@ void expand_option_files(LinkContext& ctx, std::vector<std::string>& words) {
     // The word just taken came from the top source (take_word only drops
     // exhausted sources before a word is found).
     int depth = sources.back().depth + 1;
-    bool delete_at_end = word->size() >= 2 && (*word)[1] == '-';
-    std::string name = word->substr(delete_at_end ? 2 : 1);
+    auto [delete_at_end, name] = option_file_word(*word);
     std::optional<std::string> name_word;
     if (name.empty()) {  // "@ file" or "@- file"
       name_word = take_word(sources);
