@@ -56,10 +56,10 @@ DbStruct& new_struct(DebugState& d, std::string_view keyword, std::string text) 
   return s;
 }
 
-void collect_line_entry(LinkContext& ctx) {
+void collect_line_entry(LinkContext& ctx, Lexer& lex) {
   DebugState& d = ctx.debug;
-  u32 line = ctx.lex.read_number();
-  u32 address = ctx.lex.read_number();
+  u32 line = lex.read_number();
+  u32 address = lex.read_number();
   DbFunc* f = d.current_func;
   if (!f) return;
   DbLine& entry = d.line_pool.emplace_back();
@@ -73,13 +73,13 @@ void collect_line_entry(LinkContext& ctx) {
   if (line == kDebugLineEnd) d.current_func = nullptr;
 }
 
-void collect_symbol(LinkContext& ctx, AreaPart* area_part) {
+void collect_symbol(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
   DbSym sym;
-  sym.kind = static_cast<char>(ctx.lex.get_nonblank());
-  sym.name = read_debug_word(ctx.lex, true, true);
-  sym.value = ctx.lex.read_number();
-  sym.type = read_debug_type(ctx.lex);
+  sym.kind = static_cast<char>(lex.get_nonblank());
+  sym.name = read_debug_word(lex, true, true);
+  sym.value = lex.read_number();
+  sym.type = read_debug_type(lex);
   bool local = sym.kind == 'l' || sym.kind == 'r';
   if (d.current_func && local) {
     d.current_func->locals.push_back(std::move(sym));
@@ -89,18 +89,18 @@ void collect_symbol(LinkContext& ctx, AreaPart* area_part) {
   }
 }
 
-void collect_function(LinkContext& ctx, AreaPart* area_part) {
+void collect_function(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
-  char kind = static_cast<char>(ctx.lex.get_nonblank());
-  std::string name = read_debug_word(ctx.lex, true, true);
-  u32 address = ctx.lex.read_number();
+  char kind = static_cast<char>(lex.get_nonblank());
+  std::string name = read_debug_word(lex, true, true);
+  u32 address = lex.read_number();
   if (!d.current_file) return;
   DbFunc& f = d.function_pool.emplace_back();
   f.area_part = area_part;
   f.name = std::move(name);
   f.address = address;
   f.kind = kind;
-  f.type = read_debug_type(ctx.lex);
+  f.type = read_debug_type(lex);
   d.current_file->functions.push_back(&f);
   d.current_func = &f;
 }
@@ -257,18 +257,17 @@ DbFile& find_debug_file(LinkContext& ctx, const std::string& path) {
   return file;
 }
 
-void collect_debug_line(LinkContext& ctx, AreaPart* area_part) {
+void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
-  Lexer& lex = ctx.lex;
   std::string word = read_debug_word(lex, false, true);
   if (word.size() < 2) return;  // no skipped character, or no keyword
   std::string_view keyword = std::string_view(word).substr(1);
   if (keyword == "line") {
-    collect_line_entry(ctx);
+    collect_line_entry(ctx, lex);
   } else if (keyword == "sym") {
-    collect_symbol(ctx, area_part);
+    collect_symbol(ctx, lex, area_part);
   } else if (keyword == "func") {
-    collect_function(ctx, area_part);
+    collect_function(ctx, lex, area_part);
   } else if (keyword == "file") {
     std::string path = read_debug_word(lex, true, false);
     for (char& c : path)

@@ -25,7 +25,7 @@ class DebugInfoTest : public ::testing::Test {
   void collect(const std::string& rest, AreaPart* part = nullptr) {
     line_ = rest;
     ctx_.lex.reset(line_);
-    collect_debug_line(ctx_, part);
+    collect_debug_line(ctx_, ctx_.lex, part);
   }
   DbFile& file(std::size_t i) { return ctx_.debug.files.at(i); }
 
