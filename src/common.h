@@ -42,6 +42,13 @@ inline bool equals_ignoring_case(std::string_view a, std::string_view b) {
   return a.size() == b.size() && starts_with_ignoring_case(a, b);
 }
 
+// White space as the linker's text inputs know it: blank, tab, carriage
+// return, line feed, vertical tab and form feed (the C locale's set, without
+// depending on the locale). Takes an int so that a char or an EOF both fit.
+inline bool is_white(int c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
 // Writes the low byte of `byte` as two upper-case hexadecimal digits at p
 // and returns the position after them (the image record writers).
 inline char* put_hex(char* p, u32 byte) {
