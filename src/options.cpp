@@ -69,8 +69,6 @@ std::string usage_text() {
   stop_link(ctx.diag.error_count() > 0 ? kExitUsage : kExitSuccess);
 }
 
-bool starts_with(const std::string& word, const char* prefix) { return word.rfind(prefix, 0) == 0; }
-
 int digit_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -101,13 +99,13 @@ u32 base0_number(LinkContext& ctx, std::string_view text) {
   return static_cast<u32>(value);
 }
 
-// The -nb: number, read like "%d": blanks, a sign and the leading digits;
+// The -nb: number, read like "%d": white space, a sign and the leading digits;
 // text after them is ignored and a text without digits leaves the number
 // unchanged, so "-nb:" with an empty build variable still links. Values
 // beyond an int stop at its limits.
 void read_build_number(std::string_view text, int& number) {
   std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  while (i < text.size() && is_white(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
   if (i >= text.size() || text[i] < '0' || text[i] > '9') return;
@@ -163,7 +161,7 @@ void hole_option(LinkContext& ctx, const std::string& word, int kind) {
 
 void s2_option(LinkContext& ctx, const std::string& word) {
   Options& o = ctx.options;
-  if (starts_with(word, "-s2_s12:")) {
+  if (word.starts_with("-s2_s12:")) {
     u32 kbytes = base0_number(ctx, std::string_view(word).substr(8));
     if (kbytes > INT_MAX) usage(ctx);
     o.s12_flash_kbytes = static_cast<int>(kbytes);
@@ -251,16 +249,16 @@ void scan_options(LinkContext& ctx, const std::vector<std::string>& words) {
         }
         break;
       case 'n':
-        if (!starts_with(word, "-nb:")) usage(ctx);
+        if (!word.starts_with("-nb:")) usage(ctx);
         read_build_number(std::string_view(word).substr(4), o.build_number);
         break;
       case 'o':
         o.output_base_name = value_text();
         break;
       case 'r':
-        if (starts_with(word, "-roh:"))
+        if (word.starts_with("-roh:"))
           hole_option(ctx, word, RANGE_ROM_HOLE);
-        else if (starts_with(word, "-rwh:"))
+        else if (word.starts_with("-rwh:"))
           hole_option(ctx, word, RANGE_RAM_HOLE);
         else
           usage(ctx);
