@@ -56,13 +56,6 @@ std::optional<std::string_view> extension_of(std::string_view name) {
   return name.substr(dot + 1);
 }
 
-int name_hash(std::string_view name) {
-  int sum = 0;
-  for (char c : name) sum += static_cast<signed char>(c);
-  int h = sum % 64;
-  return h < 0 ? -h : h;
-}
-
 std::optional<std::string> make_temp_file_name(std::string& failure) {
 #ifdef _WIN32
   char dir[MAX_PATH + 1];

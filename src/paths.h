@@ -1,7 +1,6 @@
 // File-name helpers shared by the driver, the library search and the
 // reports: the host's path rules (separator, rooted paths), extension
-// replacement, the library-index name hash and the temporary file that
-// holds extracted library members.
+// replacement and the temporary file that holds extracted library members.
 //
 // Two conventions are supported so that both can be tested on any host:
 //   Posix:   '/' separates; rooted means "/x", "./x" or "../x".
@@ -43,9 +42,6 @@ std::string strip_extension(std::string_view name);
 
 // Text after the last '.', or nullopt when the name has none.
 std::optional<std::string_view> extension_of(std::string_view name);
-
-// Sum of the characters as signed bytes, modulo 64, made non-negative.
-int name_hash(std::string_view name);
 
 // Makes a new empty file named "zol..." in the system's temporary directory
 // (TMPDIR on POSIX hosts, else /tmp; the current directory when the
