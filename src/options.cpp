@@ -152,7 +152,7 @@ void set_output_format(LinkContext& ctx, const std::string& format) {
 
 // -roh: and -rwh: hand over the text after the prefix when an area name
 // follows it, else the text from the prefix's colon on.
-void hole_option(LinkContext& ctx, const std::string& word, int kind) {
+void hole_option(LinkContext& ctx, const std::string& word, RangeKind kind) {
   constexpr std::size_t kPrefix = 5;  // "-roh:"
   char first = word.size() > kPrefix ? word[kPrefix] : '\0';
   bool named = (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') || first == '_';
@@ -224,7 +224,7 @@ void scan_options(LinkContext& ctx, const std::vector<std::string>& words) {
         if (word != "-aafa") usage(ctx);
         break;
       case 'b':
-        parse_address_ranges(ctx, std::string_view(word).substr(2), RANGE_AREA);
+        parse_address_ranges(ctx, std::string_view(word).substr(2), RangeKind::kArea);
         break;
       case 'd':
         add_global_definition(ctx, value_text());
@@ -257,9 +257,9 @@ void scan_options(LinkContext& ctx, const std::vector<std::string>& words) {
         break;
       case 'r':
         if (word.starts_with("-roh:"))
-          hole_option(ctx, word, RANGE_ROM_HOLE);
+          hole_option(ctx, word, RangeKind::kRomHole);
         else if (word.starts_with("-rwh:"))
-          hole_option(ctx, word, RANGE_RAM_HOLE);
+          hole_option(ctx, word, RangeKind::kRamHole);
         else
           usage(ctx);
         break;

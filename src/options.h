@@ -30,7 +30,7 @@ struct Options {
   std::string output_base_name;
   u32 max_address = 0;
   int fill_byte = 0xFF;
-  int s2_mode = S2_S1;
+  S2Mode s2_mode = S2_S1;
   int s12_flash_kbytes = 32;
   int debug_level = 0;
   int trace_level = 0;

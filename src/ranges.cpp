@@ -30,22 +30,25 @@ namespace {
 // Free bytes a hole may leave at either end of a range and still take it.
 constexpr u64 kHoleSlack = 10;
 
-std::vector<RangeOption>& options_of_kind(RangeOptions& options, int kind) {
+std::vector<RangeOption>& options_of_kind(RangeOptions& options, RangeKind kind) {
   switch (kind) {
-    case RANGE_ROM_HOLE:
+    case RangeKind::kRomHole:
       return options.rom_holes;
-    case RANGE_RAM_HOLE:
+    case RangeKind::kRamHole:
       return options.ram_holes;
-    default:
-      return options.area_range_options;
+    case RangeKind::kArea:
+      break;
   }
+  return options.area_range_options;
 }
 
+// The option's name without its "-", as the overlap report gives it.
+const char* hole_option_name(RangeKind kind) { return kind == RangeKind::kRamHole ? "rwh" : "roh"; }
+
 // A new name keeps its place in the list; a known one loses its ranges.
-RangeOption& entry_for(RangeOptions& options, int kind, const std::string& name) {
+RangeOption& entry_for(RangeOptions& options, RangeKind kind, const std::string& name) {
   std::vector<RangeOption>& list = options_of_kind(options, kind);
-  std::unordered_map<std::string, std::size_t>& positions =
-      options.positions[kind == RANGE_ROM_HOLE ? 1 : kind == RANGE_RAM_HOLE ? 2 : 0];
+  std::unordered_map<std::string, std::size_t>& positions = options.positions[static_cast<std::size_t>(kind)];
   if (positions.size() != list.size()) {  // entries were put in directly
     positions.clear();
     for (std::size_t i = 0; i < list.size(); ++i) positions.emplace(list[i].name, i);
@@ -68,11 +71,11 @@ bool starts_area_name(std::string_view text) {
 
 // The part of a hole beyond the range it starts in is not cut from the next
 // range; say so rather than let code be placed in reserved memory unnoticed.
-void check_hole_overlap(LinkContext& ctx, const char* kind, const AddressRange& hole, const AddressRange& range,
+void check_hole_overlap(LinkContext& ctx, RangeKind kind, const AddressRange& hole, const AddressRange& range,
                         const AddressRange* next) {
   if (next && hole.high > range.high && hole.high >= next->low)
-    ctx.diag.error("-%s: %#x.%#x improperly overlaps %#x.%#x:%#x.%#x", kind, hole.low, hole.high, range.low,
-                   range.high, next->low, next->high);
+    ctx.diag.error("-%s: %#x.%#x improperly overlaps %#x.%#x:%#x.%#x", hole_option_name(kind), hole.low, hole.high,
+                   range.low, range.high, next->low, next->high);
 }
 
 // Finds the hole that acts on a range: the first hole, in the order written,
@@ -103,7 +106,7 @@ class HoleFinder {
   std::vector<i64> highest_start_;  // by position in the hole list
 };
 
-void cut_found_holes(LinkContext& ctx, const char* kind, Area& area, const HoleFinder& holes) {
+void cut_found_holes(LinkContext& ctx, RangeKind kind, Area& area, const HoleFinder& holes) {
   if (!area.address_range) return;
   RangeList& ranges = *area.address_range;
   for (auto it = ranges.begin(); it != ranges.end();) {
@@ -141,8 +144,10 @@ void cut_found_holes(LinkContext& ctx, const char* kind, Area& area, const HoleF
   if (ranges.empty()) area.address_range.reset();
 }
 
-void cut_first_hole(LinkContext& ctx, const std::vector<RangeOption>& holes, const char* kind, bool ram) {
+void cut_first_hole(LinkContext& ctx, RangeKind kind) {
+  const std::vector<RangeOption>& holes = options_of_kind(ctx.range_options, kind);
   if (holes.empty()) return;
+  bool ram = kind == RangeKind::kRamHole;
   const RangeOption& hole = holes.front();
   HoleFinder finder(hole.ranges);
   for (Area* area : ctx.areas.list())
@@ -151,11 +156,11 @@ void cut_first_hole(LinkContext& ctx, const std::vector<RangeOption>& holes, con
 
 }  // namespace
 
-void parse_address_ranges(LinkContext& ctx, std::string_view option_text, int kind) {
+void parse_address_ranges(LinkContext& ctx, std::string_view option_text, RangeKind kind) {
   const std::string text(option_text);  // the lexer reads from this copy
   Lexer& lex = ctx.lex;
   lex.reset(text);
-  bool named = kind == RANGE_AREA || starts_area_name(text);
+  bool named = kind == RangeKind::kArea || starts_area_name(text);
   std::string name = named ? std::string(lex.get_identifier()) : std::string(kFakeHoleName);
   RangeOption& entry = entry_for(ctx.range_options, kind, name);
 
@@ -184,7 +189,7 @@ void parse_address_ranges(LinkContext& ctx, std::string_view option_text, int ki
   }
   lex.reset({});
   // A named hole also gives its area the hole as its place.
-  if (kind != RANGE_AREA && named) parse_address_ranges(ctx, text, RANGE_AREA);
+  if (kind != RangeKind::kArea && named) parse_address_ranges(ctx, text, RangeKind::kArea);
 }
 
 void apply_address_ranges(LinkContext& ctx) {
@@ -201,11 +206,11 @@ void apply_address_ranges(LinkContext& ctx) {
     if (!area->placed) area->address = entry.ranges.front().low;
     for (const AddressRange& r : entry.ranges) add_address_range(*area, r.low, r.high);
   }
-  cut_first_hole(ctx, ctx.range_options.rom_holes, "roh", false);
-  cut_first_hole(ctx, ctx.range_options.ram_holes, "rwh", true);
+  cut_first_hole(ctx, RangeKind::kRomHole);
+  cut_first_hole(ctx, RangeKind::kRamHole);
 }
 
-void cut_holes(LinkContext& ctx, const char* kind, Area& area, const RangeOption& hole) {
+void cut_holes(LinkContext& ctx, RangeKind kind, Area& area, const RangeOption& hole) {
   cut_found_holes(ctx, kind, area, HoleFinder(hole.ranges));
 }
 

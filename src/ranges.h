@@ -22,7 +22,10 @@ namespace zeld {
 
 struct LinkContext;
 
-enum RangeKind : int { RANGE_AREA = 0, RANGE_ROM_HOLE = 1, RANGE_RAM_HOLE = 2 };
+// What a range option gives: an area's ranges (-b), or a hole in the
+// read-only (-roh) or read/write (-rwh) space.
+enum class RangeKind { kArea, kRomHole, kRamHole };
+inline constexpr std::size_t kRangeKinds = 3;
 
 // One entry per distinct name and kind; a later option replaces the ranges.
 struct RangeOption {
@@ -37,17 +40,18 @@ struct RangeOptions {
   // Position of each name in its list, by kind, so that many options cost
   // no search. Entries put into a list directly are indexed on the next
   // parse.
-  std::unordered_map<std::string, std::size_t> positions[3];
+  std::unordered_map<std::string, std::size_t> positions[kRangeKinds];
 };
 
 inline constexpr const char* kFakeHoleName = "<fake>";
 
 // Parses one option text (optional area name, then ":"/"=" ranges).
-void parse_address_ranges(LinkContext& ctx, std::string_view text, int kind);
+void parse_address_ranges(LinkContext& ctx, std::string_view text, RangeKind kind);
 // Gives the -b ranges to their areas, sets the text range, cuts the holes.
 void apply_address_ranges(LinkContext& ctx);
-// Removes the hole entry's ranges from the area's ranges; kind is "roh" or "rwh".
-// A reversed hole (high below low) holds no address and cuts nothing.
-void cut_holes(LinkContext& ctx, const char* kind, Area& area, const RangeOption& hole);
+// Removes the hole entry's ranges from the area's ranges; `kind` names the
+// option in the overlap report. A reversed hole (high below low) holds no
+// address and cuts nothing.
+void cut_holes(LinkContext& ctx, RangeKind kind, Area& area, const RangeOption& hole);
 
 }  // namespace zeld

@@ -62,7 +62,7 @@ class MemoryUsageLink : public ::testing::Test {
     if (created) p->area->flags = flags;
     p->size = size;
   }
-  void range(const std::string& text) { parse_address_ranges(ctx, text, RANGE_AREA); }
+  void range(const std::string& text) { parse_address_ranges(ctx, text, RangeKind::kArea); }
   std::vector<MemoryUsageRow> place() {
     apply_address_ranges(ctx);
     allocate_areas(ctx);

@@ -37,7 +37,7 @@ class RangeTest : public ::testing::Test {
   std::string cut(const std::string& name, u32 low, u32 high, RangeList holes) {
     Area& a = area(name);
     add_address_range(a, low, high);
-    cut_holes(ctx, "roh", a, RangeOption{kFakeHoleName, std::move(holes)});
+    cut_holes(ctx, RangeKind::kRomHole, a, RangeOption{kFakeHoleName, std::move(holes)});
     return format_address_ranges(a.address_range.get());
   }
   // The area entries parsed so far, as "name:ranges;".
@@ -149,7 +149,7 @@ TEST(RangeCut, MatchesTheWalkOfEveryHole) {
     bool created = false;
     Area& a = *ctx.areas.add_part("a", nullptr, created)->area;
     if (!ranges.empty()) a.address_range = std::make_shared<RangeList>(ranges);
-    cut_holes(ctx, "roh", a, RangeOption{kFakeHoleName, holes});
+    cut_holes(ctx, RangeKind::kRomHole, a, RangeOption{kFakeHoleName, holes});
     EXPECT_EQ(format_address_ranges(a.address_range.get()), format_address_ranges(&expected))
         << "seed " << seed << ": " << format_address_ranges(&ranges) << " less " << format_address_ranges(&holes);
     EXPECT_EQ(read_all(err), expected_reports) << "seed " << seed;
@@ -159,18 +159,18 @@ TEST(RangeCut, MatchesTheWalkOfEveryHole) {
 
 TEST_F(RangeTest, ParsedEntries) {
   ctx.range_options.area_range_options = {{"bss", {{0x100, 0x1FF}}}};  // put in directly, then replaced
-  parse_address_ranges(ctx, "text:0x4000.0x7FFF", RANGE_AREA);
-  parse_address_ranges(ctx, "data=0x1000", RANGE_AREA);
-  parse_address_ranges(ctx, "bss=0x800.0x8FF=0x900.0x9FF", RANGE_AREA);
-  parse_address_ranges(ctx, "text:0xC000.0xFEFF", RANGE_AREA);  // replaces the first
+  parse_address_ranges(ctx, "text:0x4000.0x7FFF", RangeKind::kArea);
+  parse_address_ranges(ctx, "data=0x1000", RangeKind::kArea);
+  parse_address_ranges(ctx, "bss=0x800.0x8FF=0x900.0x9FF", RangeKind::kArea);
+  parse_address_ranges(ctx, "text:0xC000.0xFEFF", RangeKind::kArea);  // replaces the first
   EXPECT_EQ(entries(), "bss:0x800.0x8ff:0x900.0x9ff;text:0xc000.0xfeff;data:0x1000.0xffff;");
   EXPECT_EQ(err_text(), "");
 }
 
 TEST_F(RangeTest, BadRangesAreReportedAndKept) {
-  parse_address_ranges(ctx, "text:0x8000.0x7000", RANGE_AREA);
-  parse_address_ranges(ctx, "data:0xC000.0xFFFF:0x4000.0x7FFF", RANGE_AREA);
-  parse_address_ranges(ctx, "bss:0x1000.0x1FFF:0x1FFF.0x2FFF", RANGE_AREA);  // sharing one address passes
+  parse_address_ranges(ctx, "text:0x8000.0x7000", RangeKind::kArea);
+  parse_address_ranges(ctx, "data:0xC000.0xFFFF:0x4000.0x7FFF", RangeKind::kArea);
+  parse_address_ranges(ctx, "bss:0x1000.0x1FFF:0x1FFF.0x2FFF", RangeKind::kArea);  // sharing one address passes
   EXPECT_EQ(err_text(),
             "!ERROR {linker} invalid address range:0x8000.0x7000\n"
             "!ERROR {linker} address ranges \"data:0xC000.0xFFFF:0x4000.0x7FFF\" must be in increasing "
@@ -179,7 +179,7 @@ TEST_F(RangeTest, BadRangesAreReportedAndKept) {
 }
 
 TEST_F(RangeTest, NamedHoleReportsTwiceThroughBothLists) {
-  parse_address_ranges(ctx, "vector:0xFFFF.0xFF80", RANGE_ROM_HOLE);
+  parse_address_ranges(ctx, "vector:0xFFFF.0xFF80", RangeKind::kRomHole);
   std::string one = "!ERROR {linker} invalid address range:0xffff.0xff80\n";
   EXPECT_EQ(err_text(), one + one);
 }
