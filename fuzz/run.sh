@@ -8,7 +8,7 @@
 #                                        few seconds from it (for CI); fails
 #                                        on any finding
 #
-# Targets: objects, debug, layout, options (see docs/fuzzing.md). New
+# Targets: objects, debug, layout, options, elf (see docs/fuzzing.md). New
 # inputs go to build-fuzz/work/<target>/, findings to
 # build-fuzz/findings/<target>-*, the log of a long run to
 # build-fuzz/work/<target>.log. Set ZELD_FUZZ_RELAX=banner,image to turn off
@@ -17,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build="$root/build-fuzz"
-targets=(objects debug layout options)
+targets=(objects debug layout options elf)
 
 # libFuzzer comes with clang's runtime libraries.
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then

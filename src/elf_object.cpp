@@ -199,7 +199,10 @@ class Reader {
       if (target.allocated() && target.type == SHT_NOBITS && elf_relocation_use(r.type) == ElfRelocationUse::apply)
         return strprintf("section '%s': relocation at file offset %#x applies to '%s', which holds no contents",
                          name.c_str(), at, std::string(target.name).c_str());
-      if (r.offset > target.size || size > target.size - r.offset)
+      // A field lies inside the section's bytes; a marker (size 0) at most
+      // at the section's end.
+      u32 room = size == 0 ? target.size : static_cast<u32>(target.contents.size());
+      if (r.offset > room || size > room - r.offset)
         return strprintf("section '%s': relocation at file offset %#x: field at %#x (%u bytes) lies outside '%s'",
                          name.c_str(), at, r.offset, size, std::string(target.name).c_str());
       target.relocations.push_back(r);

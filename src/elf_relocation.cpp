@@ -86,6 +86,10 @@ ElfRelocationUse elf_relocation_use(u32 type) {
   return type < kTypeCount ? kTypes[type].use : ElfRelocationUse::refuse;
 }
 
+bool elf_relocation_needs_named_symbol(u32 type) {
+  return type == R_M68HC12_9_PCREL || type == R_M68HC12_10_PCREL;
+}
+
 u32 elf_relocation_field_size(u32 type) { return type < kTypeCount ? kTypes[type].size : 0; }
 
 std::string elf_relocation_name(u32 type) {

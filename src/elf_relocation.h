@@ -57,6 +57,17 @@ u32 elf_relocation_field_size(u32 type);
 // "relocation type <n>".
 std::string elf_relocation_name(u32 type);
 
+// Whether a relocation of this type must name a symbol, not a section. The
+// GNU assembler writes an XGATE branch to a label in another section of the
+// same module against that section's symbol, and the field then holds
+// neither the label's offset in its section nor the addend, only the
+// branch's own place: the target is lost, and the link refuses the field.
+// A branch to a label defined in another module names the label and is
+// computed.
+bool elf_relocation_needs_named_symbol(u32 type);
+inline constexpr const char* kElfSectionSymbolBranchText =
+    "XGATE branch to a label of another section of its own module (the assembler keeps no target offset)";
+
 enum class ElfFieldStatus {
   ok,
   byte_out_of_range,     // an 8-bit field's value outside -128..255

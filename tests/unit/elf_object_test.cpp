@@ -205,6 +205,14 @@ TEST(ElfObject, RefusesBadRelocations) {
     EXPECT_TRUE(read_elf_object(span(s.b.build())).ok());
   }
   {
+    // An allocated section of type NULL has no bytes in the file, so its
+    // fields have nowhere to be.
+    Sample s;
+    Bytes f = s.b.build();
+    put32(f, s.b.header_of(s.text) + 4, SHT_NULL);
+    EXPECT_NE(read_elf_object(span(f)).error.find("field at 0x1 (2 bytes) lies outside '.text'"), std::string::npos);
+  }
+  {
     Sample s;
     s.b.rel(s.text, 0, R_M68HC11_8, 9);
     EXPECT_NE(read_elf_object(span(s.b.build())).error.find("names symbol 9 of 4"), std::string::npos);

@@ -96,6 +96,9 @@ TEST(ElfRelocation, UseAndNames) {
     EXPECT_EQ(elf_relocation_use(t), ElfRelocationUse::ignore) << t;
   for (u32 t : {u32{R_M68HC12_9B}, u32{R_M68HC12_16B}, u32{R_M68HC12_LO8XG}, u32{R_M68HC12_HI8XG}, 22u, 255u})
     EXPECT_EQ(elf_relocation_use(t), ElfRelocationUse::refuse) << t;
+  EXPECT_TRUE(elf_relocation_needs_named_symbol(R_M68HC12_9_PCREL));
+  EXPECT_TRUE(elf_relocation_needs_named_symbol(R_M68HC12_10_PCREL));
+  EXPECT_FALSE(elf_relocation_needs_named_symbol(R_M68HC11_PCREL_16));  // HC12 fields keep the offset
   EXPECT_EQ(elf_relocation_name(R_M68HC11_PCREL_16), "R_M68HC11_PCREL_16");
   EXPECT_EQ(elf_relocation_name(200), "relocation type 200");
   EXPECT_EQ(elf_relocation_field_size(R_M68HC11_24), 3u);
