@@ -128,7 +128,7 @@ void between_passes(LinkContext& ctx) {
                    static_cast<int>(o.max_address));
   allocate_areas(ctx);
   create_image(ctx, o.fill_byte, o.max_address != 0 ? o.max_address : default_image_size(ctx));
-  report_undefined_symbols(ctx, ctx.diag.stream());
+  report_undefined_symbols(ctx);
 }
 
 // "Device N% full." from the end of text within the text range. A program

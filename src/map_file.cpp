@@ -201,7 +201,7 @@ void write_map_file(LinkContext& ctx, MapKind kind) {
   write_files_linked(ctx, map.get());
   write_user_definitions(ctx, map.get());
   write_area_definitions(ctx, kind, map.get());
-  report_undefined_symbols(ctx, map.get());
+  write_undefined_symbols(ctx, map.get());
   map.finish(ctx.diag);
 }
 

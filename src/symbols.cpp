@@ -77,18 +77,17 @@ std::string undefined_symbol_message(const Symbol& sym, const Header& header) {
   return strprintf("file '%s': undefined symbol '%s'", object.c_str(), sym.name.c_str());
 }
 
-void report_undefined_symbol(LinkContext& ctx, std::FILE* stream, const Symbol& sym) {
-  ctx.diag.set_current_file(std::nullopt);
-  // A symbol that no module lists (a reference made by the linker itself)
-  // has nobody to blame and is not reported.
-  if (!sym.first_header) return;
-  std::string msg = undefined_symbol_message(sym, *sym.first_header);
-  if (stream == ctx.diag.stream()) {
-    ctx.diag.error("%s", msg.c_str());
-  } else {
-    std::fputs(msg.c_str(), stream);
-    ctx.diag.add_error_uncounted_limit();
-  }
+// Calls report(text) for every undefined symbol, in table order. A symbol
+// that no module lists (a reference made by the linker itself) has nobody
+// to blame and is not reported. The reports concern the link, not the
+// module last read.
+template <class Report>
+void for_each_undefined_symbol(LinkContext& ctx, Report&& report) {
+  ctx.symbols.for_each([&](const Symbol& sym) {
+    if (sym.flags & SYM_DEFINED) return;
+    ctx.diag.set_current_file(std::nullopt);
+    if (sym.first_header) report(undefined_symbol_message(sym, *sym.first_header));
+  });
 }
 
 }  // namespace
@@ -196,14 +195,21 @@ Symbol* define_symbol(LinkContext& ctx, Header* header, AreaPart* area_part) {
   return sym;
 }
 
-void report_undefined_symbols(LinkContext& ctx, std::FILE* stream) {
+void report_undefined_symbols(LinkContext& ctx) {
   const Area* first_area = ctx.areas.first();
   AreaPart* base = first_area && !first_area->parts.empty() ? first_area->parts.front() : nullptr;
+  // From here on every non-absolute symbol has a base, so reports and
+  // relocation never meet a symbol without one.
   ctx.symbols.for_each([&](Symbol& sym) {
-    // From here on every non-absolute symbol has a base, so reports and
-    // relocation never meet a symbol without one.
     if (!sym.area_part && !(sym.flags & SYM_ABSOLUTE)) sym.area_part = base;
-    if (!(sym.flags & SYM_DEFINED)) report_undefined_symbol(ctx, stream, sym);
+  });
+  for_each_undefined_symbol(ctx, [&](const std::string& text) { ctx.diag.error("%s", text.c_str()); });
+}
+
+void write_undefined_symbols(LinkContext& ctx, std::FILE* map) {
+  for_each_undefined_symbol(ctx, [&](const std::string& text) {
+    std::fputs(text.c_str(), map);
+    ctx.diag.add_error_uncounted_limit();
   });
 }
 

@@ -95,9 +95,12 @@ u32 symbol_address(LinkContext& ctx, const Symbol& sym);
 bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address);
 // Pass-0 handler of an S line.
 Symbol* define_symbol(LinkContext& ctx, Header* header, AreaPart* area_part);
-// Reports every undefined symbol that some module lists. With the
-// diagnostics stream each report is a counted error; with any other stream
-// (the map) the text is written there and counted without the limit.
-void report_undefined_symbols(LinkContext& ctx, std::FILE* stream);
+// Between the passes: gives every non-absolute symbol without an area part
+// the first part of the first area, then reports every undefined symbol
+// that some module lists as a counted error.
+void report_undefined_symbols(LinkContext& ctx);
+// The map's list of the same symbols: each text written to the map as it
+// stands (no line end), and counted as an error beyond the error limit.
+void write_undefined_symbols(LinkContext& ctx, std::FILE* map);
 
 }  // namespace zeld

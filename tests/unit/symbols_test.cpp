@@ -135,7 +135,7 @@ TEST_F(SymbolsTest, UndefinedSymbolsInTheMapAreBareAndBeyondTheErrorLimit) {
   define(" c Ref0", &add_header("bar"));
   for (int i = 0; i < 20; ++i) define(" s" + std::to_string(i) + " Ref0", &a);
   std::FILE* map = std::tmpfile();
-  report_undefined_symbols(ctx_, map);
+  write_undefined_symbols(ctx_, map);
   std::string text = read_all(map);
   std::fclose(map);
   EXPECT_EQ(ctx_.diag.error_count(), 21);
@@ -151,7 +151,7 @@ TEST_F(SymbolsTest, BaselessSymbolsGetTheFirstPartOfTheFirstArea) {
   Symbol* d = define(" d Def0", &h, data);
   Symbol* e = define(" e Eq 5", &h);
   Symbol* lone = lookup_symbol(ctx_, "lone", true);  // in no module: not reported
-  report_undefined_symbols(ctx_, ctx_.diag.stream());
+  report_undefined_symbols(ctx_);
   EXPECT_EQ(err(), "");
   EXPECT_EQ(d->area_part, data);
   EXPECT_EQ(e->area_part, nullptr);
