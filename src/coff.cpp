@@ -1,10 +1,10 @@
 // The COFF file (<base>.cof) for the debugger. prepare_coff runs after the
 // map: it takes the written extent of the memory image as the .text section
 // and, without -g, adds the one .file entry that names the COFF file. With
-// -g the debug walk (debug_info.cpp) then calls the coff_add_* entries for
-// every source file, function, block, line, variable and structure, in walk
-// order; write_coff_file appends the .text and .bss section entries and
-// writes everything at once:
+// -g the debug walk (debug_visitor.h) hands every source file, function,
+// block, line, variable and structure to the COFF debug builder, which adds
+// their entries in walk order; write_coff_file appends the .text and .bss
+// section entries and writes everything at once:
 //
 //   file header (20) + optional header (28)   at 0
 //   .text and .bss section headers (2 x 40)   at 48
@@ -24,7 +24,6 @@
 #include <cstring>
 
 #include "context.h"
-#include "debug_info.h"
 #include "image.h"
 
 namespace zeld {
@@ -47,12 +46,70 @@ enum : u8 {
   C_EOS = 102,
   C_FILE = 103,
 };
+constexpr int kSectionAbsolute = -1;
 constexpr int kSectionText = 1;
 constexpr int kSectionBss = 2;
 constexpr int kSectionDebug = -2;
 
-constexpr u32 kHeadersSize = 128;
-constexpr std::size_t kFileNamePiece = 14;
+// File header (20 bytes): magic, section count, time stamp, symbol-table
+// offset, symbol count, optional-header size, flags.
+constexpr u32 kFileHeaderSize = 20;
+constexpr int kFhMagic = 0;
+constexpr int kFhSectionCount = 2;
+constexpr int kFhTimeStamp = 4;
+constexpr int kFhSymbolTable = 8;
+constexpr int kFhSymbolCount = 12;
+constexpr int kFhOptionalSize = 16;
+constexpr int kFhFlags = 18;
+constexpr u32 kFileMagic = 0x0A12;
+constexpr u32 kFileFlags = 0x00FF;
+constexpr u32 kSectionCount = 2;
+
+// Optional header (28 bytes, behind the file header): magic, then a
+// version stamp telling whether structure tags are present; the rest is 0.
+constexpr u32 kOptionalHeaderSize = 28;
+constexpr int kOhMagic = 0;
+constexpr int kOhVersion = 2;
+constexpr u32 kOptionalMagic = 0xC0DE;
+constexpr u32 kVersionWithStructs = 2;
+
+// Section header (40 bytes): name, physical and virtual address, size,
+// raw-data offset, relocation offset, line-number offset, relocation
+// count, line-number count, flags.
+constexpr u32 kSectionHeaderSize = 40;
+constexpr int kShName = 0;
+constexpr int kShPhysicalAddress = 8;
+constexpr int kShVirtualAddress = 12;
+constexpr int kShSize = 16;
+constexpr int kShRawData = 20;
+constexpr int kShLineNumbers = 28;
+constexpr int kShLineCount = 34;
+constexpr int kShFlags = 36;
+constexpr u32 kTextFlags = 0x20;
+constexpr u32 kBssFlags = 0x40;
+constexpr u32 kBssAddress = 0x60;  // the placeholder .bss
+
+constexpr u32 kHeadersSize = kFileHeaderSize + kOptionalHeaderSize + kSectionCount * kSectionHeaderSize;
+static_assert(kHeadersSize == 128, "raw data starts at 128");
+
+// Line-number entry (6 bytes): an address (or, for a function's first
+// entry, its symbol index) and the line relative to the function's first.
+constexpr u32 kLineEntrySize = 6;
+constexpr int kLnAddress = 0;
+constexpr int kLnLine = 4;
+
+// Fields of the auxiliary entries, by their use.
+constexpr int kAuxTagIndex = 0;       // a structure reference, .eos: the tag entry
+constexpr int kAuxFunctionSize = 4;   // function: code size
+constexpr int kAuxLine = 4;           // .bf, .bb, .eb, .ef: the source line
+constexpr int kAuxSize = 6;           // array, tag, .eos: size in bytes
+constexpr int kAuxLinePointer = 8;    // function: file offset of its line entries
+constexpr int kAuxDimensions = 8;     // array: four 16-bit dimensions
+constexpr int kAuxNextEntry = 12;     // function: the next function; tag: the entry behind .eos
+constexpr int kAuxSectionLength = 0;  // section symbol: section size
+constexpr int kAuxSectionLines = 6;   // section symbol: line-number count
+
+constexpr std::size_t kFileNamePiece = 14;  // characters of a .file name in each auxiliary entry
 
 // Base types by letter: a letter's position is its type code.
 constexpr char tymapper[] = "--CSILD-X---csil";
@@ -92,11 +149,11 @@ u32 add_long_name(LinkContext& ctx, const std::string& name) {
 }
 
 void set_entry_name(LinkContext& ctx, CoffEntry& entry, const std::string& name) {
-  std::fill(entry.begin(), entry.begin() + 8, u8{0});
+  std::fill(entry.begin() + kCoffName, entry.begin() + kCoffName + 8, u8{0});
   if (name.size() <= 8) {
-    std::copy(name.begin(), name.end(), entry.begin());
+    std::copy(name.begin(), name.end(), entry.begin() + kCoffName);
   } else {
-    put32(entry.data() + 4, add_long_name(ctx, name));
+    put32(entry.data() + kCoffNameOffset, add_long_name(ctx, name));
   }
 }
 
@@ -104,14 +161,14 @@ void set_entry_name(LinkContext& ctx, CoffEntry& entry, const std::string& name)
 // string-table text otherwise.
 std::string entry_name_text(const LinkContext& ctx, const CoffEntry& entry) {
   const std::vector<u8>& table = ctx.coff.string_table;
-  u32 offset = get32(entry.data() + 4);
-  if (get32(entry.data()) == 0 && offset >= 4 && offset < table.size()) {
+  u32 offset = get32(entry.data() + kCoffNameOffset);
+  if (get32(entry.data() + kCoffName) == 0 && offset >= 4 && offset < table.size()) {
     std::string name;
     for (u32 i = offset; i < table.size() && table[i] != 0; ++i) name += static_cast<char>(table[i]);
     return name;
   }
   std::string name;
-  for (int i = 0; i < 8 && entry[i] != 0; ++i) name += static_cast<char>(entry[i]);
+  for (int i = kCoffName; i < kCoffName + 8 && entry[i] != 0; ++i) name += static_cast<char>(entry[i]);
   return "[" + name + "]";
 }
 
@@ -133,7 +190,7 @@ u32 add_aux_entry(LinkContext& ctx) {
 }
 
 // Line auxiliary entry of .bf, .bb, .eb and .ef.
-void add_line_aux(LinkContext& ctx, u32 line) { put32(entry_at(ctx, add_aux_entry(ctx)).data() + 4, line); }
+void add_line_aux(LinkContext& ctx, u32 line) { put32(entry_at(ctx, add_aux_entry(ctx)).data() + kAuxLine, line); }
 
 void raise_aux_count(LinkContext& ctx, u32 index) { ++entry_at(ctx, index)[kCoffNumAux]; }
 
@@ -148,7 +205,7 @@ void set_entry_section(LinkContext& ctx, u32 index, int section) {
 // is full (the format counts its entries in 16 bits).
 u32 add_lineno_entry(LinkContext& ctx, u32 line, u32 address_or_index) {
   CoffState& coff = ctx.coff;
-  u32 count = static_cast<u32>(coff.lineno_table.size() / 6);
+  u32 count = static_cast<u32>(coff.lineno_table.size() / kLineEntrySize);
   if (count >= kMaxCoffLineEntries) {
     if (!coff.line_table_full_reported)
       report_coff_error(ctx, strprintf("COFF line number table is full (%u entries); further lines are dropped",
@@ -156,11 +213,11 @@ u32 add_lineno_entry(LinkContext& ctx, u32 line, u32 address_or_index) {
     coff.line_table_full_reported = true;
     return 0;
   }
-  u8 bytes[6];
-  put32(bytes, address_or_index);
-  put16(bytes + 4, line);
-  coff.lineno_table.insert(coff.lineno_table.end(), bytes, bytes + 6);
-  return coff.lineno_offset + 6 * count;
+  u8 bytes[kLineEntrySize];
+  put32(bytes + kLnAddress, address_or_index);
+  put16(bytes + kLnLine, line);
+  coff.lineno_table.insert(coff.lineno_table.end(), bytes, bytes + kLineEntrySize);
+  return coff.lineno_offset + kLineEntrySize * count;
 }
 
 void coff_add_section_symbol(LinkContext& ctx, const std::string& name, u32 address, u32 length, u32 line_count,
@@ -169,23 +226,20 @@ void coff_add_section_symbol(LinkContext& ctx, const std::string& name, u32 addr
     put32(entry_at(ctx, static_cast<u32>(ctx.coff.last_file_entry)).data() + kCoffValue, next_index(ctx));
   add_symbol_entry(ctx, name, address, section, C_STAT, 1);
   CoffEntry& aux = entry_at(ctx, add_aux_entry(ctx));
-  put32(aux.data(), length);
-  put16(aux.data() + 6, line_count);
+  put32(aux.data() + kAuxSectionLength, length);
+  put16(aux.data() + kAuxSectionLines, line_count);
 }
 
-// Section header: name, physical and virtual address, size, raw-data
-// offset, relocation offset, line-number offset, relocation count,
-// line-number count, flags.
 void write_section_header(u8* p, const char* name, u32 address, u32 size, u32 raw_offset, u32 lineno_offset,
                           u32 line_count, u32 flags) {
-  std::copy_n(name, std::strlen(name), p);
-  put32(p + 8, address);
-  put32(p + 12, address);
-  put32(p + 16, size);
-  put32(p + 20, raw_offset);
-  put32(p + 28, lineno_offset);
-  put16(p + 34, line_count);
-  put32(p + 36, flags);
+  std::copy_n(name, std::strlen(name), p + kShName);
+  put32(p + kShPhysicalAddress, address);
+  put32(p + kShVirtualAddress, address);
+  put32(p + kShSize, size);
+  put32(p + kShRawData, raw_offset);
+  put32(p + kShLineNumbers, lineno_offset);
+  put16(p + kShLineCount, line_count);
+  put32(p + kShFlags, flags);
 }
 
 // Lowest and highest written address up to the text range's end (and the
@@ -251,14 +305,62 @@ bool map_array(LinkContext& ctx, u32 index, const char*& p) {
   ++p;
   if (*p == 'k') {
     ++p;
-    set_entry_section(ctx, index, 1);
+    set_entry_section(ctx, index, kSectionText);
   } else {
-    set_entry_section(ctx, index, 2);
+    set_entry_section(ctx, index, kSectionBss);
   }
   CoffEntry& aux = entry_at(ctx, add_aux_entry(ctx));
-  put16(aux.data() + 6, static_cast<u32>(first));
-  for (int i = 0; i < 4; ++i) put16(aux.data() + 8 + 2 * i, static_cast<u32>(dims[i]));
+  put16(aux.data() + kAuxSize, static_cast<u32>(first));
+  for (int i = 0; i < 4; ++i) put16(aux.data() + kAuxDimensions + 2 * i, static_cast<u32>(dims[i]));
   return true;
+}
+
+void add_tags(CoffTagScopes::TagIndex& index, const DbStructList& list) {
+  for (const DbStruct* s : list)
+    if (!s->tag.empty()) index.try_emplace(s->tag, s);
+}
+
+// Lists this short are searched in place; longer ones (a header file named
+// by thousands of modules collects definitions from each) get an index.
+constexpr std::size_t kShortTagList = 16;
+
+// The first definition of `tag` in `list`. A definition without a tag
+// (its text has no space) is never found.
+const DbStruct* find_tag_in(CoffTagScopes& tags, const DbStructList* list, const std::string& tag) {
+  if (!list || tag.empty()) return nullptr;
+  if (list->size() <= kShortTagList) {
+    for (const DbStruct* s : *list)
+      if (s->tag == tag) return s;
+    return nullptr;
+  }
+  auto [entry, fresh] = tags.list_index.try_emplace(list);
+  if (fresh) add_tags(entry->second, *list);
+  auto found = entry->second.find(tag);
+  return found == entry->second.end() ? nullptr : found->second;
+}
+
+long tag_entry_of(const CoffTagScopes& tags, const DbStruct* definition) {
+  auto found = tags.tag_entry.find(definition);
+  return found == tags.tag_entry.end() ? 0 : static_cast<long>(found->second);
+}
+
+// Symbol index of the tag entry of the structure named `tag` in the
+// function and file scopes (and every file's when `all_files`), or -1 when
+// there is no such definition; 0 when its tag entry is not written yet.
+long find_struct_tag(LinkContext& ctx, const std::string& tag, bool all_files) {
+  CoffTagScopes& tags = ctx.coff.tags;
+  for (const DbStructList* scope : {tags.function_scope, tags.file_scope})
+    if (const DbStruct* s = find_tag_in(tags, scope, tag)) return tag_entry_of(tags, s);
+  if (!all_files) return -1;
+  if (!tags.all_files_index) {
+    tags.all_files_index.emplace();
+    if (tags.files)
+      for (const DbFile& file : *tags.files) add_tags(*tags.all_files_index, file.structs);
+  }
+  auto found = tags.all_files_index->find(tag);
+  if (found != tags.all_files_index->end()) return tag_entry_of(tags, found->second);
+  ctx.diag.write("  File %s \n", tags.file_name.c_str());
+  return -1;
 }
 
 // The tag index of a structure defined in the current function or file,
@@ -267,7 +369,7 @@ bool map_array(LinkContext& ctx, u32 index, const char*& p) {
 void resolve_tag_reference(LinkContext& ctx, u32 aux_index, const std::string& tag, u32 symbol_index) {
   long found = find_struct_tag(ctx, tag, false);
   if (found > 0) {
-    put32(entry_at(ctx, aux_index).data(), static_cast<u32>(found));
+    put32(entry_at(ctx, aux_index).data() + kAuxTagIndex, static_cast<u32>(found));
     return;
   }
   if (ctx.coff.tag_backpatch.size() >= kMaxTagBackpatch) ctx.diag.internal("COFF backpatch table overflowed");
@@ -287,7 +389,7 @@ void resolve_tags(LinkContext& ctx, std::vector<CoffState::PendingTag>& pending,
   for (const CoffState::PendingTag& p : pending) {
     long found = find_struct_tag(ctx, p.tag, true);
     if (found > 0)
-      put32(entry_at(ctx, p.aux_index).data(), static_cast<u32>(found));
+      put32(entry_at(ctx, p.aux_index).data() + kAuxTagIndex, static_cast<u32>(found));
     else if (found == 0 && defer_unwritten)
       ctx.coff.late_tags.push_back(p);
     else if (found < 0)
@@ -331,7 +433,7 @@ void map_coff_type(LinkContext& ctx, u32 index, const std::string& type) {
   };
   if (*p == 'k') {
     ++p;
-    if (entry_section(ctx, index) == 2) set_entry_section(ctx, index, 1);
+    if (entry_section(ctx, index) == kSectionBss) set_entry_section(ctx, index, kSectionText);
   }
   const char* shown = p;  // the text an unknown base is reported with
   u32 derived = 0;
@@ -399,12 +501,9 @@ void map_coff_type(LinkContext& ctx, u32 index, const std::string& type) {
   put16(entry_at(ctx, index).data() + kCoffType, derived << 4 | base);
 }
 
-void prepare_coff(LinkContext& ctx) {
-  find_written_range(ctx);
-  if (ctx.options.debug_level == 0) coff_add_file(ctx, ctx.coff_file_name);
-}
+namespace {
 
-void coff_add_file(LinkContext& ctx, const std::string& name) {
+void coff_add_file(LinkContext& ctx, std::string_view name) {
   CoffState& coff = ctx.coff;
   if (coff.last_file_entry >= 0)
     put32(entry_at(ctx, static_cast<u32>(coff.last_file_entry)).data() + kCoffValue, next_index(ctx));
@@ -413,27 +512,10 @@ void coff_add_file(LinkContext& ctx, const std::string& name) {
   u32 index = add_symbol_entry(ctx, ".file", 0, kSectionDebug, C_FILE, static_cast<u8>(pieces));
   for (std::size_t i = 0; i < pieces; ++i) {
     CoffEntry& aux = entry_at(ctx, add_aux_entry(ctx));
-    std::string piece = name.substr(i * kFileNamePiece, kFileNamePiece);
+    std::string_view piece = name.substr(i * kFileNamePiece, kFileNamePiece);
     std::copy(piece.begin(), piece.end(), aux.begin());
   }
   coff.last_file_entry = index;
-}
-
-void coff_begin_function(LinkContext& ctx, const std::string& name, u32 first_line, u32 address,
-                         const std::string& type, u32 size) {
-  CoffState& coff = ctx.coff;
-  coff.function_name = name;
-  coff.line_range_reported = false;
-  if (coff.last_function_aux >= 0)
-    put32(entry_at(ctx, static_cast<u32>(coff.last_function_aux)).data() + 12, next_index(ctx));
-  u32 index = add_symbol_entry(ctx, name, address, kSectionText, C_EXT, 1);
-  map_coff_type(ctx, index, type);
-  u32 aux = add_aux_entry(ctx);
-  put32(entry_at(ctx, aux).data() + 4, size);
-  coff.last_function_aux = aux;
-  put32(entry_at(ctx, aux).data() + 8, add_lineno_entry(ctx, 0, index));
-  add_symbol_entry(ctx, ".bf", address, kSectionText, C_FCN, 1);
-  add_line_aux(ctx, first_line);
 }
 
 void coff_add_block(LinkContext& ctx, bool begin, u32 line, u32 address) {
@@ -441,40 +523,91 @@ void coff_add_block(LinkContext& ctx, bool begin, u32 line, u32 address) {
   add_line_aux(ctx, line);
 }
 
+}  // namespace
+
+void prepare_coff(LinkContext& ctx) {
+  find_written_range(ctx);
+  if (ctx.options.debug_level == 0) coff_add_file(ctx, ctx.coff_file_name);
+}
+
+void CoffDebugBuilder::begin_walk(const std::deque<DbFile>& files) { ctx_.coff.tags.files = &files; }
+
+void CoffDebugBuilder::begin_file(const DbFile& file, std::string_view base_name) {
+  coff_add_file(ctx_, base_name);
+  ctx_.coff.tags.file_scope = &file.structs;
+  ctx_.coff.tags.file_name = file.name;
+}
+
+// The function's own type is looked up in the file's scope only: its
+// definitions come into scope behind its entry.
+void CoffDebugBuilder::enter_function(const DbFunc& function, const DbLine* first) {
+  CoffState& coff = ctx_.coff;
+  coff.tags.function_scope = nullptr;
+  if (first) {
+    coff.function_name = function.name;
+    coff.function_first_line = first->line;
+    coff.function_last_line = first->line;
+    coff.line_range_reported = false;
+    if (coff.last_function_aux >= 0)
+      put32(entry_at(ctx_, static_cast<u32>(coff.last_function_aux)).data() + kAuxNextEntry, next_index(ctx_));
+    u32 index = add_symbol_entry(ctx_, function.name, function.address, kSectionText, C_EXT, 1);
+    map_coff_type(ctx_, index, function.type);
+    u32 aux = add_aux_entry(ctx_);
+    put32(entry_at(ctx_, aux).data() + kAuxFunctionSize, function.dbline_last->address - function.address);
+    coff.last_function_aux = aux;
+    put32(entry_at(ctx_, aux).data() + kAuxLinePointer, add_lineno_entry(ctx_, 0, index));
+    add_symbol_entry(ctx_, ".bf", function.address, kSectionText, C_FCN, 1);
+    add_line_aux(ctx_, first->line);
+    if (!function.unnamed()) coff_add_block(ctx_, true, first->line, first->address);
+  }
+  coff.tags.function_scope = &function.structs;
+}
+
+void CoffDebugBuilder::leave_function(const DbFunc& /*function*/) { ctx_.coff.tags.function_scope = nullptr; }
+
+void CoffDebugBuilder::block_end(const DbLine& end) { coff_add_block(ctx_, false, end.line, end.address); }
+
 // A line before the function's first line, or 65535 lines or more after
 // it, has no 16-bit relative number: reported once per function, dropped.
-void coff_add_line(LinkContext& ctx, u32 relative_line, u32 address) {
-  CoffState& coff = ctx.coff;
-  i32 relative = static_cast<i32>(relative_line);
+void CoffDebugBuilder::line(const DbLine& entry) {
+  CoffState& coff = ctx_.coff;
+  coff.function_last_line = entry.line;
+  i32 relative = static_cast<i32>(entry.line - coff.function_first_line + 1);
   if (relative < 1 || relative > 0xFFFF) {
     if (!coff.line_range_reported)
-      report_coff_error(ctx, strprintf("function '%s': relative line number %ld does not fit in a COFF line entry",
-                                       coff.function_name.c_str(), static_cast<long>(relative)));
+      report_coff_error(ctx_, strprintf("function '%s': relative line number %ld does not fit in a COFF line entry",
+                                        coff.function_name.c_str(), static_cast<long>(relative)));
     coff.line_range_reported = true;
     return;
   }
-  add_lineno_entry(ctx, static_cast<u32>(relative), address);
+  add_lineno_entry(ctx_, static_cast<u32>(relative), entry.address);
 }
 
-void coff_end_function(LinkContext& ctx, u32 last_line) {
-  add_symbol_entry(ctx, ".ef", 0, kSectionText, C_FCN, 1);
-  add_line_aux(ctx, last_line);
+void CoffDebugBuilder::function_end(const DbLine& /*entry*/) {
+  add_symbol_entry(ctx_, ".ef", 0, kSectionText, C_FCN, 1);
+  add_line_aux(ctx_, ctx_.coff.function_last_line);
 }
 
-void coff_add_variable(LinkContext& ctx, const std::string& name, char kind, u32 value, const std::string& type,
-                       int section) {
+// Locals (kinds l and r) are absolute, the file's variables in .bss; a
+// register variable's value names its registers.
+void CoffDebugBuilder::symbol(const DbSym& sym) {
   u8 storage_class = C_STAT;
-  if (kind == 'l') storage_class = C_AUTO;
-  if (kind == 'r') {
+  int section = kSectionBss;
+  u32 value = sym.value;
+  if (sym.kind == 'l') {
+    storage_class = C_AUTO;
+    section = kSectionAbsolute;
+  } else if (sym.kind == 'r') {
     storage_class = C_REG;
-    value = register_value(value, type);
+    section = kSectionAbsolute;
+    value = register_value(value, sym.type);
   }
-  u32 index = add_symbol_entry(ctx, name, value, section, storage_class, 0);
-  map_coff_type(ctx, index, type);
+  u32 index = add_symbol_entry(ctx_, sym.name, value, section, storage_class, 0);
+  map_coff_type(ctx_, index, sym.type);
 }
 
-void coff_add_struct_tag(LinkContext& ctx, DbStruct& definition) {
-  CoffState& coff = ctx.coff;
+void CoffDebugBuilder::structure(const DbStruct& definition) {
+  CoffState& coff = ctx_.coff;
   coff.structs_present = true;
   const char* p = definition.text.c_str();
   long size = 0;
@@ -484,10 +617,10 @@ void coff_add_struct_tag(LinkContext& ctx, DbStruct& definition) {
   // of its own while type strings keep referring to the number.
   if (tag.size() >= 2 && tag[0] == '.' && std::isdigit(static_cast<unsigned char>(tag[1]))) tag += "fake";
 
-  u32 tag_index = add_symbol_entry(ctx, tag, 0, 0, definition.is_struct ? C_STRTAG : C_UNTAG, 1);
-  definition.tag_index = tag_index;
-  u32 tag_aux = add_aux_entry(ctx);
-  put16(entry_at(ctx, tag_aux).data() + 6, static_cast<u32>(size));
+  u32 tag_index = add_symbol_entry(ctx_, tag, 0, 0, definition.is_struct ? C_STRTAG : C_UNTAG, 1);
+  coff.tags.tag_entry[&definition] = tag_index;
+  u32 tag_aux = add_aux_entry(ctx_);
+  put16(entry_at(ctx_, tag_aux).data() + kAuxSize, static_cast<u32>(size));
 
   for (const DbField& field : definition.fields) {
     const char* f = field.text.c_str();
@@ -497,40 +630,42 @@ void coff_add_struct_tag(LinkContext& ctx, DbStruct& definition) {
       name = read_word(f);
       type = read_word(f);
     }
-    u32 member = add_symbol_entry(ctx, name, static_cast<u32>(offset), 0, definition.is_struct ? C_MOS : C_MOU, 0);
-    map_coff_type(ctx, member, type);
+    u32 member = add_symbol_entry(ctx_, name, static_cast<u32>(offset), 0, definition.is_struct ? C_MOS : C_MOU, 0);
+    map_coff_type(ctx_, member, type);
   }
 
-  add_symbol_entry(ctx, "", static_cast<u32>(size), 0, C_EOS, 1);
-  CoffEntry& end_aux = entry_at(ctx, add_aux_entry(ctx));
-  put32(end_aux.data(), tag_index);
-  put16(end_aux.data() + 6, static_cast<u32>(size));
-  put32(entry_at(ctx, tag_aux).data() + 12, next_index(ctx));
+  add_symbol_entry(ctx_, "", static_cast<u32>(size), 0, C_EOS, 1);
+  CoffEntry& end_aux = entry_at(ctx_, add_aux_entry(ctx_));
+  put32(end_aux.data() + kAuxTagIndex, tag_index);
+  put16(end_aux.data() + kAuxSize, static_cast<u32>(size));
+  put32(entry_at(ctx_, tag_aux).data() + kAuxNextEntry, next_index(ctx_));
 }
 
-void resolve_pending_tags(LinkContext& ctx) { resolve_tags(ctx, ctx.coff.tag_backpatch, true); }
+void CoffDebugBuilder::end_file(const DbFile& /*file*/) { resolve_tags(ctx_, ctx_.coff.tag_backpatch, true); }
 
 void write_coff_file(LinkContext& ctx) {
   CoffState& coff = ctx.coff;
   resolve_tags(ctx, coff.late_tags, false);
-  u32 line_count = static_cast<u32>(coff.lineno_table.size() / 6);
+  u32 line_count = static_cast<u32>(coff.lineno_table.size() / kLineEntrySize);
   coff_add_section_symbol(ctx, ".text", coff.text_start, coff.text_size, line_count, kSectionText);
-  coff_add_section_symbol(ctx, ".bss", 0x60, 0, 0, kSectionBss);
+  coff_add_section_symbol(ctx, ".bss", kBssAddress, 0, 0, kSectionBss);
 
   std::vector<u8> head(kHeadersSize, 0);
   u8* h = head.data();
-  put16(h + 0, 0x0A12);
-  put16(h + 2, 2);
-  put32(h + 4, static_cast<u32>(static_cast<i64>(ctx.link_time)));
-  put32(h + 8, coff.lineno_offset + 6 * line_count);
-  put32(h + 12, next_index(ctx));
-  put16(h + 16, 28);
-  put16(h + 18, 0x00FF);
-  put16(h + 20, 0xC0DE);
-  put16(h + 22, coff.structs_present ? 2 : 0);
-  write_section_header(h + 48, ".text", coff.text_start, coff.text_size, kHeadersSize, coff.lineno_offset,
-                       line_count, 0x20);
-  write_section_header(h + 88, ".bss", 0x60, 0, 0, 0, 0, 0x40);
+  put16(h + kFhMagic, kFileMagic);
+  put16(h + kFhSectionCount, kSectionCount);
+  put32(h + kFhTimeStamp, static_cast<u32>(static_cast<i64>(ctx.link_time)));
+  put32(h + kFhSymbolTable, coff.lineno_offset + kLineEntrySize * line_count);
+  put32(h + kFhSymbolCount, next_index(ctx));
+  put16(h + kFhOptionalSize, kOptionalHeaderSize);
+  put16(h + kFhFlags, kFileFlags);
+  u8* optional = h + kFileHeaderSize;
+  put16(optional + kOhMagic, kOptionalMagic);
+  put16(optional + kOhVersion, coff.structs_present ? kVersionWithStructs : 0);
+  u8* sections = optional + kOptionalHeaderSize;
+  write_section_header(sections, ".text", coff.text_start, coff.text_size, kHeadersSize, coff.lineno_offset,
+                       line_count, kTextFlags);
+  write_section_header(sections + kSectionHeaderSize, ".bss", kBssAddress, 0, 0, 0, 0, kBssFlags);
 
   std::vector<u8> raw(coff.text_size);
   for (u32 i = 0; i < coff.text_size; ++i) raw[i] = ctx.image.byte_at(coff.text_start + i);

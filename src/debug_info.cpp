@@ -1,21 +1,23 @@
 // Debug information. Pass 0 hands every d line here; its records pile up
 // per source file whatever the options. With -g they are made absolute
 // after pass 1 (statics getting "file:name" symbols before the map is
-// written), and write_debug_file walks them once: files in order of first
-// appearance, then each file's definitions, functions (definitions, locals,
-// line table) and variables. The same walk feeds the COFF writer, so the
-// order of its debug entries is the order of the lines in <base>.dbg.
+// written), and walk_debug_records hands them once to its visitors: files
+// in order of first appearance, then each file's definitions, functions
+// (definitions, locals, line table) and variables. write_debug_file runs
+// that walk with the <base>.dbg writer and whatever other visitor the
+// driver gives (the COFF debug builder), so both see the same order.
 //
 // Words and texts longer than 511 characters keep their first 511; records
 // read before a module's first A line have no area part and keep their
 // offsets as absolute addresses.
 #include "debug_info.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
+#include <span>
 
-#include "coff.h"
 #include "context.h"
+#include "debug_visitor.h"
 
 namespace zeld {
 
@@ -23,36 +25,31 @@ namespace {
 
 bool is_white(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
-// One field of a d line. With `skip_blanks` blanks and tabs go first; with
-// `stop_at_white` the word ends at (and consumes) the next white space,
-// otherwise it runs to the end of the line.
-std::string read_debug_word(Lexer& lex, bool skip_blanks, bool stop_at_white) {
+// One field of a d line, viewed in the lexer's text. With `skip_blanks`
+// blanks and tabs go first; with `stop_at_white` the word ends at (and
+// consumes) the next white space, otherwise it runs to the end of the line.
+std::string_view read_debug_word(Lexer& lex, bool skip_blanks, bool stop_at_white) {
   if (skip_blanks) lex.unget_char(lex.get_nonblank());
-  std::string word;
-  for (int c; (c = lex.get_char()) != 0;) {
-    if (stop_at_white && is_white(c)) break;
-    if (word.size() < kMaxDebugWord) word += static_cast<char>(c);
-  }
-  return word;
+  std::string_view rest = lex.rest();
+  std::size_t n = 0;
+  while (n < rest.size() && rest[n] != '\0' && !(stop_at_white && is_white(static_cast<unsigned char>(rest[n])))) ++n;
+  for (std::size_t i = 0; i <= n; ++i) lex.get_char();  // the word and the white space ending it
+  return rest.substr(0, std::min(n, kMaxDebugWord));
 }
 
-std::string read_debug_type(Lexer& lex) {
-  std::string type = read_debug_word(lex, true, true);
-  if (type.size() > kMaxDebugType) type.resize(kMaxDebugType);
-  return type;
-}
+std::string read_debug_type(Lexer& lex) { return std::string(read_debug_word(lex, true, true).substr(0, kMaxDebugType)); }
 
-std::string last_component(const std::string& path) {
+std::string_view last_component(std::string_view path) {
   std::size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-DbStruct& new_struct(DebugState& d, std::string_view keyword, std::string text) {
+DbStruct& new_struct(DebugState& d, std::string_view keyword, std::string_view text) {
   DbStruct& s = d.struct_pool.emplace_back();
   s.is_struct = keyword[0] == 's';
   std::size_t space = text.rfind(' ');
   if (space != std::string::npos) s.tag = text.substr(space + 1);
-  s.text = std::move(text);
+  s.text = text;
   return s;
 }
 
@@ -92,12 +89,12 @@ void collect_symbol(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
 void collect_function(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
   char kind = static_cast<char>(lex.get_nonblank());
-  std::string name = read_debug_word(lex, true, true);
+  std::string_view name = read_debug_word(lex, true, true);
   u32 address = lex.read_number();
   if (!d.current_file) return;
   DbFunc& f = d.function_pool.emplace_back();
   f.area_part = area_part;
-  f.name = std::move(name);
+  f.name = name;
   f.address = address;
   f.kind = kind;
   f.type = read_debug_type(lex);
@@ -114,136 +111,124 @@ u32 absolute_debug_address(const AreaPart* part, u32 offset) {
   return address;
 }
 
-void write_struct_definitions(LinkContext& ctx, std::FILE* out, const DbStructList& list, int slot,
-                              const std::string& owner) {
-  DebugState& d = ctx.debug;
-  d.tag_scope[slot] = &list;
-  d.tag_scope_owner[slot] = owner;
-  for (DbStruct* s : list) {
-    const char* word = s->is_struct ? "STRUCT" : "UNION";
-    std::fprintf(out, "%s %s\n", word, s->text.c_str());
-    for (const DbField& field : s->fields) std::fprintf(out, "FIELD %s\n", field.text.c_str());
-    std::fprintf(out, "%sEND\n", word);
-    if (d.coff_debug_active) coff_add_struct_tag(ctx, *s);
+// A debug record list that the compiler would never write stops the link.
+[[noreturn]] void refuse_debug_records(Diagnostics& diag, const DbFile& file, const DbFunc& function) {
+  diag.fatal("incorrect debug information file: \"%s\" function: \"%s\"\n", file.name.c_str(),
+             function.name.c_str());
+}
+
+// The <base>.dbg writer. Lines are built in a buffer that goes to the
+// stream in large pieces; what is built when a refused record list stops
+// the link still reaches the file, as it would line by line.
+class DbgWriter final : public DebugVisitor {
+ public:
+  explicit DbgWriter(std::FILE* out) : out_(out) {
+    text_.reserve(kFlushSize + 2 * kMaxDebugWord);
+    text_ = "KESTRAVINE DEBUG FORMAT\nVERSION 1.2\nCPU HC12\nFRAMEPOINTER SP\n";
   }
-}
+  ~DbgWriter() override { flush(); }
+  DbgWriter(const DbgWriter&) = delete;
+  DbgWriter& operator=(const DbgWriter&) = delete;
 
-void write_variable_records(LinkContext& ctx, std::FILE* out, const std::vector<DbSym>& list, int section) {
-  for (const DbSym& sym : list) {
-    const char* name = sym.name.c_str();
-    const char* type = sym.type.c_str();
-    if (sym.kind == 'l')
-      std::fprintf(out, "DEFLOCAL %s %ld %s\n", name, static_cast<long>(static_cast<i32>(sym.value)), type);
-    else if (sym.kind == 'r')
-      std::fprintf(out, "DEFREG %s %ld %s\n", name, static_cast<long>(static_cast<i32>(sym.value)), type);
-    else
-      std::fprintf(out, "DEF%s %s %lX %s\n", sym.kind == 'e' ? "GLOBAL" : "STATIC", name,
-                   static_cast<unsigned long>(sym.value), type);
-    if (ctx.debug.coff_debug_active) coff_add_variable(ctx, sym.name, sym.kind, sym.value, sym.type, section);
-  }
-}
-
-// A debug record list that the compiler would never write (a block end or a
-// begin marker with nothing after it) stops the link like a missing begin
-// marker does.
-[[noreturn]] void refuse_debug_records(LinkContext& ctx, const std::string& file, const std::string& function) {
-  ctx.diag.fatal("incorrect debug information file: \"%s\" function: \"%s\"\n", file.c_str(), function.c_str());
-}
-
-void write_line_table(LinkContext& ctx, std::FILE* out, const DbLine* first, const std::string& file,
-                      const std::string& function) {
-  bool coff = ctx.debug.coff_debug_active;
-  u32 base_line = first->line;
-  u32 last_line = first->line;
-  for (const DbLine* dbline = first; dbline; dbline = dbline->next) {
-    if (static_cast<i32>(dbline->line) > 0) {
-      std::fprintf(out, "LINE %d %X\n", static_cast<int>(dbline->line), dbline->address);
-      if (coff) coff_add_line(ctx, dbline->line - base_line + 1, dbline->address);
-      last_line = dbline->line;
-    } else if (dbline->line == kDebugLineBlockEnd) {
-      if (!dbline->next) refuse_debug_records(ctx, file, function);
-      const DbLine* end = dbline->next;
-      std::fprintf(out, "BLOCKEND %d %X\n", static_cast<int>(end->line), end->address);
-      if (coff) coff_add_block(ctx, false, end->line, end->address);
-    } else if (dbline->line == kDebugLineEnd) {
-      std::fprintf(out, "FUNCEND %X\n", dbline->address);
-      if (coff) coff_end_function(ctx, last_line);
-    }
-  }
-}
-
-void write_function_records(LinkContext& ctx, std::FILE* out, const DbFile& file) {
-  DebugState& d = ctx.debug;
-  for (const DbFunc* dbfunc : file.functions) {
-    const DbLine* first;
-    if (dbfunc->name == "?") {
-      first = dbfunc->dbline_head;
-      if (d.coff_debug_active && first)
-        coff_begin_function(ctx, dbfunc->name, first->line, dbfunc->address, dbfunc->type,
-                            dbfunc->dbline_last->address - dbfunc->address);
-    } else {
-      if (!dbfunc->dbline_head || dbfunc->dbline_head->line != kDebugLineBegin || !dbfunc->dbline_head->next)
-        refuse_debug_records(ctx, file.name, dbfunc->name);
-      first = dbfunc->dbline_head->next;
-      std::fprintf(out, "FUNC %s %X %s\n", dbfunc->name.c_str(), dbfunc->address, dbfunc->type.c_str());
-      std::fprintf(out, "BLOCK %d %X\n", static_cast<int>(first->line), first->address);
-      if (d.coff_debug_active) {
-        coff_begin_function(ctx, dbfunc->name, first->line, dbfunc->address, dbfunc->type,
-                            dbfunc->dbline_last->address - dbfunc->address);
-        coff_add_block(ctx, true, first->line, first->address);
+  void begin_file(const DbFile& file, std::string_view base_name) override {
+    std::size_t slash = file.name.rfind('\\');
+    if (slash != std::string::npos) {
+      std::string_view dir = std::string_view(file.name).substr(0, slash + 1);
+      if (!equals_ignoring_case(dir, last_dir_)) {
+        last_dir_ = dir;
+        put("DIR ").put(dir).end_line();
       }
     }
-    write_struct_definitions(ctx, out, dbfunc->structs, 1, dbfunc->name);
-    write_variable_records(ctx, out, dbfunc->locals, -1);
-    if (first) write_line_table(ctx, out, first, file.name, dbfunc->name);
+    put("FILE ").put(base_name).end_line();
   }
-  d.tag_scope[1] = nullptr;
-  d.tag_scope_owner[1].clear();
-}
 
-void write_debug_source_file(LinkContext& ctx, std::FILE* out, const DbFile& file) {
-  DebugState& d = ctx.debug;
-  if (file.structs.empty() && file.functions.empty() && file.variables.empty()) return;
-  std::size_t slash = file.name.rfind('\\');
-  if (slash != std::string::npos) {
-    std::string_view dir = std::string_view(file.name).substr(0, slash + 1);
-    if (!equals_ignoring_case(dir, d.last_debug_dir)) {
-      d.last_debug_dir = dir;
-      std::fprintf(out, "DIR %s\n", d.last_debug_dir.c_str());
+  void structure(const DbStruct& s) override {
+    std::string_view word = s.is_struct ? "STRUCT" : "UNION";
+    put(word).put(' ').put(s.text).end_line();
+    for (const DbField& field : s.fields) put("FIELD ").put(field.text).end_line();
+    put(word).put("END").end_line();
+  }
+
+  void enter_function(const DbFunc& f, const DbLine* first) override {
+    if (f.unnamed()) return;
+    put("FUNC ").put(f.name).put(' ').hex(f.address).put(' ').put(f.type).end_line();
+    put("BLOCK ").decimal(static_cast<i32>(first->line)).put(' ').hex(first->address).end_line();
+  }
+
+  void symbol(const DbSym& sym) override {
+    switch (sym.kind) {
+      case 'l': put("DEFLOCAL "); break;
+      case 'r': put("DEFREG "); break;
+      case 'e': put("DEFGLOBAL "); break;
+      default: put("DEFSTATIC "); break;
     }
+    put(sym.name).put(' ');
+    if (sym.kind == 'l' || sym.kind == 'r')
+      decimal(static_cast<i32>(sym.value));
+    else
+      hex(sym.value);
+    put(' ').put(sym.type).end_line();
   }
-  std::string base_name = last_component(file.name);
-  std::fprintf(out, "FILE %s\n", base_name.c_str());
-  if (d.coff_debug_active) coff_add_file(ctx, base_name);
-  write_struct_definitions(ctx, out, file.structs, 0, file.name);
-  write_function_records(ctx, out, file);
-  write_variable_records(ctx, out, file.variables, 2);
-  if (d.coff_debug_active) resolve_pending_tags(ctx);
-}
 
-void add_tags(DebugState::TagIndex& index, const DbStructList& list) {
-  for (const DbStruct* s : list)
-    if (!s->tag.empty()) index.try_emplace(s->tag, s);
-}
-
-// Lists this short are searched in place; longer ones (a header file named
-// by thousands of modules collects definitions from each) get an index.
-constexpr std::size_t kShortTagList = 16;
-
-// The first definition of `tag` in `list`. A definition without a tag
-// (its text has no space) is never found.
-const DbStruct* find_tag_in(DebugState& d, const DbStructList* list, const std::string& tag) {
-  if (!list || tag.empty()) return nullptr;
-  if (list->size() <= kShortTagList) {
-    for (const DbStruct* s : *list)
-      if (s->tag == tag) return s;
-    return nullptr;
+  void line(const DbLine& entry) override {
+    put("LINE ").decimal(static_cast<i32>(entry.line)).put(' ').hex(entry.address).end_line();
   }
-  auto [entry, fresh] = d.list_tag_index.try_emplace(list);
-  if (fresh) add_tags(entry->second, *list);
-  auto found = entry->second.find(tag);
-  return found == entry->second.end() ? nullptr : found->second;
-}
+  void block_end(const DbLine& end) override {
+    put("BLOCKEND ").decimal(static_cast<i32>(end.line)).put(' ').hex(end.address).end_line();
+  }
+  void function_end(const DbLine& entry) override { put("FUNCEND ").hex(entry.address).end_line(); }
+
+  // The START line, when there is a __start.
+  void start(u32 address) { put("START ").hex(address, 4).end_line(); }
+
+  void flush() {
+    if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), out_);
+    text_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kFlushSize = 1 << 16;
+
+  DbgWriter& put(std::string_view text) {
+    text_ += text;
+    return *this;
+  }
+  DbgWriter& put(char c) {
+    text_ += c;
+    return *this;
+  }
+  // Upper-case hex digits, at least `width` of them (at most 8).
+  DbgWriter& hex(u32 value, int width = 1) {
+    char digits[8];
+    char* p = digits + sizeof digits;
+    do {
+      *--p = "0123456789ABCDEF"[value & 0xF];
+      value >>= 4;
+    } while (value != 0 || digits + sizeof digits - p < width);
+    text_.append(p, digits + sizeof digits);
+    return *this;
+  }
+  DbgWriter& decimal(i32 value) {
+    char digits[11];
+    char* p = digits + sizeof digits;
+    u32 magnitude = value < 0 ? 0u - static_cast<u32>(value) : static_cast<u32>(value);
+    do {
+      *--p = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--p = '-';
+    text_.append(p, digits + sizeof digits);
+    return *this;
+  }
+  void end_line() {
+    text_ += '\n';
+    if (text_.size() >= kFlushSize) flush();
+  }
+
+  std::FILE* out_;
+  std::string text_;
+  std::string last_dir_;  // the last DIR written
+};
 
 }  // namespace
 
@@ -259,9 +244,9 @@ DbFile& find_debug_file(LinkContext& ctx, const std::string& path) {
 
 void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
-  std::string word = read_debug_word(lex, false, true);
+  std::string_view word = read_debug_word(lex, false, true);
   if (word.size() < 2) return;  // no skipped character, or no keyword
-  std::string_view keyword = std::string_view(word).substr(1);
+  std::string_view keyword = word.substr(1);
   if (keyword == "line") {
     collect_line_entry(ctx, lex);
   } else if (keyword == "sym") {
@@ -269,14 +254,14 @@ void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   } else if (keyword == "func") {
     collect_function(ctx, lex, area_part);
   } else if (keyword == "file") {
-    std::string path = read_debug_word(lex, true, false);
+    std::string path(read_debug_word(lex, true, false));
     for (char& c : path)
       if (c == '/') c = '\\';
     d.current_file = &find_debug_file(ctx, path);
     d.current_func = nullptr;
   } else if (keyword == "stack") {
-    std::string text = read_debug_word(lex, false, false);
-    if (d.current_func) d.current_func->stack = std::move(text);
+    std::string_view text = read_debug_word(lex, false, false);
+    if (d.current_func) d.current_func->stack = text;
   } else if (keyword == "struct" || keyword == "union") {
     DbStruct& s = new_struct(d, keyword, read_debug_word(lex, false, false));
     d.current_struct = &s;
@@ -285,14 +270,14 @@ void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
     else if (d.current_file)
       d.current_file->structs.push_back(&s);
   } else if (keyword == "field") {
-    std::string text = read_debug_word(lex, false, false);
-    if (d.current_struct) d.current_struct->fields.push_back(DbField{std::move(text)});
+    std::string_view text = read_debug_word(lex, false, false);
+    if (d.current_struct) d.current_struct->fields.push_back(DbField{std::string(text)});
   }
 }
 
 void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, const std::string& name,
                                 AreaPart* area_part, u32 offset) {
-  std::string base = last_component(file.name) + ":" + name;
+  std::string base = std::string(last_component(file.name)) + ":" + name;
   std::string candidate = base;
   Symbol* sym = lookup_symbol(ctx, candidate, true);
   if (sym->flags & SYM_DEFINED) {
@@ -330,36 +315,53 @@ void relocate_debug_records(LinkContext& ctx) {
   }
 }
 
-void write_debug_file(LinkContext& ctx, const std::string& base_name) {
-  DebugState& d = ctx.debug;
-  OutputFile stream = OutputFile::create(ctx.diag, base_name, "dbg", "w");
-  std::FILE* out = stream.get();
-  d.coff_debug_active = (ctx.options.output_formats & FORMAT_COFF) != 0;
-  std::fprintf(out, "KESTRAVINE DEBUG FORMAT\n");
-  std::fprintf(out, "VERSION 1.2\n");
-  std::fprintf(out, "CPU %s\n", "HC12");
-  std::fprintf(out, "FRAMEPOINTER %s\n", "SP");
-  for (const DbFile& file : d.files) write_debug_source_file(ctx, out, file);
-  if (Symbol* start = lookup_symbol(ctx, "__start", false))
-    std::fprintf(out, "START %04X\n", symbol_address(ctx, *start));
-  stream.finish(ctx.diag);
+void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugVisitor* const> visitors) {
+  auto each = [&](auto&& call) {
+    for (DebugVisitor* v : visitors) call(*v);
+  };
+  each([&](DebugVisitor& v) { v.begin_walk(d.files); });
+  for (const DbFile& file : d.files) {
+    if (file.structs.empty() && file.functions.empty() && file.variables.empty()) continue;
+    std::string_view base_name = last_component(file.name);
+    each([&](DebugVisitor& v) { v.begin_file(file, base_name); });
+    for (const DbStruct* s : file.structs) each([&](DebugVisitor& v) { v.structure(*s); });
+    for (const DbFunc* f : file.functions) {
+      const DbLine* first = f->dbline_head;
+      if (!f->unnamed()) {
+        if (!first || first->line != kDebugLineBegin || !first->next) refuse_debug_records(diag, file, *f);
+        first = first->next;
+      }
+      each([&](DebugVisitor& v) { v.enter_function(*f, first); });
+      for (const DbStruct* s : f->structs) each([&](DebugVisitor& v) { v.structure(*s); });
+      for (const DbSym& sym : f->locals) each([&](DebugVisitor& v) { v.symbol(sym); });
+      // The entry behind a block end gives the end, then counts as an
+      // entry of its own; other markers inside the table are skipped.
+      for (const DbLine* entry = first; entry; entry = entry->next) {
+        if (static_cast<i32>(entry->line) > 0) {
+          each([&](DebugVisitor& v) { v.line(*entry); });
+        } else if (entry->line == kDebugLineBlockEnd) {
+          if (!entry->next) refuse_debug_records(diag, file, *f);
+          each([&](DebugVisitor& v) { v.block_end(*entry->next); });
+        } else if (entry->line == kDebugLineEnd) {
+          each([&](DebugVisitor& v) { v.function_end(*entry); });
+        }
+      }
+      each([&](DebugVisitor& v) { v.leave_function(*f); });
+    }
+    for (const DbSym& sym : file.variables) each([&](DebugVisitor& v) { v.symbol(sym); });
+    each([&](DebugVisitor& v) { v.end_file(file); });
+  }
 }
 
-// A definition whose tag entry is not written yet gives 0, which no tag
-// entry can have; the COFF writer keeps such references for later.
-long find_struct_tag(LinkContext& ctx, const std::string& tag, bool all_files) {
-  DebugState& d = ctx.debug;
-  for (int slot : {1, 0})
-    if (const DbStruct* s = find_tag_in(d, d.tag_scope[slot], tag)) return s->tag_index;
-  if (!all_files) return -1;
-  if (!d.all_files_tag_index) {
-    d.all_files_tag_index.emplace();
-    for (const DbFile& file : d.files) add_tags(*d.all_files_tag_index, file.structs);
+void write_debug_file(LinkContext& ctx, const std::string& base_name, DebugVisitor* also) {
+  OutputFile stream = OutputFile::create(ctx.diag, base_name, "dbg", "w");
+  {
+    DbgWriter writer(stream.get());
+    DebugVisitor* both[] = {&writer, also};
+    walk_debug_records(ctx.debug, ctx.diag, std::span(both, also ? 2 : 1));
+    if (Symbol* start = lookup_symbol(ctx, "__start", false)) writer.start(symbol_address(ctx, *start));
   }
-  auto found = d.all_files_tag_index->find(tag);
-  if (found != d.all_files_tag_index->end()) return found->second->tag_index;
-  ctx.diag.write("  File %s \n", d.tag_scope_owner[0].c_str());
-  return -1;
+  stream.finish(ctx.diag);
 }
 
 }  // namespace zeld

@@ -1,8 +1,9 @@
 // Debug information: the modules' d lines, collected in pass 0 into one
 // record per source file; with -g their addresses are made absolute after
 // pass 1, static functions and variables get global symbols of their own
-// ("file.c:name"), and the walk over the records writes <base>.dbg and,
-// when COFF output is on, drives the COFF debug entries in the same order.
+// ("file.c:name"), and one walk over the records (debug_visitor.h) writes
+// <base>.dbg and hands the same records, in the same order, to any other
+// visitor the driver names.
 //
 //   dXfile src/main.c           d, one skipped character, keyword, fields
 //   dXfunc e main 10 fI
@@ -27,6 +28,7 @@ namespace zeld {
 
 struct LinkContext;
 struct AreaPart;
+class DebugVisitor;
 
 // Longest word or text of a d line that is kept; the rest is dropped.
 inline constexpr std::size_t kMaxDebugWord = 511;
@@ -59,9 +61,6 @@ struct DbField {
 struct DbStruct {
   std::vector<DbField> fields;
   bool is_struct = true;
-  // Index of its tag entry in the COFF symbol table, set when that entry is
-  // written. 0 means not written yet: index 0 is always a .file entry.
-  u32 tag_index = 0;
   std::string tag;   // text after the last space; empty when it has none
   std::string text;  // size and tag
 };
@@ -77,6 +76,8 @@ struct DbFunc {
   std::vector<DbStruct*> structs;
   AreaPart* area_part = nullptr;  // none when read before the module's first A line
   std::string name;               // "?" needs no begin marker and writes no FUNC line
+
+  bool unnamed() const { return name == "?"; }
 };
 
 struct DbFile {
@@ -101,20 +102,9 @@ struct DebugState {
   DbFunc* current_func = nullptr;
   DbStruct* current_struct = nullptr;
 
-  // Scopes searched by find_struct_tag: 0 the file, 1 the function.
-  const DbStructList* tag_scope[2] = {nullptr, nullptr};
-  std::string tag_scope_owner[2];
-  std::string last_debug_dir;
-  bool coff_debug_active = false;
   bool relocated = false;
   // Next ":n" suffix to try for each "file:name" of a static.
   std::unordered_map<std::string, int> next_static_suffix;
-  // Tag indexes, built on first use once collection is over: of each long
-  // structs list, and of the file-level lists of all files in file order.
-  // Keys view DbStruct::tag; the first definition of a tag is kept.
-  using TagIndex = std::unordered_map<std::string_view, const DbStruct*>;
-  std::unordered_map<const DbStructList*, TagIndex> list_tag_index;
-  std::optional<TagIndex> all_files_tag_index;
 };
 
 class Lexer;
@@ -131,12 +121,9 @@ void collect_debug_line(Context& ctx, AreaPart* area_part) {
 // Gives the collected records their absolute addresses (after pass 1) and
 // defines the static symbols. Runs once; a second call does nothing.
 void relocate_debug_records(LinkContext& ctx);
-// Writes <base>.dbg (and the COFF debug entries when COFF output is on).
-void write_debug_file(LinkContext& ctx, const std::string& base_name);
-// Tag index of the structure named `tag` in the function and file scopes
-// (and every file's scope when `all_files`), or -1. The first definition
-// of that tag decides; 0 when its tag entry is not written yet.
-long find_struct_tag(LinkContext& ctx, const std::string& tag, bool all_files);
+// Writes <base>.dbg in one walk over the records, which also hands every
+// record to `also` when given (the COFF debug builder).
+void write_debug_file(LinkContext& ctx, const std::string& base_name, DebugVisitor* also = nullptr);
 
 // Inner steps, open to the unit tests.
 DbFile& find_debug_file(LinkContext& ctx, const std::string& path);

@@ -160,7 +160,12 @@ int finish_link(LinkContext& ctx) {
   write_map_file(ctx, MapKind::Standard);
   if (o.emit_extended_labels) write_map_file(ctx, MapKind::Extended);
   if (o.output_formats & FORMAT_COFF) prepare_coff(ctx);
-  if (o.debug_level) write_debug_file(ctx, o.output_base_name);
+  if (o.debug_level) {
+    // One walk over the debug records writes <base>.dbg and, with COFF
+    // output, gives the COFF builder its debug entries in the same order.
+    CoffDebugBuilder coff_debug(ctx);
+    write_debug_file(ctx, o.output_base_name, (o.output_formats & FORMAT_COFF) ? &coff_debug : nullptr);
+  }
   if (o.output_formats & FORMAT_COFF) {
     write_coff_file(ctx);
     finish_image_file(ctx, ctx.coff_file);

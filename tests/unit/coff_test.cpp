@@ -1,15 +1,17 @@
 // The COFF writer where the end-to-end links do not reach: type codes and
 // array sections, every grammar fault, register values by size, the edges of
 // long names and .file pieces, the written range of the image, line numbers
-// the format cannot hold, the time stamp, and structure tags found nowhere
-// or past the backpatch limit. The file bytes of whole links, the worked
-// example among them, are pinned end to end.
+// the format cannot hold, the time stamp, and structure tags: their lookup
+// through the scopes the walk opens, found nowhere, or past the backpatch
+// limit. The file bytes of whole links, the worked example among them, are
+// pinned end to end.
 #include "coff.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <random>
 #include <string>
@@ -26,6 +28,9 @@ namespace {
 struct CoffTest : ::testing::Test {
   std::FILE* err = std::tmpfile();
   LinkContext ctx{err, err};
+  CoffDebugBuilder builder{ctx};
+  std::deque<DbFunc> functions;
+  std::deque<DbLine> lines;
 
   ~CoffTest() override { std::fclose(err); }
 
@@ -38,6 +43,30 @@ struct CoffTest : ::testing::Test {
     return text;
   }
   const CoffEntry& at(u32 index) { return ctx.coff.symbol_table.at(index); }
+  u32 entry_count() const { return static_cast<u32>(ctx.coff.symbol_table.size()); }
+  // A variable handed over by the walk; gives the index of its entry.
+  u32 add_symbol(const std::string& name, char kind, u32 value, const std::string& type) {
+    DbSym sym;
+    sym.name = name;
+    sym.kind = kind;
+    sym.value = value;
+    sym.type = type;
+    u32 index = entry_count();
+    builder.symbol(sym);
+    return index;
+  }
+  // A function entered by the walk, its first source line at `address`.
+  DbFunc& enter(const std::string& name, u32 first_line, u32 address, const std::string& type = "fV") {
+    DbLine& first = lines.emplace_back(DbLine{nullptr, address, first_line});
+    DbFunc& f = functions.emplace_back();
+    f.name = name;
+    f.address = address;
+    f.type = type;
+    f.dbline_head = f.dbline_last = &first;
+    builder.enter_function(f, &first);
+    return f;
+  }
+  void line(u32 number, u32 address) { builder.line(DbLine{nullptr, address, number}); }
   u32 get16(u32 index, int offset) { return at(index)[offset] | at(index)[offset + 1] << 8; }
   u32 get32(u32 index, int offset) { return get16(index, offset) | get16(index, offset + 2) << 16; }
   int section(u32 index) { return static_cast<std::int16_t>(get16(index, kCoffSection)); }
@@ -141,7 +170,8 @@ TEST_F(CoffTest, ArbitraryTypeStringsMapOrFailCleanly) {
     std::string type;
     for (int length = random() % 40; length > 0; --length) type += "kpfAS[]:F19VCQ"[random() % 14];
     ctx.diag = Diagnostics(ctx.diag.stream());
-    EXPECT_EQ(status_of([&] { mapped(type); }), 0) << type;
+    const std::string exact = type;  // a copy holds no room behind its end
+    EXPECT_EQ(status_of([&] { mapped(exact); }), 0) << type;
   }
 }
 
@@ -153,23 +183,25 @@ TEST_F(CoffTest, RegisterNumbersSpreadOverTheValueBySize) {
   } cases[] = {{"l", 0x1204, 0x07060504}, {"C", 0x1204, 0xFFFFFF04}, {"c", 0x1204, 0xFFFFFF04},
                {"I", 0x1204, 0xFFFF0504}, {"pC", 0x1204, 0xFFFF0504}, {"L", 0xFE, 0x0100FFFE}};
   for (const Case& c : cases) {
-    coff_add_variable(ctx, "r", 'r', c.number, c.type, -1);
-    EXPECT_EQ(get32(static_cast<u32>(ctx.coff.symbol_table.size() - 1), kCoffValue), c.value) << c.type;
+    u32 index = add_symbol("r", 'r', c.number, c.type);
+    EXPECT_EQ(get32(index, kCoffValue), c.value) << c.type;
+    EXPECT_EQ(section(index), -1) << c.type;
   }
 }
 
 TEST_F(CoffTest, NamesOfEightCharactersStayInTheEntry) {
-  coff_add_variable(ctx, "abcdefgh", 'e', 0, "I", 2);  // no NUL
-  coff_add_variable(ctx, "abcdefghi", 'e', 0, "I", 2);
-  coff_add_variable(ctx, "a_longer_name", 'e', 0, "I", 2);
+  add_symbol("abcdefgh", 'e', 0, "I");  // no NUL
+  add_symbol("abcdefghi", 'e', 0, "I");
+  add_symbol("a_longer_name", 'e', 0, "I");
   EXPECT_EQ(std::string(at(0).begin(), at(0).begin() + 8), "abcdefgh");
-  EXPECT_EQ(get32(2, 4), 14u);  // after the size word and "abcdefghi"
+  EXPECT_EQ(get32(2, kCoffNameOffset), 14u);  // after the size word and "abcdefghi"
   EXPECT_EQ(ctx.coff.string_table.size(), 28u);
 }
 
 TEST_F(CoffTest, FileNamesComeInPiecesOfFourteen) {
-  coff_add_file(ctx, std::string(28, 'a'));
-  coff_add_file(ctx, "");
+  DbFile file;
+  builder.begin_file(file, std::string(28, 'a'));
+  builder.begin_file(file, "");
   EXPECT_EQ(at(0)[kCoffNumAux], 2);
   EXPECT_EQ(get32(0, kCoffValue), 3u);  // the next .file entry
   EXPECT_EQ(at(3)[kCoffNumAux], 0);
@@ -205,12 +237,12 @@ TEST_F(CoffTest, WrittenRangeOfTheImage) {
 }
 
 TEST_F(CoffTest, LinesTheFormatCannotHoldAreReportedAndDropped) {
-  coff_begin_function(ctx, "f", 10, 0x100, "fV", 4);
-  coff_add_line(ctx, 0xFFFF, 0x100);
-  coff_add_line(ctx, 0x10000, 0x102);
-  coff_add_line(ctx, 0xFFFFFFFF, 0x104);  // before the first line: reported once per function
-  coff_begin_function(ctx, "g", 10, 0x200, "fV", 4);
-  coff_add_line(ctx, 0, 0x200);
+  enter("f", 10, 0x100);
+  line(10 + 0xFFFE, 0x100);
+  line(10 + 0xFFFF, 0x102);
+  line(9, 0x104);  // before the first line: reported once per function
+  enter("g", 10, 0x200);
+  line(9, 0x200);
   EXPECT_EQ(ctx.coff.lineno_table.size(), 6u * 3);
   EXPECT_EQ(errors(),
             "!ERROR {linker} function 'f': relative line number 65536 does not fit in a COFF line entry\n"
@@ -218,11 +250,12 @@ TEST_F(CoffTest, LinesTheFormatCannotHoldAreReportedAndDropped) {
   EXPECT_EQ(ctx.diag.error_count(), 2);
 
   ctx.coff.lineno_table.resize(6 * (kMaxCoffLineEntries - 1));
-  coff_add_line(ctx, 1, 0x100);
-  coff_add_line(ctx, 2, 0x102);
-  coff_begin_function(ctx, "h", 1, 0x300, "fV", 4);
+  line(10, 0x100);
+  line(11, 0x102);
+  u32 h = entry_count();
+  enter("h", 1, 0x300);
   EXPECT_EQ(ctx.coff.lineno_table.size(), 6u * kMaxCoffLineEntries);
-  EXPECT_EQ(get32(static_cast<u32>(ctx.coff.symbol_table.size() - 3), 8), 0u);  // no line entry to point at
+  EXPECT_EQ(get32(h + 1, 8), 0u);  // the function's auxiliary entry: no line entry to point at
   EXPECT_EQ(errors(),
             "!ERROR {linker} COFF line number table is full (65535 entries); further lines are dropped\n");
 }
@@ -245,22 +278,38 @@ TEST_F(CoffTest, FileTakesTheLowBitsOfTheLinkTime) {
   EXPECT_EQ(bytes.substr(0, 16), std::string("\x12\x0A\x02\0\x89\x67\x45\x23\x80\0\0\0\x04\0\0\0", 16));
 }
 
-// Structure definitions in the scopes find_struct_tag searches, as the
-// debug walk sets them up: slot 0 holds the current file's definitions.
+// Source files as the walk hands them over: a.c opened, its definitions
+// in file scope.
 struct CoffTagTest : CoffTest {
-  DbStructList file_structs;
+  std::deque<DbFile> files;
+  std::deque<DbStruct> definitions;
 
   CoffTagTest() {
-    ctx.debug.tag_scope[0] = &file_structs;
-    ctx.debug.tag_scope_owner[0] = "src\\a.c";
-    coff_add_file(ctx, "a.c");  // entries 0 and 1
+    files.emplace_back().name = "src\\a.c";
+    files.emplace_back().name = "b.c";
   }
+  DbStruct& define(DbStructList& list, const std::string& tag) {
+    DbStruct& s = definitions.emplace_back();
+    s.text = "2 " + tag;
+    s.tag = tag;
+    list.push_back(&s);
+    return s;
+  }
+  void begin(DbFile& file, const char* base_name) {
+    builder.begin_file(file, base_name);
+    for (const DbStruct* s : file.structs) builder.structure(*s);
+  }
+  u32 tag_entry(const DbStruct& s) { return ctx.coff.tags.tag_entry.at(&s); }
+  // The tag index in the structure-reference entry behind `index`.
+  u32 reference(u32 index) { return get32(index + 1, 0); }
 };
 
 TEST_F(CoffTagTest, TagsFoundNowhereAreReportedWithTheSymbolsName) {
-  coff_add_variable(ctx, "long_variable", 's', 0, "pS[gone]", 2);
-  coff_add_variable(ctx, "abcdefgh", 's', 0, "S[]", 2);
-  resolve_pending_tags(ctx);
+  builder.begin_walk(files);
+  begin(files[0], "a.c");  // entries 0 and 1
+  add_symbol("long_variable", 's', 0, "pS[gone]");
+  add_symbol("abcdefgh", 's', 0, "S[]");
+  builder.end_file(files[0]);
   EXPECT_EQ(errors(),
             "  File src\\a.c \n"
             "warning: COFF no struct tag 'gone' found for symbol (2) long_variable\n"
@@ -269,9 +318,77 @@ TEST_F(CoffTagTest, TagsFoundNowhereAreReportedWithTheSymbolsName) {
   EXPECT_EQ(get32(3, 0), 0u);
 }
 
+// The function's definitions first, then the file's (the first definition
+// of a tag decides), then at the end of the file every file's: a tag of a
+// later file is filled in once the walk is over.
+TEST_F(CoffTagTest, TagsResolveThroughFunctionFileAndEveryFile) {
+  DbStruct& file_s = define(files[0].structs, "s");
+  define(files[0].structs, "s");
+  DbStruct& file_t = define(files[0].structs, "t");
+  DbStruct& later = define(files[1].structs, "later");
+  builder.begin_walk(files);
+  begin(files[0], "a.c");
+  DbFunc& f = enter("f", 1, 0x100);
+  DbStruct& local_s = define(f.structs, "s");
+  builder.structure(local_s);
+  u32 in_function = add_symbol("x", 'l', 0, "S[s]");
+  u32 in_file = add_symbol("y", 'l', 0, "S[t]");
+  u32 in_later_file = add_symbol("z", 'l', 0, "pS[later]");
+  builder.leave_function(f);
+  u32 outside_function = add_symbol("w", 's', 0, "S[s]");
+  builder.end_file(files[0]);
+  begin(files[1], "b.c");
+  builder.end_file(files[1]);
+  EXPECT_EQ(reference(in_later_file), 0u);
+  ctx.options.debug_level = 1;
+  write_coff_file(ctx);
+
+  EXPECT_EQ(reference(in_function), tag_entry(local_s));
+  EXPECT_EQ(reference(in_file), tag_entry(file_t));
+  EXPECT_EQ(reference(outside_function), tag_entry(file_s));
+  EXPECT_EQ(reference(in_later_file), tag_entry(later));
+  EXPECT_EQ(errors(), "");
+}
+
+// A function's type names a structure of the file, never one defined
+// inside the function before it.
+TEST_F(CoffTagTest, FunctionTypesLookInTheFileScope) {
+  DbStruct& file_s = define(files[0].structs, "s");
+  builder.begin_walk(files);
+  begin(files[0], "a.c");
+  DbFunc& f = enter("f", 1, 0x100);
+  builder.structure(define(f.structs, "s"));
+  builder.leave_function(f);
+  u32 g = entry_count();
+  enter("g", 1, 0x200, "fS[s]");
+  EXPECT_EQ(reference(g), tag_entry(file_s));
+}
+
+// Long lists are searched through an index: the first definition of a tag
+// still decides, within a list and across files.
+TEST_F(CoffTagTest, FirstDefinitionDecidesInLongLists) {
+  for (DbFile& file : files)
+    for (int i = 0; i < 40; ++i) define(file.structs, "t" + std::to_string(i % 20));
+  files.emplace_back().name = "c.c";
+  builder.begin_walk(files);
+  begin(files[0], "a.c");
+  builder.end_file(files[0]);
+  begin(files[1], "b.c");
+  u32 in_list = add_symbol("x", 's', 0, "S[t7]");
+  builder.end_file(files[1]);
+  builder.begin_file(files[2], "c.c");
+  u32 across_files = add_symbol("y", 's', 0, "S[t19]");
+  builder.end_file(files[2]);
+  EXPECT_EQ(reference(in_list), tag_entry(*files[1].structs[7]));
+  EXPECT_EQ(reference(across_files), tag_entry(*files[0].structs[19]));
+  EXPECT_EQ(errors(), "");
+}
+
 TEST_F(CoffTagTest, BackpatchTableHoldsTwoThousandAndFortyEightReferences) {
-  for (std::size_t i = 0; i < kMaxTagBackpatch; ++i) coff_add_variable(ctx, "v", 'e', 0, "S[x]", 2);
-  EXPECT_EQ(status_of([&] { coff_add_variable(ctx, "v", 'e', 0, "S[x]", 2); }), -1);
+  builder.begin_walk(files);
+  begin(files[0], "a.c");
+  for (std::size_t i = 0; i < kMaxTagBackpatch; ++i) add_symbol("v", 'e', 0, "S[x]");
+  EXPECT_EQ(status_of([&] { add_symbol("v", 'e', 0, "S[x]"); }), -1);
   EXPECT_EQ(errors(),
             "!E [Internal Error] The linker has encountered an internal error.\n"
             " Please contact zeld12-support@example.org. We apologize for any inconvenience.\n"

@@ -1,15 +1,18 @@
 // Debug information: what the end-to-end links do not show. Field limits
-// and texts kept as read, structure tags and their lookup through the
-// scopes, relocation running once, and the static symbols' names at scale
-// and at the name limit. The COFF entries the walk builds are pinned end to
-// end.
+// and texts kept as read, the order in which the walk hands the records to
+// its visitors and where it refuses them, relocation running once, and the
+// static symbols' names at scale and at the name limit. The .dbg and COFF
+// outputs of the walk are pinned end to end.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "context.h"
 #include "debug_info.h"
+#include "debug_visitor.h"
 #include "test_support.h"
 
 namespace zeld {
@@ -76,52 +79,91 @@ TEST_F(DebugInfoTest, LinesThatCannotAttachAreDropped) {
   EXPECT_EQ(ctx_.debug.files.size(), 1u);
 }
 
-TEST_F(DebugInfoTest, TagLookupSearchesFunctionThenFileThenEveryFile) {
-  collect("Xfile a.c");
-  collect("Xstruct 2 s");
-  collect("Xstruct 2");  // no tag: never found, not even by an empty tag
-  collect("Xfunc e f 0 fV");
-  collect("Xstruct 2 s");
-  collect("Xstruct 2 later");
-  collect("Xfile b.c");
-  collect("Xstruct 4 other");
-  DbFile& a = file(0);
-  DbFunc& f = *a.functions[0];
-  a.structs[0]->tag_index = 2;
-  a.structs[1]->tag_index = 5;
-  f.structs[0]->tag_index = 9;  // f.structs[1] not written yet
-  file(1).structs[0]->tag_index = 20;
-  DebugState& d = ctx_.debug;
-  d.tag_scope[0] = &a.structs;
-  d.tag_scope_owner[0] = "a.c";
-  d.tag_scope[1] = &f.structs;
+// Every callback of the walk, as text.
+class RecordingVisitor : public DebugVisitor {
+ public:
+  std::vector<std::string> calls;
 
-  EXPECT_EQ(find_struct_tag(ctx_, "s", false), 9);
-  EXPECT_EQ(find_struct_tag(ctx_, "later", false), 0);
-  EXPECT_EQ(find_struct_tag(ctx_, "other", false), -1);
-  EXPECT_EQ(find_struct_tag(ctx_, "", false), -1);
+  void begin_walk(const std::deque<DbFile>& files) override { add("walk " + std::to_string(files.size())); }
+  void begin_file(const DbFile&, std::string_view base_name) override { add("file " + std::string(base_name)); }
+  void structure(const DbStruct& s) override { add("struct " + s.text); }
+  void enter_function(const DbFunc& f, const DbLine* first) override {
+    add("enter " + f.name + (first ? " " + std::to_string(first->line) : ""));
+  }
+  void symbol(const DbSym& sym) override { add("sym " + sym.name); }
+  void line(const DbLine& entry) override { add("line " + std::to_string(entry.line)); }
+  void block_end(const DbLine& end) override { add("blockend " + std::to_string(end.line)); }
+  void function_end(const DbLine&) override { add("end"); }
+  void leave_function(const DbFunc& f) override { add("leave " + f.name); }
+  void end_file(const DbFile& f) override { add("endfile " + f.name); }
+
+ private:
+  void add(std::string call) { calls.push_back(std::move(call)); }
+};
+
+TEST_F(DebugInfoTest, WalkHandsEveryVisitorTheRecordsInFileOrder) {
+  collect("Xfile empty.c");  // no records: skipped, but handed to begin_walk
+  collect("Xfile dir/a.c");
+  collect("Xsym e g 0 I");  // file variables come after the functions
+  collect("Xstruct 2 s");
+  collect("Xfunc e f 0 fV");
+  collect("Xsym l i FFFFFFFE I");
+  collect("Xstruct 4 t");
+  collect("Xline FFFFFFFF 0");
+  collect("Xline A 0");
+  collect("Xline FFFFFFFE 0");  // a block end: the next entry gives it, then counts itself
+  collect("Xline C 4");
+  collect("Xline 0 6");
+  collect("Xfunc s ? 8 fV");  // unnamed: its list starts at the head
+  collect("Xline 14 8");
+  collect("Xfunc e none 10 fV");  // stays open: the line after it would end it
+  collect("Xline FFFFFFFF 10");
+  collect("Xline 15 10");
+  collect("Xfile b.c");
+  collect("Xsym s v 0 I");
+
+  RecordingVisitor first, second;
+  DebugVisitor* both[] = {&first, &second};
+  walk_debug_records(ctx_.debug, ctx_.diag, both);
+  std::vector<std::string> expected = {
+      "walk 3",      "file a.c",    "struct 2 s", "enter f 10",    "struct 4 t",      "sym i",
+      "line 10",     "blockend 12", "line 12",    "end",           "leave f",         "enter ? 20",
+      "line 20",     "leave ?",     "enter none 21", "line 21",    "leave none",      "sym g",
+      "endfile dir\\a.c", "file b.c", "sym v",    "endfile b.c",
+  };
+  EXPECT_EQ(first.calls, expected);
+  EXPECT_EQ(second.calls, expected);
   EXPECT_EQ(err(), "");
-  EXPECT_EQ(find_struct_tag(ctx_, "other", true), 20);
-  EXPECT_EQ(find_struct_tag(ctx_, "none", true), -1);
-  EXPECT_EQ(err(), "  File a.c \n");
 }
 
-// Long lists are searched through an index: the first definition of a tag
-// still decides, within a list and across files.
-TEST_F(DebugInfoTest, FirstDefinitionDecidesInLongLists) {
-  for (const char* path : {"a.c", "b.c"}) {
-    collect(std::string("Xfile ") + path);
-    for (int i = 0; i < 40; ++i) collect("Xstruct 2 t" + std::to_string(i % 20));
-    collect("Xstruct 2");
+// Lists the compiler never writes stop the walk before the function is
+// entered (no begin marker) or at the block end with nothing after it.
+TEST_F(DebugInfoTest, WalkRefusesBrokenLineTables) {
+  collect("Xfile a.c");
+  collect("Xfunc e f 0 fV");
+  collect("Xline A 0");
+  RecordingVisitor visitor;
+  DebugVisitor* one[] = {&visitor};
+  try {
+    walk_debug_records(ctx_.debug, ctx_.diag, one);
+    ADD_FAILURE() << "walk went on";
+  } catch (const LinkAbort&) {
   }
-  u32 next_index = 100;
-  for (DbStruct& s : ctx_.debug.struct_pool) s.tag_index = next_index++;
-  ctx_.debug.tag_scope[0] = &file(1).structs;
-  EXPECT_EQ(find_struct_tag(ctx_, "t7", false), 100 + 41 + 7);
-  ctx_.debug.tag_scope[0] = nullptr;
-  EXPECT_EQ(find_struct_tag(ctx_, "t19", true), 100 + 19);
-  EXPECT_EQ(find_struct_tag(ctx_, "", true), -1);
-  EXPECT_EQ(err(), "  File  \n");
+  EXPECT_EQ(visitor.calls, (std::vector<std::string>{"walk 1", "file a.c"}));
+
+  collect("Xfunc e g 0 fV");
+  collect("Xline FFFFFFFF 0");
+  collect("Xline A 0");
+  collect("Xline FFFFFFFE 2");
+  file(0).functions.erase(file(0).functions.begin());
+  visitor.calls.clear();
+  try {
+    walk_debug_records(ctx_.debug, ctx_.diag, one);
+    ADD_FAILURE() << "walk went on";
+  } catch (const LinkAbort&) {
+  }
+  EXPECT_EQ(visitor.calls, (std::vector<std::string>{"walk 1", "file a.c", "enter g 10", "line 10"}));
+  EXPECT_NE(err().find("incorrect debug information file: \"a.c\" function: \"g\""), std::string::npos);
 }
 
 TEST_F(DebugInfoTest, RelocationRunsOnce) {

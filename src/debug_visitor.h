@@ -1,0 +1,61 @@
+// The one walk over the collected debug records (debug_info.h) and the
+// callbacks its consumers get. The .dbg writer and the COFF debug builder
+// are both visitors of the same walk, so their entries come in the same
+// order and a record list the walk refuses stops both at the same point.
+//
+// Order of the callbacks, for every source file that holds any record:
+//
+//   begin_file
+//     structure ...                       the file's own definitions
+//     enter_function                      for each function, in order:
+//       structure ...                       its definitions
+//       symbol ...                          its locals (kinds l and r)
+//       line / block_end / function_end     its line table
+//     leave_function
+//     symbol ...                          the file's variables (kinds s and e)
+//   end_file
+//
+// begin_walk comes first, with every file (empty ones too).
+#pragma once
+
+#include <deque>
+#include <span>
+#include <string_view>
+
+#include "debug_info.h"
+
+namespace zeld {
+
+class Diagnostics;
+
+class DebugVisitor {
+ public:
+  virtual ~DebugVisitor() = default;
+
+  virtual void begin_walk(const std::deque<DbFile>& /*files*/) {}
+  // `base_name` is the path's last component.
+  virtual void begin_file(const DbFile& /*file*/, std::string_view /*base_name*/) {}
+  virtual void structure(const DbStruct& /*definition*/) {}
+  // `first` is the function's first source-line entry: the one behind the
+  // begin marker, or the head of an unnamed function's list (none when
+  // that list is empty).
+  virtual void enter_function(const DbFunc& /*function*/, const DbLine* /*first*/) {}
+  virtual void symbol(const DbSym& /*symbol*/) {}
+  // A source line (a positive line number).
+  virtual void line(const DbLine& /*entry*/) {}
+  // A block-end marker; `end` is the entry behind it, which gives the end
+  // and then comes to the visitors as an entry of its own.
+  virtual void block_end(const DbLine& /*end*/) {}
+  // The function-end entry (line number 0).
+  virtual void function_end(const DbLine& /*entry*/) {}
+  virtual void leave_function(const DbFunc& /*function*/) {}
+  virtual void end_file(const DbFile& /*file*/) {}
+};
+
+// Walks the records, handing each to every visitor in turn. A record list
+// the compiler would never write (a named function without its begin
+// marker and a line behind it, or a block end with nothing after it) is
+// fatal: "incorrect debug information file".
+void walk_debug_records(const DebugState& debug, Diagnostics& diag, std::span<DebugVisitor* const> visitors);
+
+}  // namespace zeld
