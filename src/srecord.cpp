@@ -33,6 +33,18 @@ struct SRecordAddress {
   u32 address;
 };
 
+// What the S12 window at 0x8000 shows, by flash size: the page of the S2
+// record and the amount taken off the CPU address. The window shows the
+// device's lowest page; on the 32K device that is the fixed page itself.
+struct S12Window {
+  int flash_kbytes;
+  int page;
+  u32 less;
+};
+constexpr S12Window kS12Windows[] = {
+    {32, 0x0F, 0}, {64, 0x0F, 0x8000}, {128, 0x0E, 0x8000}, {256, 0x0C, 0x8000}, {512, 0x08, 0x8000},
+};
+
 // The S12 mapping of an unpaged 16-bit address: the fixed pages at 0x4000
 // and 0xC000 are the device's last two flash pages, the window at 0x8000
 // shows its lowest page, which depends on the flash size.
@@ -43,26 +55,15 @@ SRecordAddress map_s12(LinkContext& ctx, u32 a) {
   }
   if (a < 0x8000) return {0x0F, a + 0x4000};
   if (a >= 0xC000) return {0x0F, a};
-  switch (ctx.options.s12_flash_kbytes) {
-    case 32:
-      return {0x0F, a};
-    case 64:
-      return {0x0F, a - 0x8000};
-    case 128:
-      return {0x0E, a - 0x8000};
-    case 256:
-      return {0x0C, a - 0x8000};
-    case 512:
-      return {0x08, a - 0x8000};
-    default:
-      ctx.diag.error("%dK is invalid flash memory size for S12 device.", ctx.options.s12_flash_kbytes);
-      return {-1, a};
-  }
+  for (const S12Window& w : kS12Windows)
+    if (w.flash_kbytes == ctx.options.s12_flash_kbytes) return {w.page, a - w.less};
+  ctx.diag.error("%dK is invalid flash memory size for S12 device.", ctx.options.s12_flash_kbytes);
+  return {-1, a};
 }
 
 SRecordAddress choose_address(LinkContext& ctx, u32 a) {
   int output_page = ctx.reloc.output_page;
-  int mode = ctx.options.s2_mode;
+  S2Mode mode = ctx.options.s2_mode;
   if (output_page < 0) return {-output_page, a};
   if (output_page > 0) {
     u32 page = static_cast<u32>(output_page - 1);
