@@ -243,18 +243,25 @@ void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, cons
   if (std::ferror(listing)) report_read_failure(ctx.diag, listing_name, errno);
 }
 
+// The listing reads every module listing, which may take a while (or wait
+// on a slow device): until it is complete, it is deleted if the link is
+// interrupted or fails, like an unfinished image.
 void write_listing(LinkContext& ctx) {
   OutputFile out = OutputFile::create(ctx.diag, ctx.options.output_base_name, "lst", "w");
+  bool registered = is_plain_file(out.name());
+  if (registered) ctx.files_to_delete.add_unfinished_image(out.name());
   put(out.get(),
       "WARNING: EXTCODE CODE AREA DO NOT CONTAIN RELOCATED ADDRESSES.\nTHIS WILL BE REMEDIED IN A LATER RELEASE.\n");
-  // The library extract file has no listing of its own.
+  // The library members have no listing of their own.
   for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
-    if (node->kind == INPUT_LIBRARY_EXTRACT) continue;
+    if (node->kind == InputKind::kLibraryMembers) continue;
     std::string name = node->name;
     std::unique_ptr<std::FILE, FileCloser> listing(open_module_listing(ctx.diag, name));
     if (listing) relocate_listing(ctx, out.get(), listing.get(), name);
   }
+  std::string name = out.name();
   out.finish(ctx.diag);
+  if (registered) ctx.files_to_delete.finish_image(name);
 }
 
 }  // namespace zeld
