@@ -33,9 +33,42 @@ void Diagnostics::error(const char* fmt, ...) {
   text += "{linker} ";
   text += msg;
   text += '\n';
+  emit(Held::kCountedError, std::move(text));
+  if (!holding_)
+    count_error();
+  else if (++held_errors_ > kErrorLimit)
+    stop_link(kExitFailure);  // the release stops at the limit by then
+}
+
+void Diagnostics::emit(Held kind, std::string text, int status) {
+  if (holding_) {
+    held_.push_back({kind, status, std::move(text)});
+    return;
+  }
   put(err_, text);
   std::fflush(err_);
-  count_error();
+}
+
+void Diagnostics::stop(int status) {
+  if (holding_) held_.push_back({Held::kStop, status, {}});
+  stop_link(status);
+}
+
+void Diagnostics::release() {
+  holding_ = false;
+  held_errors_ = 0;
+  std::vector<HeldReport> reports = std::move(held_);
+  held_.clear();
+  for (const HeldReport& r : reports) {
+    if (r.kind == Held::kStop) stop_link(r.status);
+    put(err_, r.text);
+    std::fflush(err_);
+    if (r.kind == Held::kCountedError) count_error();
+  }
+}
+
+void Diagnostics::hold_stop(int status) {
+  if (held_.empty() || held_.back().kind != Held::kStop) held_.push_back({Held::kStop, status, {}});
 }
 
 void Diagnostics::fatal(const char* fmt, ...) {
@@ -43,9 +76,8 @@ void Diagnostics::fatal(const char* fmt, ...) {
   va_start(args, fmt);
   std::string msg = vstrprintf(fmt, args);
   va_end(args);
-  put(err_, "!E {linker} " + msg + "\n");
-  std::fflush(err_);
-  stop_link(kExitFailure);
+  emit(Held::kText, "!E {linker} " + msg + "\n");
+  stop(kExitFailure);
 }
 
 void Diagnostics::internal(const char* fmt, ...) {
@@ -53,21 +85,19 @@ void Diagnostics::internal(const char* fmt, ...) {
   va_start(args, fmt);
   std::string msg = vstrprintf(fmt, args);
   va_end(args);
-  put(err_, strprintf("!E [Internal Error] The linker has encountered an internal error.\n"
-                      " Please contact %s. We apologize for any inconvenience.\n"
-                      " {internal message} %s\n",
-                      kSupportAddress, msg.c_str()));
-  std::fflush(err_);
-  stop_link(kExitFailure);
+  emit(Held::kText, strprintf("!E [Internal Error] The linker has encountered an internal error.\n"
+                              " Please contact %s. We apologize for any inconvenience.\n"
+                              " {internal message} %s\n",
+                              kSupportAddress, msg.c_str()));
+  stop(kExitFailure);
 }
 
 void Diagnostics::assert_failed(const char* expression, const char* source, int line) {
-  put(err_, strprintf("!X The compiler has failed an internal consistency check. This may be due\n"
-                      "  to incorrect input or an internal error. Please report the information\n"
-                      "  %s at %s(%d) to \"%s\"\n",
-                      expression, source, line, kSupportAddress));
-  std::fflush(err_);
-  stop_link(kExitUsage);
+  emit(Held::kText, strprintf("!X The compiler has failed an internal consistency check. This may be due\n"
+                              "  to incorrect input or an internal error. Please report the information\n"
+                              "  %s at %s(%d) to \"%s\"\n",
+                              expression, source, line, kSupportAddress));
+  stop(kExitUsage);
 }
 
 void Diagnostics::count_error() {
@@ -90,8 +120,7 @@ void Diagnostics::write(const char* fmt, ...) {
   va_start(args, fmt);
   std::string text = vstrprintf(fmt, args);
   va_end(args);
-  put(err_, text);
-  std::fflush(err_);
+  emit(Held::kText, std::move(text));
 }
 
 std::FILE* open_file(Diagnostics& diag, const std::string& base, const char* extension,

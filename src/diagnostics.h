@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common.h"
 
@@ -65,12 +66,37 @@ class Diagnostics {
 
   int current_line_number = 0;
 
+  // Holding: while held, reports are kept instead of written, counted
+  // errors are not counted yet, and a stop still unwinds (LinkAbort) but is
+  // kept as the last report. release() then writes the kept reports in
+  // order, counting each counted error as it goes (so the limit stops where
+  // it would have), and ends with the kept stop, if any. Used where the
+  // link does work early whose reports must come after those of work that
+  // logically precedes it.
+  void hold(bool on) { holding_ = on; }
+  // Ends the held reports with a stop of `status` unless they end so.
+  void hold_stop(int status);
+  void release();
+
   // Writes free text (traces, usage lines of the allocator) and flushes.
   void write(const char* fmt, ...) ZELD_PRINTF(2, 3);
 
  private:
+  enum class Held : u8 { kText, kCountedError, kStop };
+  struct HeldReport {
+    Held kind;
+    int status;
+    std::string text;
+  };
+  // Writes `text` now, or keeps it while holding.
+  void emit(Held kind, std::string text, int status = 0);
+  [[noreturn]] void stop(int status);
+
   std::FILE* err_;
   int error_count_ = 0;
+  bool holding_ = false;
+  int held_errors_ = 0;
+  std::vector<HeldReport> held_;
   std::optional<std::string> current_file_;
 };
 

@@ -1,9 +1,11 @@
 // The link, step by step. run_link is the table of contents of the linker:
 // every step is one call into the subsystem that owns it, in a fixed order.
 //
-//   words  -> options -> input list -> pre-scan -> output files
-//   pass 0 (collect) -> definitions, ranges, placement, image, undefined
-//   pass 1 (relocate and write) -> listing, maps, debug, COFF, closing records
+//   words  -> options -> input list -> pre-scan (reads every input once;
+//   pass 0 over the objects, its reports held) -> output files
+//   rest of pass 0 (library members) -> definitions, ranges, placement,
+//   image, undefined -> pass 1 (relocate the parsed records and write)
+//   -> listing, maps, debug, COFF, closing records
 //   -> device usage line -> exit status
 //
 // Nothing here parses object text or formats output. Stops deep inside the
@@ -41,7 +43,7 @@ namespace zeld {
 
 namespace {
 
-// Library streams stay open until the end of the link.
+// Room for the streams a link keeps open at once (outputs, listings).
 void raise_open_stream_limit() {
 #ifdef _WIN32
   _setmaxstdio(1024);
@@ -77,8 +79,8 @@ std::time_t link_time() {
 void complete_input_list(LinkContext& ctx) {
   if (!ctx.options.link_startup_and_library) return;
   std::string startup = find_in_library_paths(ctx, ctx.options.startup_file);
-  ctx.input_files.insert(ctx.input_files.begin(), std::make_unique<InputFile>(InputFile{startup, INPUT_STARTUP}));
-  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{"libc12.a", INPUT_NAMED}));
+  ctx.input_files.insert(ctx.input_files.begin(), std::make_unique<InputFile>(InputFile{startup, InputKind::kStartup}));
+  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{"libc12.a", InputKind::kNamed}));
 }
 
 // The image files are made before pass 0, so that one that cannot be made
@@ -108,15 +110,6 @@ void finish_image_file(LinkContext& ctx, OutputFile& file) {
   std::string name = file.name();
   file.finish(ctx.diag);
   ctx.files_to_delete.finish_image(name);
-}
-
-void run_pass(LinkContext& ctx, int pass) {
-  ctx.link_pass = pass;
-  start_pass(ctx);
-  while (next_input_line(ctx)) {
-    ctx.lex.reset(ctx.reader.line_buffer);
-    dispatch_record(ctx);
-  }
 }
 
 void between_passes(LinkContext& ctx) {
@@ -191,8 +184,6 @@ long ceil_to_long(double x) {
 void LinkContext::run_cleanup(bool failed) {
   output_file.reset();
   coff_file.reset();
-  reader.reader.close();
-  library.close_streams();
   files_to_delete.run(failed);
 }
 
@@ -207,10 +198,10 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
   if (!ctx.input_files.empty()) scan_input_files(ctx);
   create_output_files(ctx);
 
-  run_pass(ctx, 0);
+  finish_pass0(ctx);
   ctx.link_pass = 1;
   between_passes(ctx);
-  run_pass(ctx, 1);
+  relocate_records(ctx);
 
   if (ctx.options.debug_level) relocate_debug_records(ctx);
   if (ctx.diag.error_count() != 0) return kExitFailure;  // no map, outputs unfinished

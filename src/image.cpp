@@ -69,33 +69,25 @@ Image& find_memory_map(LinkContext& ctx, int number) {
   return ctx.image;
 }
 
-void write_record_to_image(LinkContext& ctx, int page, const std::string& area_name) {
-  if (page != 0) return;  // paged and linear records stay out of the image
+void write_code_to_image(LinkContext& ctx, const CodeBlock& block) {
+  if (block.output_page != 0) return;  // paged and linear records stay out of the image
   Image& image = find_memory_map(ctx, 0);
-  const Record& rec = ctx.reloc.record;
-  u32 v0 = rec.rtval[0] & 0xFF;
-  u32 v1 = rec.rtval[1] & 0xFF;
-  u32 addr = ctx.lex.high_byte_first ? v0 * 256 + v1 : v1 * 256 + v0;
-
+  u32 addr = block.address;
   // Only output values occupy addresses, so only they count against the
   // image's end.
-  u32 outputs = 0;
-  for (int i = 2; i < rec.rtcnt; ++i)
-    if (rec.rtflg[i]) ++outputs;
-  if (static_cast<u64>(addr) + outputs > image.size) {
+  if (static_cast<u64>(addr) + static_cast<u64>(block.size) > image.size) {
     // Only an -e: too small for the placed code, or a record longer than
     // its area part, gets here: the record stays out of the image and the
     // link fails.
     ctx.diag.error("code at %#x of area '%s' ends past the memory image of %#x bytes (-e:)", addr,
-                   area_name.c_str(), image.size);
+                   std::string(block.area_name).c_str(), image.size);
     return;
   }
 
   bool checked = in_text_window(ctx, addr);
   u32 store = addr;
-  for (int i = 2; i < rec.rtcnt; ++i) {
-    if (!rec.rtflg[i]) continue;
-    u8 byte = static_cast<u8>(rec.rtval[i] & 0xFF);
+  for (int i = 0; i < block.size; ++i) {
+    u8 byte = block.bytes[static_cast<std::size_t>(i)];
     if (checked && image.written[store] && image.data[store] != byte)
       ctx.diag.error("Code address %d:%#x already contains a value", image.map_number, store);
     image.data[store] = byte;

@@ -13,6 +13,7 @@
 namespace zeld {
 
 struct LinkContext;
+struct CodeBlock;
 
 struct Image {
   bool created = false;
@@ -34,7 +35,8 @@ void create_image(LinkContext& ctx, int fill, u32 size);
 Image& find_memory_map(LinkContext& ctx, int number);
 // Stores the current record's output bytes unless `page` is non-zero; a
 // record that ends past the image is a counted error naming `area_name`.
-void write_record_to_image(LinkContext& ctx, int page, const std::string& area_name = {});
+// Stores an unpaged code block in the image; paged and linear blocks stay out.
+void write_code_to_image(LinkContext& ctx, const CodeBlock& block);
 // The image size when -e: gives none: the text range up to the next
 // kilobyte, and at least every address the placed page-0 parts occupy.
 u32 default_image_size(const LinkContext& ctx);

@@ -42,23 +42,17 @@ void write_extended_linear_address(std::FILE* out, u32 upper) {
 
 }  // namespace
 
-void write_hex_record(LinkContext& ctx) {
+void write_hex_record(LinkContext& ctx, const CodeBlock& block) {
   std::FILE* out = ctx.output_file.get();
   if (!out) return;
-  const Record& rec = ctx.reloc.record;
-  u32 upper = upper_address(ctx.reloc.output_page);
+  u32 upper = upper_address(block.output_page);
   if (upper != ctx.reloc.hex_upper_address) {
     write_extended_linear_address(out, upper);
     ctx.reloc.hex_upper_address = upper;
   }
-  u32 v0 = rec.rtval[0] & 0xFF;
-  u32 v1 = rec.rtval[1] & 0xFF;
-  u32 hi = ctx.lex.high_byte_first ? v0 : v1;
-  u32 lo = ctx.lex.high_byte_first ? v1 : v0;
-
-  u32 count = 0;
-  for (int i = 2; i < rec.rtcnt; ++i)
-    if (rec.rtflg[i]) ++count;
+  u32 hi = (block.address >> 8) & 0xFF;
+  u32 lo = block.address & 0xFF;
+  u32 count = static_cast<u32>(block.size);
   char text[kMaxRecordText];
   char* p = text;
   *p++ = ':';
@@ -67,9 +61,8 @@ void write_hex_record(LinkContext& ctx) {
   p = put_hex(p, lo);
   p = put_hex(p, 0);  // data record
   u32 sum = count + hi + lo;
-  for (int i = 2; i < rec.rtcnt; ++i) {
-    if (!rec.rtflg[i]) continue;
-    u32 byte = rec.rtval[i] & 0xFF;
+  for (int i = 0; i < block.size; ++i) {
+    u32 byte = block.bytes[static_cast<std::size_t>(i)];
     p = put_hex(p, byte);
     sum += byte;
   }

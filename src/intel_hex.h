@@ -7,9 +7,10 @@
 namespace zeld {
 
 struct LinkContext;
+struct CodeBlock;
 
 // Writes the current record to the output file.
-void write_hex_record(LinkContext& ctx);
+void write_hex_record(LinkContext& ctx, const CodeBlock& block);
 // Writes the end-of-file record.
 void write_hex_end_record(LinkContext& ctx);
 

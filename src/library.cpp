@@ -1,9 +1,11 @@
 // Library search directories, and the pre-scan of the input files that
-// runs once before pass 0: object files are read for their S lines, library
+// runs once before pass 0. Every input is read here, once, into memory:
+// object files are scanned for their S lines and then handed to pass 0 at
+// once (its reports held until the pre-scan's own have been made), library
 // archives are indexed, the members needed to resolve references are
-// selected transitively and copied into one temporary extract file, and that
-// file replaces every library in the input list. The passes never read a
-// library.
+// selected transitively, and their text, taken from the archives' buffers,
+// replaces every library in the input list as one input read as
+// "<library>". The passes never read a library.
 //
 //   .start                      a library holds modules framed like this
 //   XH
@@ -12,9 +14,8 @@
 //   ...
 //   .end
 //
-// Indexing and extraction read lines of up to 255 characters; a longer line
-// is handled in pieces. The extract file is deleted when the link ends,
-// whatever the outcome.
+// Indexing reads lines of up to 255 characters; a longer line is handled
+// in pieces.
 #include "library.h"
 
 #include <algorithm>
@@ -24,97 +25,51 @@
 #include <unordered_map>
 
 #include "context.h"
-#include "output_file.h"
 #include "paths.h"
+#include "source_text.h"
 
 namespace zeld {
 
 namespace {
 
 constexpr std::size_t kMaxPiece = 255;  // characters of one piece of a line
-constexpr std::size_t kReadBlock = 65536;
 
 bool is_object_name(std::string_view ext) { return ext == "o" || ext == "O"; }
 bool is_library_name(std::string_view ext) { return ext == "a" || ext == "A"; }
-bool is_white(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
-}  // namespace
-
-// Reads an object or library file in pieces of at most 255 characters,
-// each ending after its line feed when that comes first. Reads are checked:
-// a read error, or a NUL byte (the file is binary, not object text: an ELF
-// object, an executable), stops the link with a message naming the file.
-class PieceReader {
+// A scanned file's pieces; a NUL byte (the file is binary, not object
+// text: an ELF object, an executable) stops the link with a message naming
+// the file when the reading reaches it.
+class ScannedText {
  public:
-  PieceReader(Diagnostics& diag, std::FILE* f, std::string name)
-      : diag_(diag), file_(f), name_(std::move(name)), block_(std::make_unique_for_overwrite<char[]>(kReadBlock)) {}
+  ScannedText(Diagnostics& diag, std::string text, std::string name)
+      : diag_(diag), text_(std::move(text)), name_(std::move(name)), pieces_(text_, kMaxPiece), nul_(first_nul(text_)) {}
 
-  // The next piece; false at the end of the file.
-  bool next(std::string& piece) {
-    piece.clear();
-    while (piece.size() < kMaxPiece) {
-      if (pos_ == len_ && !fill()) break;
-      std::size_t want = std::min(kMaxPiece - piece.size(), len_ - pos_);
-      const char* start = block_.get() + pos_;
-      const char* newline = static_cast<const char*>(std::memchr(start, '\n', want));
-      std::size_t take = newline ? static_cast<std::size_t>(newline - start) + 1 : want;
-      if (const void* nul = std::memchr(start, '\0', take))
-        refuse_binary(offset_ + pos_ + static_cast<std::uint64_t>(static_cast<const char*>(nul) - start));
-      piece.append(start, take);
-      pos_ += take;
-      if (newline) break;
-    }
-    return !piece.empty();
+  bool next(std::string_view& piece) {
+    if (!pieces_.next(piece)) return false;
+    if (nul_ < pieces_.offset())
+      diag_.fatal("'%s' is not an object file or library: binary data at offset %llu", name_.c_str(),
+                  static_cast<unsigned long long>(nul_));
+    return true;
   }
-
-  // File offset of the next piece, and a jump back to one (64-bit on every
-  // host, so that a library past 2 GB seeks right where long has 32 bits).
-  std::uint64_t offset() const { return offset_ + pos_; }
-  void seek(std::uint64_t offset) {
-#ifdef _WIN32
-    int failed = _fseeki64(file_, static_cast<__int64>(offset), SEEK_SET);
-#else
-    int failed = fseeko(file_, static_cast<off_t>(offset), SEEK_SET);
-#endif
-    if (failed != 0) report_read_failure(diag_, name_, errno);
-    offset_ = offset;
-    pos_ = len_ = 0;
-  }
+  std::size_t offset() const { return pieces_.offset(); }
+  const std::string& text() const { return text_; }
 
  private:
-  bool fill() {
-    offset_ += len_;
-    pos_ = 0;
-    errno = 0;
-    len_ = std::fread(block_.get(), 1, kReadBlock, file_);
-    if (len_ == 0 && std::ferror(file_)) report_read_failure(diag_, name_, errno);
-    return len_ > 0;
-  }
-
-  [[noreturn]] void refuse_binary(std::uint64_t at) {
-    diag_.fatal("'%s' is not an object file or library: binary data at offset %llu", name_.c_str(),
-                static_cast<unsigned long long>(at));
-  }
-
   Diagnostics& diag_;
-  std::FILE* file_;
+  std::string text_;
   std::string name_;
-  std::unique_ptr<char[]> block_;  // not cleared: only what fread filled is read
-  std::size_t pos_ = 0, len_ = 0;
-  std::uint64_t offset_ = 0;  // file offset of block_[0]
+  PieceSplitter pieces_;
+  std::size_t nul_;
 };
 
-namespace {
-
-bool starts_with(const std::string& line, const char* prefix) { return line.rfind(prefix, 0) == 0; }
-
 struct SymbolLine {
-  std::string name;
+  std::string_view name;
   bool reference;
 };
 
 // "S name R..." is a reference, any other kind a definition.
-SymbolLine parse_symbol_line(const std::string& line) {
+SymbolLine parse_symbol_line(std::string_view line) {
   std::size_t i = 1;
   while (i < line.size() && is_white(line[i])) ++i;
   std::size_t start = i;
@@ -128,13 +83,12 @@ SymbolLine parse_symbol_line(const std::string& line) {
 
 }  // namespace
 
-// The library index, the members and their streams.
+// The library index, the members and the archives' texts.
 struct LibraryScan {
   struct Module {
-    std::string name;
-    std::uint64_t start_offset = 0;
+    std::size_t library = 0;  // index into `libraries`
+    std::size_t start = 0, end = 0;  // the member's text between its frame lines
     std::vector<std::string> references;
-    PieceReader* stream = nullptr;
     bool selected = false;
   };
   // Name -> defining member (-1 for a definition in an object file). The
@@ -142,19 +96,10 @@ struct LibraryScan {
   std::unordered_map<std::string, long> index;
   std::vector<std::string> pending_references;
   std::vector<Module> modules;
-  std::vector<std::unique_ptr<PieceReader>> readers;  // one per library
+  std::vector<std::unique_ptr<ScannedText>> libraries;
 
-  void define(const std::string& name, long module) { index.emplace(name, module); }
+  void define(std::string_view name, long module) { index.emplace(std::string(name), module); }
 };
-
-LibraryState::LibraryState() = default;
-LibraryState::~LibraryState() { close_streams(); }
-
-void LibraryState::close_streams() {
-  for (std::FILE* f : streams)
-    if (f) std::fclose(f);
-  streams.clear();
-}
 
 void add_library_path(LinkContext& ctx, const std::string& directory) {
   if (ctx.library.library_paths.size() >= kMaxLibraryPaths) {
@@ -179,42 +124,45 @@ std::string find_in_library_paths(LinkContext& ctx, const std::string& name) {
 
 namespace {
 
-void scan_object_symbols(LibraryScan& scan, PieceReader& f) {
-  std::string line;
+void scan_object_symbols(LibraryScan& scan, ScannedText& f) {
+  std::string_view line;
   while (f.next(line)) {
     if (line.empty() || line[0] != 'S') continue;
     SymbolLine s = parse_symbol_line(line);
     if (s.reference)
-      scan.pending_references.push_back(std::move(s.name));
+      scan.pending_references.emplace_back(s.name);
     else
       scan.define(s.name, -1);
   }
 }
 
-void index_library(LinkContext& ctx, LibraryScan& scan, PieceReader& f) {
-  std::string line;
+void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library) {
+  ScannedText& f = *scan.libraries[library];
+  std::string_view line;
   for (;;) {
     if (!f.next(line)) return;
-    if (!starts_with(line, ".start")) {
+    if (!line.starts_with(".start")) {
       ctx.diag.error("bad library file, module start expected");
       return;
     }
-    std::uint64_t start = f.offset();
+    std::size_t start = f.offset();
     bool have_header = false, have_name = false;
     std::string name;
     std::vector<std::string> references;
-    std::vector<std::string> early_definitions;  // before the frame's H line
-    std::vector<std::string> definitions;
+    std::vector<std::string_view> early_definitions;  // before the frame's H line
+    std::vector<std::string_view> definitions;
+    std::size_t end;
     for (;;) {
+      end = f.offset();
       if (!f.next(line)) ctx.diag.fatal("bad library file, module end expected '%s'", name.c_str());
-      if (starts_with(line, ".end")) break;
+      if (line.starts_with(".end")) break;
       switch (line[0]) {
         case 'S': {
           SymbolLine s = parse_symbol_line(line);
           if (s.reference)
-            references.push_back(std::move(s.name));
+            references.emplace_back(s.name);
           else
-            (have_header ? definitions : early_definitions).push_back(std::move(s.name));
+            (have_header ? definitions : early_definitions).push_back(s.name);
           break;
         }
         case 'H':
@@ -223,9 +171,9 @@ void index_library(LinkContext& ctx, LibraryScan& scan, PieceReader& f) {
         case 'M': {
           std::size_t i = 1;
           while (i < line.size() && is_white(line[i]) && line[i] != '\n') ++i;
-          std::size_t end = line.find('\n', i);
-          bool ends_line = end != std::string::npos;
-          name = line.substr(i, ends_line ? end - i : std::string::npos);
+          std::size_t stop = line.find('\n', i);
+          bool ends_line = stop != std::string_view::npos;
+          name = line.substr(i, ends_line ? stop - i : std::string_view::npos);
           if (!name.empty() && name.back() == '\r') name.pop_back();
           if (!ends_line || name.empty()) ctx.diag.fatal("incorrect module name format '%s'", name.c_str());
           have_name = true;
@@ -240,9 +188,9 @@ void index_library(LinkContext& ctx, LibraryScan& scan, PieceReader& f) {
     // Definitions are entered in reading order; those read before the
     // frame's H line carry no member and so select nothing.
     long module = static_cast<long>(scan.modules.size());
-    for (const std::string& d : early_definitions) scan.define(d, -1);
-    for (const std::string& d : definitions) scan.define(d, module);
-    scan.modules.push_back({name, start, std::move(references), &f, false});
+    for (std::string_view d : early_definitions) scan.define(d, -1);
+    for (std::string_view d : definitions) scan.define(d, module);
+    scan.modules.push_back({library, start, end, std::move(references), false});
   }
 }
 
@@ -265,29 +213,47 @@ void select_modules(LibraryScan& scan) {
 }
 
 // Opens a file of the pre-scan: "can't open <what> '<path>'" and the
-// system's reason when it fails; a folder opened for reading is refused.
-std::FILE* open_scanned_file(LinkContext& ctx, const std::string& path, const char* mode, const char* what) {
+// system's reason when it fails.
+std::FILE* open_scanned_file(LinkContext& ctx, const std::string& path, const char* what) {
   errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), mode);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) ctx.diag.fatal("can't open %s '%s'%s", what, path.c_str(), system_reason(errno).c_str());
-  if (mode[0] == 'r') check_not_directory(ctx.diag, f, path);
   return f;
 }
 
-// Copies the selected members into the extract file; every write is
-// checked, so that the passes never read a cut member.
-void write_selected_modules(LinkContext& ctx, LibraryScan& scan) {
-  OutputFile out;
-  out.reset(open_scanned_file(ctx, ctx.library.extract_name, "wb", "temporary file"), ctx.library.extract_name);
-  std::string line;
-  for (const LibraryScan::Module& m : scan.modules) {
-    if (!m.selected) continue;
-    m.stream->seek(m.start_offset);
-    while (m.stream->next(line) && !starts_with(line, ".end"))
-      if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size())
-        report_write_failure(ctx.diag, out.name(), errno);
+// The selected members' texts one after the other, as pass 0 reads them.
+std::string selected_members_text(const LibraryScan& scan) {
+  std::size_t size = 0;
+  for (const LibraryScan::Module& m : scan.modules)
+    if (m.selected) size += m.end - m.start;
+  std::string text;
+  text.reserve(size);
+  for (const LibraryScan::Module& m : scan.modules)
+    if (m.selected) text.append(scan.libraries[m.library]->text(), m.start, m.end - m.start);
+  return text;
+}
+
+// Pass 0 over an object the pre-scan has just read. Its reports are held
+// (the pre-scan's come first) and the report location is left as the
+// pre-scan had it; a stop inside it ends pass 0's early work, and the held
+// reports end with that stop.
+void read_object_early(LinkContext& ctx, const InputFile& file, std::string_view text) {
+  ObjectReader& r = ctx.reader;
+  if (r.early_pass0_stopped) return;
+  std::optional<std::string> scan_file = ctx.diag.current_file();
+  int scan_line = ctx.diag.current_line_number;
+  ctx.diag.hold(true);
+  try {
+    read_object_text(ctx, file, text);
+    ++r.early_pass0_files;
+  } catch (const LinkAbort& abort) {
+    r.early_pass0_stopped = true;
+    ctx.diag.hold_stop(abort.status);
   }
-  out.finish(ctx.diag);
+  ctx.diag.hold(false);
+  r.early_end_file = ctx.diag.set_current_file(std::move(scan_file));
+  r.early_end_line = ctx.diag.current_line_number;
+  ctx.diag.current_line_number = scan_line;
 }
 
 }  // namespace
@@ -295,7 +261,7 @@ void write_selected_modules(LinkContext& ctx, LibraryScan& scan) {
 void scan_input_files(LinkContext& ctx) {
   LibraryScan scan;
   std::vector<std::unique_ptr<InputFile>> kept;  // the list without its libraries
-  bool made_extract_name = false;
+  bool have_libraries = false;
   std::size_t next = 0;
   while (next < ctx.input_files.size()) {
     std::unique_ptr<InputFile>& file = ctx.input_files[next++];
@@ -304,38 +270,46 @@ void scan_input_files(LinkContext& ctx) {
     if (!ext || (!is_object_name(*ext) && !is_library_name(*ext)))
       ctx.diag.fatal("unknown file type '%s'", name.c_str());
     if (is_object_name(*ext)) {
-      std::unique_ptr<std::FILE, FileCloser> f(open_scanned_file(ctx, name, "rb", "file"));
-      PieceReader reader(ctx.diag, f.get(), name);
-      scan_object_symbols(scan, reader);
+      ScannedText text(ctx.diag, read_whole_stream(ctx.diag, open_scanned_file(ctx, name, "file"), name), name);
+      scan_object_symbols(scan, text);
       kept.push_back(std::move(file));
+      read_object_early(ctx, *kept.back(), text.text());
     } else {
       std::string path = find_in_library_paths(ctx, name);
-      std::FILE* f = open_scanned_file(ctx, path, "rb", "library file");
-      ctx.library.streams.push_back(f);
+      std::FILE* f = open_scanned_file(ctx, path, "library file");
       ctx.diag.set_current_file(name);
-      scan.readers.push_back(std::make_unique<PieceReader>(ctx.diag, f, path));
-      index_library(ctx, scan, *scan.readers.back());
-      if (!made_extract_name) {
-        made_extract_name = true;
-        std::string failure;
-        std::optional<std::string> temp = make_temp_file_name(failure);
-        // Without the extract file no library member could be linked.
-        if (!temp) ctx.diag.fatal("cannot make the temporary file for library members: %s", failure.c_str());
-        ctx.library.extract_name = *temp;
-        // Deleted however the link ends, also when it is never used.
-        ctx.files_to_delete.push_back(*temp);
-      }
+      scan.libraries.push_back(std::make_unique<ScannedText>(ctx.diag, read_whole_stream(ctx.diag, f, path), path));
+      index_library(ctx, scan, scan.libraries.size() - 1);
+      have_libraries = true;
     }
     if (ctx.diag.error_count() != 0) break;
   }
   // After an error the files not scanned yet stay in the list as they are.
   for (std::size_t i = next; i < ctx.input_files.size(); ++i) kept.push_back(std::move(ctx.input_files[i]));
   ctx.input_files = std::move(kept);
-  if (ctx.diag.error_count() != 0 || ctx.library.extract_name.empty()) return;
+  if (ctx.diag.error_count() != 0 || !have_libraries) return;
 
-  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{ctx.library.extract_name, INPUT_LIBRARY_EXTRACT}));
   select_modules(scan);
-  write_selected_modules(ctx, scan);
+  ctx.library.member_text = selected_members_text(scan);
+  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{"<library>", InputKind::kLibraryMembers}));
+}
+
+void finish_pass0(LinkContext& ctx) {
+  ObjectReader& r = ctx.reader;
+  ctx.diag.release();  // ends the link here when the early work stopped
+  if (r.early_pass0_files > 0) {
+    ctx.diag.set_current_file(r.early_end_file);
+    ctx.diag.current_line_number = r.early_end_line;
+  }
+  for (std::size_t i = r.early_pass0_files; i < ctx.input_files.size(); ++i) {
+    const InputFile& file = *ctx.input_files[i];
+    if (file.kind == InputKind::kLibraryMembers) {
+      std::string text = std::move(ctx.library.member_text);
+      read_object_text(ctx, file, text);
+    } else {
+      read_object_file(ctx, file);
+    }
+  }
 }
 
 }  // namespace zeld

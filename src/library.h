@@ -1,9 +1,9 @@
 // Library search directories (-L), the lookup of library and startup files
-// in them, and the pre-scan of the input files before pass 0 that turns
-// the libraries into one extract file of the members the link needs.
+// in them, and the pre-scan of the input files before pass 0 that reads
+// every input once and turns the libraries into one text of the members
+// the link needs.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,15 +14,8 @@ struct LinkContext;
 inline constexpr std::size_t kMaxLibraryPaths = 10;
 
 struct LibraryState {
-  LibraryState();
-  LibraryState(const LibraryState&) = delete;
-  LibraryState& operator=(const LibraryState&) = delete;
-  ~LibraryState();
-
   std::vector<std::string> library_paths;  // in -L order, normalized
-  std::string extract_name;                // the temporary extract file, empty until made
-  std::vector<std::FILE*> streams;         // library files, open until the link ends
-  void close_streams();
+  std::string member_text;                 // the selected members, until pass 0 reads them
 };
 
 // The -L handler: stores the directory; an eleventh is a counted error.
@@ -31,7 +24,12 @@ void add_library_path(LinkContext& ctx, const std::string& directory);
 // (last given first) unless rooted; fatal when there is none.
 std::string find_in_library_paths(LinkContext& ctx, const std::string& name);
 // Pre-scans the input-file list before pass 0: checks every file's kind,
-// and replaces the libraries by the extract file of their needed members.
+// reads every object (and runs pass 0 over it, its reports held), and
+// replaces the libraries by one input of their needed members.
 void scan_input_files(LinkContext& ctx);
+// Pass 0 after the output files are made: writes the held reports (and
+// stops where they stopped), then reads what the pre-scan left to pass 0:
+// files after a pre-scan error and the library members.
+void finish_pass0(LinkContext& ctx);
 
 }  // namespace zeld

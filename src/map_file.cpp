@@ -126,7 +126,7 @@ void write_files_linked(LinkContext& ctx, std::FILE* map) {
   put(map, "\nFiles Linked      [ module(s) ]\n\n");
   std::size_t cursor = 0;
   for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
-    std::fprintf(map, "%s\t", node->kind == INPUT_LIBRARY_EXTRACT ? "<library>" : node->name.c_str());
+    std::fprintf(map, "%s\t", display_name(*node).c_str());
     write_modules_of(ctx, map, node.get(), cursor);
   }
 }

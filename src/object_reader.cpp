@@ -1,33 +1,31 @@
-// The line reader and the record dispatcher of the passes; see
-// object_reader.h. Pass 0 builds the module headers and hands A, S and d
-// lines to the area, symbol and debug collectors; pass 1 pairs its H lines
-// with the same headers in order and hands T, R and P lines to relocation.
-// Unknown record letters and text after a record's fields are ignored.
+// Pass 0 over the object text and pass 1 over its parsed records; see
+// object_reader.h. Pass 0 builds the module headers, hands A, S and d lines
+// to the area, symbol and debug collectors and parses T, R and P lines into
+// the record stream; pass 1 pairs the stream's module entries with the same
+// headers in order and hands each record to relocation. Unknown record
+// letters and text after a record's fields are ignored.
 #include "object_reader.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "areas.h"
 #include "context.h"
 #include "debug_info.h"
 #include "relocate.h"
+#include "source_text.h"
 #include "symbols.h"
 
 namespace zeld {
 
 namespace {
 
-constexpr std::size_t kReadBufferSize = 256 * 1024;
 // Slots reserved up front; the H line's capacity may be far larger than
 // what the module really holds, so the rest grows on demand.
 constexpr u32 kReserveSlots = 64;
 
 // Radix and byte-order line: X (16), D (10) or Q (8), then H or L for the
 // byte order, then optionally the word "xgate".
-void read_radix_line(LinkContext& ctx, int letter) {
-  Lexer& lex = ctx.lex;
+void read_radix_line(LinkContext& ctx, Lexer& lex, int letter) {
   lex.radix = letter == 'X' ? 16 : letter == 'Q' ? 8 : 10;
   int c = lex.get_char();
   if (c == 'H')
@@ -38,173 +36,215 @@ void read_radix_line(LinkContext& ctx, int letter) {
     lex.unget_char(c);
   lex.xgate_module = false;
   if (lex.more_on_line() && equals_ignoring_case(lex.get_identifier(), "xgate")) lex.xgate_module = true;
+  ctx.reader.records.add_format(lex.high_byte_first, lex.xgate_module, lex.radix);
 }
 
 // H line: area capacity, a skipped word, symbol capacity.
-Header* new_header(LinkContext& ctx) {
+Header* new_header(LinkContext& ctx, Lexer& lex, const InputFile& file) {
   ObjectReader& r = ctx.reader;
   Header& h = r.headers.emplace_back();
   h.index = r.headers.size() - 1;
-  h.input_file = r.current_input_file;
-  h.area_capacity = ctx.lex.read_number();
+  h.input_file = &file;
+  h.area_capacity = lex.read_number();
   h.area_parts.reserve(std::min(h.area_capacity, kReserveSlots));
-  ctx.lex.skip_word(-1);
-  h.symbol_capacity = ctx.lex.read_number();
+  lex.skip_word(-1);
+  h.symbol_capacity = lex.read_number();
   h.symbols.reserve(std::min(h.symbol_capacity, kReserveSlots));
   return &h;
 }
 
-void set_module_name(LinkContext& ctx, Header* header) {
-  std::string_view name = ctx.lex.get_identifier(-1);
+void set_module_name(LinkContext& ctx, Lexer& lex, Header* header) {
+  std::string_view name = lex.get_identifier(-1);
   if (header)
     header->name = name;
   else
     ctx.diag.error("no header defined");
 }
 
-// Pass 1 walks the headers of pass 0 in order.
-Header* next_header(ObjectReader& r) {
-  if (!r.current_header) return r.headers.empty() ? nullptr : &r.headers.front();
-  std::size_t next = r.current_header->index + 1;
-  return next < r.headers.size() ? &r.headers[next] : nullptr;
+// ---- Parsing T, R and P lines ----------------------------------------------
+
+// True when the next field starts with a digit of the module's radix. A
+// field that does not would be read as 0 without moving the cursor, so a
+// loop over fields must stop there.
+bool number_follows(Lexer& lex) {
+  int c = lex.get_nonblank();
+  lex.unget_char(c);
+  return digit_value(c, lex.radix) >= 0;
 }
 
-}  // namespace
-
-void LineReader::close() {
-  if (file_) std::fclose(file_);
-  file_ = nullptr;
-}
-
-void LineReader::fill(std::size_t want) {
-  if (eof_) return;
-  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kReadBufferSize);
-  if (pos_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + pos_, len_ - pos_);
-    len_ -= pos_;
-    pos_ = 0;
-  }
-  while (!eof_ && len_ < want) {
-    errno = 0;
-    std::size_t got = std::fread(buffer_.get() + len_, 1, kReadBufferSize - len_, file_);
-    if (got == 0) {
-      eof_ = true;
-      if (std::ferror(file_)) {
-        failed_ = true;
-        error_number_ = errno;
-      }
+// T line: at most 16 numbers, the load address first.
+void parse_text_line(Lexer& lex, TextLine& t) {
+  t.count = 0;
+  t.status = TextLine::kOk;
+  while (lex.more_on_line()) {
+    if (!number_follows(lex)) {
+      t.status = TextLine::kNotANumber;
+      t.count = 0;
+      return;
     }
-    len_ += got;
+    u32 value = lex.read_number();
+    if (t.count == kMaxRecordValues) {
+      t.status = TextLine::kTooManyValues;
+      t.count = 0;
+      return;
+    }
+    t.values[static_cast<std::size_t>(t.count++)] = value;
+  }
+  if (t.count < 2) {
+    t.status = TextLine::kNoLoadAddress;
+    t.count = 0;
   }
 }
 
-// A piece is at most kMaxLine bytes; a carriage return within it that comes
-// right before a line feed is dropped with the line feed. So the line feed
-// that can end a piece lies at most kMaxLine bytes in, one byte further
-// when a carriage return precedes it.
-bool LineReader::read_line(std::string& line, bool& ended_with_newline) {
-  line.clear();
-  ended_with_newline = false;
-  if (!file_) return false;
-  if (len_ - pos_ <= kMaxLine) fill(kMaxLine + 1);
-  std::size_t avail = len_ - pos_;
-  if (avail == 0) return false;
-  const char* start = buffer_.get() + pos_;
-  std::size_t window = std::min(avail, kMaxLine + 1);
-  const void* found = std::memchr(start, '\n', window);
-  if (found) {
-    std::size_t n = static_cast<std::size_t>(static_cast<const char*>(found) - start);
-    if (n > 0 && start[n - 1] == '\r') {
-      line.assign(start, n - 1);
-      pos_ += n + 1;
-      ended_with_newline = true;
-      return true;
+// R and P lines: "0 0" (the second number is read only after a 0, as the
+// format has always been read), the area index, then items of mode,
+// position and index while the next field is a number.
+void parse_field_line(Lexer& lex, FieldLine& f) {
+  f.zero_pair_ok = lex.read_number() == 0 && lex.read_number() == 0;
+  f.area_b1 = lex.read_number();
+  f.area_b2 = lex.read_number();
+  f.items.clear();
+  f.stopped_at_non_number = false;
+  while (lex.more_on_line()) {
+    if (!number_follows(lex)) {
+      f.stopped_at_non_number = true;
+      return;
     }
-    if (n < kMaxLine) {
-      line.assign(start, n);
-      pos_ += n + 1;
-      ended_with_newline = true;
-      return true;
-    }
+    FieldItem item;
+    item.mode = lex.read_number();
+    item.position = lex.read_number();
+    item.index_b1 = lex.read_number();
+    item.index_b2 = lex.read_number();
+    f.items.push_back(item);
   }
-  std::size_t piece = std::min(avail, kMaxLine);
-  line.assign(start, piece);
-  pos_ += piece;
-  return true;
 }
 
-void start_pass(LinkContext& ctx) {
+void dispatch_pass0(LinkContext& ctx, Lexer& lex, const InputFile& file, int line, RecordEntry& scratch) {
   ObjectReader& r = ctx.reader;
-  r.reader.close();
-  r.next_file = 0;
-  r.current_input_file = nullptr;
-  ctx.lex.radix = 10;
-}
-
-bool next_input_line(LinkContext& ctx) {
-  ObjectReader& r = ctx.reader;
-  for (;;) {
-    bool newline = false;
-    if (r.reader.is_open() && r.reader.read_line(r.line_buffer, newline)) {
-      if (newline) ++ctx.diag.current_line_number;
-      return true;
-    }
-    if (r.reader.failed()) report_read_failure(ctx.diag, r.current_input_file->name, r.reader.error_number());
-    r.reader.close();
-    if (r.next_file >= ctx.input_files.size()) {
-      r.current_input_file = nullptr;
-      return false;
-    }
-    const InputFile& file = *ctx.input_files[r.next_file++];
-    r.current_input_file = &file;
-    r.reader.open(open_file(ctx.diag, file.name, nullptr, "rb"));
-    ctx.diag.set_current_file(file.kind == INPUT_LIBRARY_EXTRACT ? std::string("<library>") : file.name);
-    ctx.diag.current_line_number = 0;
-  }
-}
-
-void dispatch_record(LinkContext& ctx) {
-  ObjectReader& r = ctx.reader;
-  if (r.dispatch_pass != ctx.link_pass) {
-    r.dispatch_pass = ctx.link_pass;
-    r.current_header = nullptr;
-    r.current_area_part = nullptr;
-  }
-  bool pass0 = ctx.link_pass == 0;
-  int c = ctx.lex.record_letter();
+  int c = lex.record_letter();
   switch (c) {
     case 0:
       return;
     case 'A':
-      if (pass0) r.current_area_part = read_area_record(ctx, r.current_header);
+      r.current_area_part = read_area_record(ctx, r.current_header);
       default_page_state(ctx);
+      r.records.add_event(RecordKind::kArea);
       return;
     case 'D':
     case 'Q':
     case 'X':
-      read_radix_line(ctx, c);
+      read_radix_line(ctx, lex, c);
       return;
     case 'H':
-      r.current_header = pass0 ? new_header(ctx) : next_header(r);
+      r.current_header = new_header(ctx, lex, file);
       r.current_area_part = nullptr;
       clear_page_state(ctx);
+      r.records.add_event(RecordKind::kHeader);
       return;
     case 'M':
-      if (pass0) set_module_name(ctx, r.current_header);
+      set_module_name(ctx, lex, r.current_header);
       return;
-    case 'P':
-    case 'R':
     case 'T':
-      if (!pass0) dispatch_relocation_record(ctx, c, r.current_header);
+      parse_text_line(lex, scratch.text);
+      r.records.add_text(line, scratch.text);
+      return;
+    case 'R':
+    case 'P':
+      parse_field_line(lex, scratch.fields);
+      r.records.add_fields(c == 'R' ? RecordKind::kRelocation : RecordKind::kPaging, line, scratch.fields);
       return;
     case 'S':
-      if (pass0) define_symbol(ctx, r.current_header, r.current_area_part);
+      define_symbol(ctx, r.current_header, r.current_area_part);
       return;
     case 'd':
-      if (pass0) collect_debug_line(ctx, r.current_area_part);
+      collect_debug_line(ctx, r.current_area_part);
       return;
     default:
       return;  // unknown records are ignored
+  }
+}
+
+}  // namespace
+
+void parse_record_line(Lexer& lex, int letter, RecordEntry& entry) {
+  if (letter == 'T') {
+    entry.kind = RecordKind::kText;
+    parse_text_line(lex, entry.text);
+  } else {
+    entry.kind = letter == 'R' ? RecordKind::kRelocation : RecordKind::kPaging;
+    parse_field_line(lex, entry.fields);
+  }
+}
+
+std::string display_name(const InputFile& file) {
+  return file.kind == InputKind::kLibraryMembers ? std::string("<library>") : file.name;
+}
+
+void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view text) {
+  ObjectReader& r = ctx.reader;
+  r.records.add_file_start(static_cast<u32>(r.files.size()));
+  r.files.push_back(&file);
+  ctx.diag.set_current_file(display_name(file));
+  ctx.diag.current_line_number = 0;
+  Lexer& lex = ctx.lex;
+  RecordEntry scratch;
+  LineSplitter lines(text, kMaxObjectLine);
+  std::string_view line;
+  bool newline = false;
+  while (lines.next(line, newline)) {
+    if (newline) ++ctx.diag.current_line_number;
+    lex.reset(line);
+    dispatch_pass0(ctx, lex, file, ctx.diag.current_line_number, scratch);
+  }
+  r.records.add_file_end(ctx.diag.current_line_number);
+}
+
+void read_object_file(LinkContext& ctx, const InputFile& file) {
+  std::FILE* f = open_file(ctx.diag, file.name, nullptr, "rb");
+  std::string text = read_whole_stream(ctx.diag, f, file.name);
+  read_object_text(ctx, file, text);
+}
+
+void relocate_records(LinkContext& ctx) {
+  ObjectReader& r = ctx.reader;
+  // The reading state as pass 1 over the text would have had it: the byte
+  // order and XGATE mark carry over from pass 0's end, the radix restarts.
+  Lexer& lex = ctx.lex;
+  lex.radix = 10;
+  ctx.reloc.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
+  Header* header = nullptr;
+  RecordEntry entry;
+  RecordStream::Cursor cursor(r.records);
+  while (cursor.next(entry)) {
+    switch (entry.kind) {
+      case RecordKind::kFileStart:
+        ctx.diag.set_current_file(display_name(*r.files[entry.number]));
+        ctx.diag.current_line_number = 0;
+        break;
+      case RecordKind::kFileEnd:
+        ctx.diag.current_line_number = entry.line;
+        break;
+      case RecordKind::kHeader:
+        if (!header)
+          header = r.headers.empty() ? nullptr : &r.headers.front();
+        else
+          header = header->index + 1 < r.headers.size() ? &r.headers[header->index + 1] : nullptr;
+        clear_page_state(ctx);
+        break;
+      case RecordKind::kArea:
+        default_page_state(ctx);
+        break;
+      case RecordKind::kFormat:
+        lex.high_byte_first = (entry.number & 1) != 0;
+        lex.xgate_module = (entry.number & 2) != 0;
+        lex.radix = static_cast<int>(entry.number >> 2);
+        ctx.reloc.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
+        break;
+      default:
+        ctx.diag.current_line_number = entry.line;
+        relocate_entry(ctx, entry, header);
+        break;
+    }
   }
 }
 

@@ -1,42 +1,47 @@
 // The object-file text format as the passes see it: the input-file list,
-// the line reader that presents all files of a pass as one stream of lines,
-// the module headers that tie pass 0 to pass 1, and the record dispatcher.
+// pass 0 over each input's text, the module headers that tie pass 0 to
+// pass 1, and pass 1's walk over the records pass 0 parsed.
 //
 //   XH xgate          radix 16, high byte first, an XGATE module
 //   H 2 areas 3 global symbols
 //   M main.c
 //   A text size 1A flags 0
 //   S _main Def0000
-//   T 00 00 86 01 ...   R 00 00 00 00 ...   (pass 1 only)
+//   T 00 00 86 01 ...   R 00 00 00 00 ...   (parsed in pass 0, applied in pass 1)
 //
-// Lines hold at most 1023 characters; a longer one comes back in pieces and
-// only the piece that ends with the line feed counts as a line. A carriage
-// return right before the line feed is dropped on every host.
+// Every input is read once, as a whole buffer. Pass 0 hands A, S and d
+// lines to their collectors as it meets them, and parses T, R and P lines
+// into the record stream; pass 1 walks that stream. Lines hold at most 1023
+// characters; a longer one comes back in pieces and only the piece that
+// ends with the line feed counts as a line. A carriage return right before
+// the line feed is dropped on every host.
 #pragma once
 
-#include <cstdio>
 #include <deque>
-#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common.h"
+#include "record_stream.h"
 
 namespace zeld {
 
 struct LinkContext;
+class Lexer;
 struct AreaPart;
 struct Symbol;
 
-enum InputFileKind : int {
-  INPUT_NAMED = 0,            // named on the command line, or the default library
-  INPUT_LIBRARY_EXTRACT = 1,  // the temporary file of extracted library members
-  INPUT_STARTUP = 2,          // the startup object
+enum class InputKind : u8 {
+  kNamed,           // named on the command line, or the default library
+  kLibraryMembers,  // the members taken from the libraries, read as "<library>"
+  kStartup,         // the startup object
 };
 
 struct InputFile {
   std::string name;
-  int kind = INPUT_NAMED;
+  InputKind kind = InputKind::kNamed;
 };
 
 // One module. Its area_parts and symbols are the number spaces through
@@ -57,74 +62,42 @@ struct Header {
   Symbol* symbol_at(u32 n) const { return n < symbols.size() ? symbols[n] : nullptr; }
 };
 
-// Streams one file's lines through a fixed buffer; never holds the file.
-// Lines are found with memchr over the buffered block; the buffer always
-// holds a whole piece and the byte after it (unless the file ends first),
-// so every piece is cut from the buffer in one go.
-class LineReader {
- public:
-  static constexpr std::size_t kMaxLine = 1023;
-
-  LineReader() = default;
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
-  ~LineReader() { close(); }
-
-  void open(std::FILE* f) {
-    close();
-    file_ = f;
-    pos_ = len_ = 0;
-    eof_ = false;
-    failed_ = false;
-    error_number_ = 0;
-  }
-  void close();
-  bool is_open() const { return file_ != nullptr; }
-
-  // Reads the next piece into `line` (without its line feed). Returns false
-  // at the end of the file; `ended_with_newline` tells whether a line feed
-  // ended the piece.
-  bool read_line(std::string& line, bool& ended_with_newline);
-  // True when the end came from a read error, not the end of the file;
-  // error_number() then gives the system's reason.
-  bool failed() const { return failed_; }
-  int error_number() const { return error_number_; }
-
- private:
-  // Tops the buffer up to at least `want` unread bytes unless the file
-  // ends (or fails) first.
-  void fill(std::size_t want);
-
-  std::FILE* file_ = nullptr;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t pos_ = 0, len_ = 0;
-  bool eof_ = false;
-  bool failed_ = false;
-  int error_number_ = 0;
-};
+// The longest line of object text; longer ones come in pieces.
+inline constexpr std::size_t kMaxObjectLine = 1023;
 
 // Reading state of the passes.
 struct ObjectReader {
   // Every module in the order pass 0 read its H line.
   std::deque<Header> headers;
+  // What pass 1 walks, and the inputs its file entries name.
+  RecordStream records;
+  std::vector<const InputFile*> files;
 
+  // Pass 0's place in the inputs.
   Header* current_header = nullptr;
   AreaPart* current_area_part = nullptr;
-  int dispatch_pass = -1;  // the pass of the previous dispatch
 
-  // Line reader position over the input-file list.
-  std::size_t next_file = 0;
-  const InputFile* current_input_file = nullptr;
-  LineReader reader;
-  std::string line_buffer;
+  // Pass 0 run by the pre-scan: over how many inputs (the first of the
+  // list), whether a stop ended it, and the report location it ended at.
+  std::size_t early_pass0_files = 0;
+  bool early_pass0_stopped = false;
+  std::optional<std::string> early_end_file;
+  int early_end_line = 0;
 };
 
-// Prepares the reader for a pass over ctx.input_files.
-void start_pass(LinkContext& ctx);
-// Reads the next line of the pass into ctx.reader.line_buffer; false at the
-// end of the last file.
-bool next_input_line(LinkContext& ctx);
-// Handles the line in the buffer for ctx.link_pass.
-void dispatch_record(LinkContext& ctx);
+// The name reports give for lines of `file`.
+std::string display_name(const InputFile& file);
+
+// Pass 0 over the text of one input: sets the report location, hands each
+// line to its handler and appends the parsed records of pass 1.
+void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view text);
+// Pass 0 over an input the pre-scan did not read: opens and reads it whole.
+void read_object_file(LinkContext& ctx, const InputFile& file);
+
+// Parses a T, R or P line (after its letter) into `entry`, as pass 0 does.
+void parse_record_line(Lexer& lex, int letter, RecordEntry& entry);
+
+// Pass 1: walks the record stream and relocates every record.
+void relocate_records(LinkContext& ctx);
 
 }  // namespace zeld

@@ -129,7 +129,7 @@ int debug_level_of(std::string_view text) {
 }
 
 void add_input_word(LinkContext& ctx, const std::string& word) {
-  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{word, INPUT_NAMED}));
+  ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{word, InputKind::kNamed}));
   std::string& base = ctx.options.output_base_name;
   if (base.empty()) base = strip_extension(word);
 }

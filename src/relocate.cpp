@@ -1,14 +1,16 @@
-// Pass 1 relocation: T lines load the current record, the R line after it
-// makes the record absolute and hands it to the image file writer and the
-// memory image, P lines set the direct page. Placement is final by now;
-// this file only reads part addresses and symbol values.
+// Pass 1 relocation: T records load the current record, the R record after
+// it makes the record absolute and hands it as a code block to the image
+// file writer and the memory image, P records set the direct page.
+// Placement is final by now; this file only reads part addresses and symbol
+// values. The records come parsed from pass 0 (record_stream.h); what their
+// lines held wrongly is reported here, in pass 1, where it always was.
 //
 //   T 00 00 86 01 CC 00 05     load offset 0000, data 86 01 CC 00 05
 //   R 00 00 00 00 00 05 00 00  area 0; item: mode 00, position 5, area 0
 //
 // A record holds at most 16 values. Everything a line names is checked
 // before it is used: a T line with more than 16 values, no load address or
-// a field that is not a number is refused whole (its R and P lines are then
+// a field that is not a number is refused whole (its R and P records are then
 // dropped without a second report); an R or P line with no T line of its
 // module before it, an item whose two values are not inside the record's
 // data, or an area slot the module never filled is a counted error that
@@ -58,27 +60,9 @@ void report_range_error(LinkContext& ctx, const char* text, u32 mode, const Symb
 
 void report_page_area_error(LinkContext& ctx) { ctx.diag.error("P area error"); }
 
-// ---- Reading --------------------------------------------------------------
-
-// True when the next field starts with a digit of the module's radix. A
-// field that does not would be read as 0 without moving the cursor, so a
-// loop over fields must stop there.
-bool number_follows(Lexer& lex) {
-  int c = lex.get_nonblank();
-  lex.unget_char(c);
-  return digit_value(c, lex.radix) >= 0;
-}
-
-// The "0 0" that opens R and P lines. The second number is read only after
-// a 0, as the object format has always been read.
-bool read_zero_pair(Lexer& lex) {
-  if (lex.read_number() != 0) return false;
-  return lex.read_number() == 0;
-}
-
 // Both values of the field at `position` are data values of the record.
 bool field_inside_record(const Record& rec, u32 position) {
-  return position >= 2 && static_cast<u64>(position) + 2 <= static_cast<u64>(rec.rtcnt);
+  return position >= 2 && static_cast<u64>(position) + 2 <= static_cast<u64>(rec.count);
 }
 
 // Indexes of the high and low value of a field in the module's byte order.
@@ -87,7 +71,7 @@ struct FieldPlaces {
 };
 
 FieldPlaces field_places(const LinkContext& ctx, u32 position) {
-  if (ctx.lex.high_byte_first) return {position, position + 1};
+  if (ctx.reloc.format.high_byte_first) return {position, position + 1};
   return {position + 1, position};
 }
 
@@ -103,19 +87,22 @@ u32 page_base(const RelocationState& rs) {
 
 // ---- Field arithmetic -----------------------------------------------------
 
-u32 read_index(LinkContext& ctx) {
-  u32 b1 = ctx.lex.read_number();
-  u32 b2 = ctx.lex.read_number();
-  return ctx.lex.high_byte_first ? b1 * 256 + b2 : b1 + b2 * 256;
+namespace {
+
+// An area or symbol index from its two numbers, in the module's byte order.
+u32 index_of(const LinkContext& ctx, u32 b1, u32 b2) {
+  return ctx.reloc.format.high_byte_first ? b1 * 256 + b2 : b1 + b2 * 256;
 }
+
+}  // namespace
 
 u32 relocate_word(LinkContext& ctx, u32 value, u32 position) {
   check_position(ctx, position);
   Record& rec = ctx.reloc.record;
   FieldPlaces f = field_places(ctx, position);
-  u32 v = rec.rtval[f.hi] * 256 + (rec.rtval[f.lo] & 0xFF) + value;
-  rec.rtval[f.hi] = (v >> 8) & 0xFF;
-  rec.rtval[f.lo] = v & 0xFF;
+  u32 v = rec.values[f.hi] * 256 + (rec.values[f.lo] & 0xFF) + value;
+  rec.values[f.hi] = (v >> 8) & 0xFF;
+  rec.values[f.lo] = v & 0xFF;
   return v;
 }
 
@@ -123,10 +110,10 @@ u32 relocate_byte(LinkContext& ctx, u32 value, u32 position, bool keep_high) {
   check_position(ctx, position);
   Record& rec = ctx.reloc.record;
   FieldPlaces f = field_places(ctx, position);
-  u32 v = rec.rtval[f.hi] * 256 + (rec.rtval[f.lo] & 0xFF) + value;
+  u32 v = rec.values[f.hi] * 256 + (rec.values[f.lo] & 0xFF) + value;
   if (keep_high) v >>= 8;
-  rec.rtflg[f.hi] = 0;
-  rec.rtval[f.lo] = v;  // outputs take the low 8 bits
+  rec.kept[f.hi] = 0;
+  rec.values[f.lo] = v;  // outputs take the low 8 bits
   return v;
 }
 
@@ -134,14 +121,14 @@ u32 relocate_byte(LinkContext& ctx, u32 value, u32 position, bool keep_high) {
 u32 relocate_paged(LinkContext& ctx, u32 value, u32 position, u32 mode) {
   check_position(ctx, position);
   Record& rec = ctx.reloc.record;
-  u32 v = rec.rtval[position] * 256 + value + (rec.rtval[position + 1] & 0xFF);
+  u32 v = rec.values[position] * 256 + value + (rec.values[position + 1] & 0xFF);
   u32 g = (mode & R_LINEAR) ? v : page_window_address(v);
   if (mode & R_BYTE) {
-    rec.rtflg[position] = 0;
-    rec.rtval[position + 1] = (g >> 16) & 0xFF;
+    rec.kept[position] = 0;
+    rec.values[position + 1] = (g >> 16) & 0xFF;
   } else {
-    rec.rtval[position] = (g >> 8) & 0xFF;
-    rec.rtval[position + 1] = g & 0xFF;
+    rec.values[position] = (g >> 8) & 0xFF;
+    rec.values[position + 1] = g & 0xFF;
   }
   return g;
 }
@@ -152,64 +139,71 @@ u32 relocate_xgate_branch(LinkContext& ctx, u32 value, u32 position, u32 mode) {
   check_position(ctx, position);
   Record& rec = ctx.reloc.record;
   u32 mask = (mode & R_LINEAR) ? 0x3FF : 0x1FF;
-  u32 w = rec.rtval[position] * 256 + (rec.rtval[position + 1] & 0xFF);
+  u32 w = rec.values[position] * 256 + (rec.values[position + 1] & 0xFF);
   u32 offset = ((value >> 1) + (w & mask)) & mask;
   w = (w & ~mask) | offset;
-  rec.rtval[position] = (w >> 8) & 0xFF;
-  rec.rtval[position + 1] = w & 0xFF;
+  rec.values[position] = (w >> 8) & 0xFF;
+  rec.values[position + 1] = w & 0xFF;
   return w;
 }
 
-void select_output_page(LinkContext& ctx, u8 area_flags, u32 part_address) {
+int output_page_of(u8 area_flags, u32 part_address) {
   int page = static_cast<int>((part_address >> 16) & 0xFF);
-  if (area_flags & AREA_LINEAR)
-    ctx.reloc.output_page = -page;
-  else if (area_flags & AREA_EXT_CODE)
-    ctx.reloc.output_page = page + 1;
-  else
-    ctx.reloc.output_page = 0;
+  if (area_flags & AREA_LINEAR) return -page;
+  if (area_flags & AREA_EXT_CODE) return page + 1;
+  return 0;
+}
+
+CodeBlock make_code_block(const Record& record, ModuleFormat format, int output_page, std::string_view area_name) {
+  CodeBlock block;
+  u32 v0 = record.values[0] & 0xFF;
+  u32 v1 = record.values[1] & 0xFF;
+  block.address = format.high_byte_first ? v0 * 256 + v1 : v1 * 256 + v0;
+  block.output_page = output_page;
+  block.area_name = area_name;
+  for (int i = 2; i < record.count; ++i)
+    if (record.kept[static_cast<std::size_t>(i)])
+      block.bytes[static_cast<std::size_t>(block.size++)] = static_cast<u8>(record.values[static_cast<std::size_t>(i)] & 0xFF);
+  return block;
 }
 
 // ---- Records --------------------------------------------------------------
 
-void read_text_record(LinkContext& ctx) {
-  Lexer& lex = ctx.lex;
+namespace {
+
+void load_text_record(LinkContext& ctx, const TextLine& text) {
   RelocationState& rs = ctx.reloc;
   Record& rec = rs.record;
-  rec.rtcnt = 0;
+  rec.count = 0;
   rs.have_text = false;
   rs.text_rejected = true;
-  while (lex.more_on_line()) {
-    if (!number_follows(lex)) {
+  switch (text.status) {
+    case TextLine::kNotANumber:
       report_not_a_number(ctx, 'T');
-      rec.rtcnt = 0;
       return;
-    }
-    u32 value = lex.read_number();
-    if (rec.rtcnt == kMaxRecordValues) {
+    case TextLine::kTooManyValues:
       ctx.diag.error("T record holds more than %d values", kMaxRecordValues);
-      rec.rtcnt = 0;
       return;
-    }
-    rec.rtval[rec.rtcnt] = value;
-    rec.rtflg[rec.rtcnt] = 1;
-    ++rec.rtcnt;
+    case TextLine::kNoLoadAddress:
+      ctx.diag.error("T record without a load address");
+      return;
+    case TextLine::kOk:
+      break;
   }
-  if (rec.rtcnt < 2) {
-    ctx.diag.error("T record without a load address");
-    rec.rtcnt = 0;
-    return;
+  for (int i = 0; i < text.count; ++i) {
+    rec.values[static_cast<std::size_t>(i)] = text.values[static_cast<std::size_t>(i)];
+    rec.kept[static_cast<std::size_t>(i)] = 1;
   }
+  rec.count = text.count;
   rs.have_text = true;
   rs.text_rejected = false;
 }
 
-void relocate_record(LinkContext& ctx, Header& header) {
-  Lexer& lex = ctx.lex;
+void relocate_record(LinkContext& ctx, const FieldLine& line, Header& header) {
   RelocationState& rs = ctx.reloc;
   Record& rec = rs.record;
-  if (!read_zero_pair(lex)) ctx.diag.error("R input error");
-  u32 area_index = read_index(ctx);
+  if (!line.zero_pair_ok) ctx.diag.error("R input error");
+  u32 area_index = index_of(ctx, line.area_b1, line.area_b2);
   if (area_index >= header.area_capacity)
     ctx.diag.internal("R%#x max areas is %d", area_index, static_cast<int>(header.area_capacity));
   AreaPart* part = header.area_part_at(area_index);
@@ -220,7 +214,7 @@ void relocate_record(LinkContext& ctx, Header& header) {
   const Area& area = *part->area;
 
   u32 base = relocate_word(ctx, part->address, 0);
-  select_output_page(ctx, area.flags, part->address);
+  int output_page = output_page_of(area.flags, part->address);
   ctx.diag.set_current_file(header.name);
   // Code of an area that is neither linear nor an extended code page runs
   // at 16-bit CPU addresses; placed above 0xFFFF its record would load at
@@ -233,15 +227,11 @@ void relocate_record(LinkContext& ctx, Header& header) {
   // Values dropped by byte fields so far, plus the two address values: the
   // distance between a value's index and its offset in the output record.
   u32 dropped = 2;
-  bool xgate = lex.xgate_module;
-  while (lex.more_on_line()) {
-    if (!number_follows(lex)) {
-      report_not_a_number(ctx, 'R');
-      return;
-    }
-    u32 mode = lex.read_number();
-    u32 position = lex.read_number();
-    u32 index = read_index(ctx);
+  bool xgate = rs.format.xgate;
+  for (const FieldItem& item : line.items) {
+    u32 mode = item.mode;
+    u32 position = item.position;
+    u32 index = index_of(ctx, item.index_b1, item.index_b2);
 
     u32 value;
     bool extended = false;
@@ -299,29 +289,29 @@ void relocate_record(LinkContext& ctx, Header& header) {
       range_error = "PC relative offset larger than 8 bits";
     if (range_error) report_range_error(ctx, range_error, mode, sym, area);
   }
+  if (line.stopped_at_non_number) {
+    report_not_a_number(ctx, 'R');
+    return;
+  }
 
-  if (ctx.options.output_formats & FORMAT_SRECORD) write_s_record(ctx);
-  if (ctx.options.output_formats & FORMAT_INTEL_HEX) write_hex_record(ctx);
-  write_record_to_image(ctx, rs.output_page, area.name);
+  CodeBlock block = make_code_block(rec, rs.format, output_page, area.name);
+  if (ctx.options.output_formats & FORMAT_SRECORD) write_s_record(ctx, block);
+  if (ctx.options.output_formats & FORMAT_INTEL_HEX) write_hex_record(ctx, block);
+  write_code_to_image(ctx, block);
 }
 
-void read_paging_record(LinkContext& ctx, Header& header) {
-  Lexer& lex = ctx.lex;
+void read_paging_record(LinkContext& ctx, const FieldLine& line, Header& header) {
   RelocationState& rs = ctx.reloc;
   Record& rec = rs.record;
-  if (!read_zero_pair(lex)) ctx.diag.error("P input error");
-  if (read_index(ctx) >= header.area_capacity) {
+  if (!line.zero_pair_ok) ctx.diag.error("P input error");
+  if (index_of(ctx, line.area_b1, line.area_b2) >= header.area_capacity) {
     report_page_area_error(ctx);
     return;
   }
-  while (lex.more_on_line()) {
-    if (!number_follows(lex)) {
-      report_not_a_number(ctx, 'P');
-      return;
-    }
-    u32 mode = lex.read_number();
-    u32 position = lex.read_number();
-    u32 index = read_index(ctx);
+  for (const FieldItem& item : line.items) {
+    u32 mode = item.mode;
+    u32 position = item.position;
+    u32 index = index_of(ctx, item.index_b1, item.index_b2);
     u32 value;
     if (mode & R_SYM) {
       const Symbol* sym = index < header.symbol_capacity ? header.symbol_at(index) : nullptr;
@@ -344,6 +334,10 @@ void read_paging_record(LinkContext& ctx, Header& header) {
     }
     relocate_word(ctx, value, position);
   }
+  if (line.stopped_at_non_number) {
+    report_not_a_number(ctx, 'P');
+    return;
+  }
 
   // Values 2..3 name the page's area, values 4..5 its offset in that area.
   if (!field_inside_record(rec, 4)) {
@@ -364,24 +358,26 @@ void read_paging_record(LinkContext& ctx, Header& header) {
                    page_part->header ? page_part->header->name.c_str() : "", rs.page_area->name.c_str());
 }
 
-void dispatch_relocation_record(LinkContext& ctx, int letter, Header* header) {
+}  // namespace
+
+void relocate_entry(LinkContext& ctx, const RecordEntry& entry, Header* header) {
+  int letter = entry.kind == RecordKind::kText ? 'T' : entry.kind == RecordKind::kRelocation ? 'R' : 'P';
   if (!header) {
     report_outside_module(ctx, letter);
     return;
   }
   if (letter == 'T') {
-    read_text_record(ctx);
+    load_text_record(ctx, entry.text);
     return;
   }
-  if (letter != 'R' && letter != 'P') return;
   if (!ctx.reloc.have_text) {
     if (!ctx.reloc.text_rejected) report_no_text(ctx, letter);
     return;
   }
   if (letter == 'R')
-    relocate_record(ctx, *header);
+    relocate_record(ctx, entry.fields, *header);
   else
-    read_paging_record(ctx, *header);
+    read_paging_record(ctx, entry.fields, *header);
 }
 
 void clear_page_state(LinkContext& ctx) {
@@ -392,7 +388,7 @@ void clear_page_state(LinkContext& ctx) {
   // A new module starts without a record of its own.
   rs.have_text = false;
   rs.text_rejected = false;
-  rs.record.rtcnt = 0;
+  rs.record.count = 0;
 }
 
 void default_page_state(LinkContext& ctx) {

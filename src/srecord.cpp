@@ -1,7 +1,7 @@
 // Motorola S-record output. Relocation calls write_s_record for every
-// finished record of pass 1, before the record goes into the memory image;
+// finished record of pass 1 (a code block), before it goes into the memory image;
 // the driver calls write_s_end_record once after the map and debug files.
-// The writer only reads the current record and keeps no state, so records
+// The writer only reads the code block and keeps no state, so records
 // appear in input order, never sorted or merged.
 //
 //   S1 count addr16 data... checksum     unpaged record
@@ -61,8 +61,7 @@ SRecordAddress map_s12(LinkContext& ctx, u32 a) {
   return {-1, a};
 }
 
-SRecordAddress choose_address(LinkContext& ctx, u32 a) {
-  int output_page = ctx.reloc.output_page;
+SRecordAddress choose_address(LinkContext& ctx, int output_page, u32 a) {
   S2Mode mode = ctx.options.s2_mode;
   if (output_page < 0) return {-output_page, a};
   if (output_page > 0) {
@@ -83,19 +82,13 @@ SRecordAddress choose_address(LinkContext& ctx, u32 a) {
 
 }  // namespace
 
-void write_s_record(LinkContext& ctx) {
+void write_s_record(LinkContext& ctx, const CodeBlock& block) {
   std::FILE* out = ctx.output_file.get();
   if (!out) return;
-  const Record& rec = ctx.reloc.record;
-  u32 v0 = rec.rtval[0] & 0xFF;
-  u32 v1 = rec.rtval[1] & 0xFF;
-  u32 a = ctx.lex.high_byte_first ? v0 * 256 + v1 : v1 * 256 + v0;
-  SRecordAddress where = choose_address(ctx, a);
+  SRecordAddress where = choose_address(ctx, block.output_page, block.address);
 
   // Count: address, output data and checksum bytes; each fits in a byte.
-  u32 count = 2 + 1;
-  for (int i = 2; i < rec.rtcnt; ++i)
-    if (rec.rtflg[i]) ++count;
+  u32 count = 2 + 1 + static_cast<u32>(block.size);
   char text[kMaxRecordText];
   char* p = text;
   *p++ = 'S';
@@ -116,9 +109,8 @@ void write_s_record(LinkContext& ctx) {
   p = put_hex(p, hi);
   p = put_hex(p, lo);
   sum += hi + lo;
-  for (int i = 2; i < rec.rtcnt; ++i) {
-    if (!rec.rtflg[i]) continue;
-    u32 byte = rec.rtval[i] & 0xFF;
+  for (int i = 0; i < block.size; ++i) {
+    u32 byte = block.bytes[static_cast<std::size_t>(i)];
     p = put_hex(p, byte);
     sum += byte;
   }

@@ -9,9 +9,10 @@
 namespace zeld {
 
 struct LinkContext;
+struct CodeBlock;
 
 // Writes the current record to the output file.
-void write_s_record(LinkContext& ctx);
+void write_s_record(LinkContext& ctx, const CodeBlock& block);
 // Writes the S9 record with the address of __start (0 without it).
 void write_s_end_record(LinkContext& ctx);
 

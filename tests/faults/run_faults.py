@@ -8,14 +8,17 @@ checks the status, the message and the files left behind:
   dev-full-<ext>     an output file is a link to /dev/full: "cannot write",
                      status 255, and no unfinished image is left
   tmpdir-full        TMPDIR on a tiny full file system (a tmpfs; needs root
-                     and mount, else the case is skipped with a message)
+                     and mount, else the case is skipped with a message):
+                     the linker writes no temporary file, so the link of a
+                     large library member still succeeds
   no-permission      an object that exists but cannot be read, and a folder
                      where no output can be made (run as an unprivileged
                      user when the tests run as root)
   failed-relink      a failed link after a good one deletes the old image
-  signal-<name>      SIGINT, SIGTERM or SIGHUP while pass 0 waits on a FIFO:
-                     the image, the extract file and the @- file are gone,
-                     and the process ends by that signal
+  signal-<name>      SIGINT, SIGTERM or SIGHUP while the link waits on a
+                     module listing that is a FIFO, after the image file was
+                     made: the image and the @- file are gone, and the
+                     process ends by that signal
 
   run_faults.py <zeld12 binary> <case>     run one case
   run_faults.py <zeld12 binary> --list     print the case names
@@ -121,7 +124,8 @@ def dev_full_case(extension, options):
 
 
 def tmpdir_full(binary, work, tmp):
-    """The extract file cannot be written: the link stops and says so."""
+    """Library members never go through a temporary file: a full TMPDIR
+    changes nothing."""
     if os.geteuid() != 0 or not shutil.which("mount"):
         raise Skip("mounting a tiny tmpfs needs root")
     small = os.path.join(work, "small-tmp")
@@ -133,15 +137,12 @@ def tmpdir_full(binary, work, tmp):
         project = os.path.join(work, "p")
         os.mkdir(project)
         make_project(project)
-        # A member far larger than the file system: its copy is cut short.
+        # A member far larger than the file system.
         big = LIBRARY.replace("M helper.c\n", "M helper.c\n" + ("; padding\n" * 20000))
         write(os.path.join(project, "libhelp.a"), big)
         proc = run(binary, ["-R", "-L.", "-o", "out", "main.o", "-lhelp"], project, {"TMPDIR": small})
-        text = proc.stderr.decode("latin-1")
-        expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
-        expect("!E {linker} cannot write '%s/zol" % small in text, "no write failure named the extract file", proc)
-        expect("No space left on device" in text, "the reason is missing", proc)
-        expect(not os.path.exists(os.path.join(project, "out.s19")), "an image was left behind")
+        expect(status_of(proc) == 0, "status %d, expected 0" % status_of(proc), proc)
+        expect(os.path.exists(os.path.join(project, "out.s19")), "no image was written", proc)
         expect(os.listdir(small) == [], "files left in TMPDIR: %s" % os.listdir(small))
     finally:
         subprocess.run(["umount", small], capture_output=True)
@@ -194,10 +195,13 @@ def failed_relink(binary, work, tmp):
 
 
 def signal_case(signum):
-    """An interrupt while pass 0 waits: nothing of the link stays behind."""
+    """An interrupt while the link waits: nothing of the link stays behind."""
     def case(binary, work, tmp):
         make_project(work)
-        fifo = os.path.join(work, "late.o")
+        write(os.path.join(work, "late.o"), "XH\nH 0 areas 0 global symbols\nM late.c\n")
+        # The listing of late.o is read after the passes, with the image
+        # file made and not yet finished; nobody ever writes to it.
+        fifo = os.path.join(work, "late.lis")
         os.mkfifo(fifo)
         write(os.path.join(work, "words.opt"), "-R -L. -o out\n")
         env = dict(os.environ, TMPDIR=tmp, SOURCE_DATE_EPOCH="0")
@@ -205,18 +209,13 @@ def signal_case(signum):
         proc = subprocess.Popen([binary, "@-words.opt", "-lhelp", "main.o", "late.o"], cwd=work, env=env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
-            # The pre-scan reads the FIFO once to its end; pass 0 opens it
-            # again and waits there, after the image file was made.
-            with open(fifo, "w") as f:
-                f.write("XH\nH 0 areas 0 global symbols\nM late.c\n")
             deadline = time.time() + 20
             while not os.path.exists(os.path.join(work, "out.s19")):
                 if proc.poll() is not None:
                     raise Failure("the link ended before pass 0: %r" % (proc.communicate(),))
                 expect(time.time() < deadline, "the image file was never made")
                 time.sleep(0.01)
-            expect(os.listdir(tmp) != [], "no extract file while the link runs")
-            time.sleep(0.1)  # let pass 0 reach the FIFO
+            time.sleep(0.1)  # let the listing reach the FIFO
             proc.send_signal(signum)
             proc.communicate(timeout=20)
         finally:
@@ -224,7 +223,7 @@ def signal_case(signum):
                 proc.kill()
                 proc.communicate()
         expect(proc.returncode == -signum, "ended with %d, expected -%d" % (proc.returncode, signum))
-        expect_only(work, ["main.o", "libhelp.a", "late.o"])
+        expect_only(work, ["main.o", "libhelp.a", "late.o", "late.lis"])
         expect(os.listdir(tmp) == [], "files left in TMPDIR: %s" % os.listdir(tmp))
     return case
 

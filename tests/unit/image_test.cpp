@@ -12,6 +12,7 @@
 #include <string>
 
 #include "context.h"
+#include "relocate.h"
 #include "test_support.h"
 
 namespace zeld {
@@ -31,7 +32,7 @@ struct ImageTest : ::testing::Test {
   // is a dropped one.
   void store(u32 addr, std::initializer_list<int> data, int page = 0) {
     load_record(ctx.reloc.record, addr, data, 0xEE);
-    write_record_to_image(ctx, page);
+    write_code_to_image(ctx, make_code_block(ctx.reloc.record, ModuleFormat{ctx.lex.high_byte_first}, page, ""));
   }
   std::string errors() { return read_all(err); }
 };
@@ -45,12 +46,6 @@ TEST_F(ImageTest, HugeImagesHoldOnlyWhatARecordCanReach) {
   EXPECT_EQ(ctx.image.byte_at(0x10001), 3);
   EXPECT_TRUE(ctx.image.written_at(0x10001));
   EXPECT_EQ(errors(), "");
-}
-
-TEST_F(ImageTest, FillByteIsItsLow8Bits) {
-  create_image(ctx, 0x100, 0x8400);
-  EXPECT_EQ(ctx.image.size, 0x8400u);
-  EXPECT_EQ(ctx.image.data[0x83FF], 0x00);
 }
 
 TEST_F(ImageTest, StoresOutputValuesWithoutGapsInBothByteOrders) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "context.h"
+#include "relocate.h"
 #include "test_support.h"
 
 namespace zeld {
@@ -31,15 +32,13 @@ struct IntelHexTest : ::testing::Test {
   // Writes a record at `addr` (a -1 in the data is a dropped value).
   void write(u32 addr, int page = 0, std::initializer_list<int> data = {0x86, 0x01, 0x3F}) {
     load_record(ctx.reloc.record, addr, data, 0x55);
-    ctx.reloc.output_page = page;
-    write_hex_record(ctx);
+    write_hex_record(ctx, make_code_block(ctx.reloc.record, ModuleFormat{ctx.lex.high_byte_first}, page, "text"));
   }
   std::string text() { return read_all(ctx.output_file.get()); }
 };
 
 TEST_F(IntelHexTest, DataRecords) {
   write(0x4002, 0, {0x86, -1, 0x110});
-  EXPECT_EQ(ctx.reloc.record.rtflg[3], 0);  // the record is left as it was
   write(0xFFF0, 0, {});
   ctx.lex.high_byte_first = false;
   write(0x0040);  // values 00 40, low byte first: 0x4000

@@ -1,5 +1,6 @@
-// Library indexing, member selection, the extract file, malformed archives
-// and the search path with its limit.
+// Library indexing, member selection, the members' text, the order of the
+// pre-scan's reports and pass 0's, malformed archives and the search path
+// with its limit.
 #include "library.h"
 
 #include <gtest/gtest.h>
@@ -52,13 +53,12 @@ struct LibraryTest : ::testing::Test {
   std::string input(const std::string& name, const std::string& text, bool add = true) {
     std::string path = dir + "/" + name;
     std::ofstream(path, std::ios::binary) << text;
-    if (add) ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{path, INPUT_NAMED}));
+    if (add) ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{path, InputKind::kNamed}));
     return path;
   }
   std::string extract() {
-    EXPECT_EQ(ctx.input_files.back()->kind, INPUT_LIBRARY_EXTRACT);
-    std::ifstream in(ctx.library.extract_name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(ctx.input_files.back()->kind, InputKind::kLibraryMembers);
+    return ctx.library.member_text;
   }
 };
 
@@ -68,7 +68,7 @@ TEST_F(LibraryTest, SelectsTransitivelyInLibraryThenMemberOrder) {
   input("liby.a", member("b", {"_b"}, {"_c"}));
   input("libx.a", member("a", {"_a"}, {"_b"}));
   scan_input_files(ctx);
-  ASSERT_EQ(ctx.input_files.size(), 2u);  // main.o and the extract file
+  ASSERT_EQ(ctx.input_files.size(), 2u);  // main.o and the library members
   EXPECT_EQ(extract(), body("c", {"_c"}) + body("b", {"_b"}, {"_c"}) + body("a", {"_a"}, {"_b"}));
 }
 
@@ -79,14 +79,47 @@ TEST_F(LibraryTest, FirstDefinitionWins) {
   EXPECT_EQ(extract(), body("g", {"_g"}, {"_f"}));  // the object file defines _f first
 }
 
-TEST_F(LibraryTest, LibraryWithoutNeededMembersStillGivesAnEmptyExtract) {
+TEST_F(LibraryTest, LibraryWithoutNeededMembersStillGivesAnEmptyInput) {
   input("main.o", "S _main Def0000\n");
   input("libm.a", member("f", {"_f"}));
   scan_input_files(ctx);
   EXPECT_EQ(extract(), "");
-  std::string name = ctx.library.extract_name;
-  ctx.run_cleanup();
-  EXPECT_FALSE(is_readable_file(name));
+}
+
+// Pass 0 of an object runs when the pre-scan reads it, but its reports come
+// after every report of the pre-scan, as if it ran after it.
+TEST_F(LibraryTest, PassZeroReportsWaitForThePreScan) {
+  input("main.o", "M main\n");  // no H line: "no header defined"
+  input("libm.a", member("f", {"_f"}) + "stray\n");
+  input("late.o", "M late\n");  // after the library's error: read by pass 0 alone
+  scan_input_files(ctx);
+  EXPECT_EQ(read_all(err), "!E " + dir + "/libm.a(0): {linker} bad library file, module start expected\n");
+  finish_pass0(ctx);
+  EXPECT_EQ(read_all(err), "!E " + dir + "/libm.a(0): {linker} bad library file, module start expected\n"
+                           "!E " + dir + "/main.o(1): {linker} no header defined\n"
+                           "!E " + dir + "/late.o(1): {linker} no header defined\n");
+  EXPECT_EQ(ctx.diag.error_count(), 3);
+}
+
+// A stop in pass 0 of an early object ends the link after the pre-scan's
+// reports; a stop of the pre-scan itself drops pass 0's held reports.
+TEST_F(LibraryTest, StopsKeepTheirOrder) {
+  input("main.o", "H 1 areas 1\nA text size 1 flags 0\nA data size 1 flags 0\n");  // header area list overflow
+  input("libm.a", member("f", {"_f"}) + "stray\n");
+  scan_input_files(ctx);
+  EXPECT_THROW(finish_pass0(ctx), LinkAbort);
+  std::string text = read_all(err);
+  EXPECT_EQ(text.find("!E " + dir + "/libm.a(0): {linker} bad library file"), 0u) << text;
+  EXPECT_NE(text.find("header area list overflow"), std::string::npos) << text;
+
+  std::FILE* local_err = std::tmpfile();
+  LinkContext local(local_err, local_err);
+  local.input_files.push_back(std::make_unique<InputFile>(InputFile{input("a.o", "M a\n", false), InputKind::kNamed}));
+  local.input_files.push_back(std::make_unique<InputFile>(InputFile{dir + "/missing.o", InputKind::kNamed}));
+  EXPECT_THROW(scan_input_files(local), LinkAbort);
+  EXPECT_EQ(read_all(local_err), "!E {linker} can't open file '" + dir + "/missing.o'\n");
+  local.run_cleanup();
+  std::fclose(local_err);
 }
 
 TEST_F(LibraryTest, TextOutsideFramesIsACountedErrorAndStopsTheScan) {
@@ -111,7 +144,7 @@ TEST_F(LibraryTest, BrokenFramesAreFatal) {
   for (const Case& c : cases) {
     std::FILE* local_err = std::tmpfile();
     LinkContext local(local_err, local_err);
-    local.input_files.push_back(std::make_unique<InputFile>(InputFile{input("libbad.a", c.text, false), INPUT_NAMED}));
+    local.input_files.push_back(std::make_unique<InputFile>(InputFile{input("libbad.a", c.text, false), InputKind::kNamed}));
     EXPECT_THROW(scan_input_files(local), LinkAbort) << c.message;
     EXPECT_EQ(read_all(local_err), "!E {linker} " + c.message + "\n");
     local.run_cleanup();

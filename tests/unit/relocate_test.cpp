@@ -64,10 +64,14 @@ struct RelocateTest : ::testing::Test {
     s->value = address;
     mod->symbols.push_back(s);
   }
+  // A T, R or P line as pass 0 parses it and pass 1 applies it.
   void feed(int letter, const std::string& text, Header* h = nullptr) {
     line = text;
     ctx.lex.reset(line);
-    dispatch_relocation_record(ctx, letter, h ? h : mod);
+    RecordEntry entry;
+    parse_record_line(ctx.lex, letter, entry);
+    ctx.reloc.format = ModuleFormat{ctx.lex.high_byte_first, ctx.lex.xgate_module};
+    relocate_entry(ctx, entry, h ? h : mod);
   }
   void link(const std::string& t, const std::string& r) {
     feed('T', t);
@@ -79,8 +83,8 @@ struct RelocateTest : ::testing::Test {
   std::string values() {
     std::string s;
     const Record& rec = ctx.reloc.record;
-    for (int i = 0; i < rec.rtcnt; ++i)
-      if (rec.rtflg[i]) s += strprintf("%s%02X", s.empty() ? "" : " ", rec.rtval[i] & 0xFF);
+    for (int i = 0; i < rec.count; ++i)
+      if (rec.kept[i]) s += strprintf("%s%02X", s.empty() ? "" : " ", rec.values[i] & 0xFF);
     return s;
   }
 };
@@ -92,38 +96,27 @@ TEST(PageWindowAddress, PageInBits16To23WindowAddressBelow) {
 }
 
 TEST_F(RelocateTest, IndexesWordAndByteFieldsInBothByteOrders) {
-  line = "01 02";
-  ctx.lex.reset(line);
-  EXPECT_EQ(read_index(ctx), 0x0102u);
+  ctx.reloc.format.high_byte_first = true;
   Record& rec = ctx.reloc.record;
   load_record(rec, 0, {0x00, 0x05, 0x00, 0x7F});
   EXPECT_EQ(relocate_word(ctx, 0x1200, 2), 0x1205u);
   EXPECT_EQ(relocate_byte(ctx, 0x0180, 4, false), 0x01FFu);  // the whole sum stays in the record
-  EXPECT_EQ(rec.rtval[5], 0x01FFu);
+  EXPECT_EQ(rec.values[5], 0x01FFu);
   EXPECT_EQ(values(), "00 00 12 05 FF");
-  EXPECT_EQ(rec.rtflg[4], 0);
+  EXPECT_EQ(rec.kept[4], 0);
 
-  ctx.lex.high_byte_first = false;
-  ctx.lex.reset(line);
-  EXPECT_EQ(read_index(ctx), 0x0201u);
+  ctx.reloc.format.high_byte_first = false;
   load_record(rec, 0, {0x05, 0x00, 0x7F, 0x00});
   EXPECT_EQ(relocate_word(ctx, 0x1200, 2), 0x1205u);
   EXPECT_EQ(relocate_byte(ctx, 0x0180, 4, false), 0x01FFu);
   EXPECT_EQ(values(), "00 00 05 12 FF");  // the low value stays, the high one is dropped
-  EXPECT_EQ(rec.rtflg[5], 0);
+  EXPECT_EQ(rec.kept[5], 0);
   // The high byte of a byte field.
-  rec.rtval[2] = 0x34;
-  rec.rtval[3] = 0x12;
+  rec.values[2] = 0x34;
+  rec.values[3] = 0x12;
   EXPECT_EQ(relocate_byte(ctx, 0x0100, 2, true), 0x13u);
-  EXPECT_EQ(rec.rtval[2], 0x13u);
-  EXPECT_EQ(rec.rtflg[3], 0);
-}
-
-TEST_F(RelocateTest, OutputPageFromTheAreaFlags) {
-  select_output_page(ctx, AREA_LINEAR | AREA_EXT_CODE, 0x0F8000);
-  EXPECT_EQ(ctx.reloc.output_page, -0x0F);  // linear is tested first
-  select_output_page(ctx, AREA_EXT_CODE, 0x4000);
-  EXPECT_EQ(ctx.reloc.output_page, 1);  // page 0 is still a page
+  EXPECT_EQ(rec.values[2], 0x13u);
+  EXPECT_EQ(rec.kept[3], 0);
 }
 
 TEST_F(RelocateTest, PcRelativeByteRange) {

@@ -40,14 +40,14 @@ inline std::string host_text(const std::string& text) {
 // Makes `rec` a record loaded at `addr` (high byte first) with the given
 // data values; a value of -1 stands for one dropped by a byte relocation.
 inline void load_record(Record& rec, u32 addr, std::initializer_list<int> data, u32 dropped_value = 0xEE) {
-  rec.rtcnt = 2;
-  rec.rtval[0] = addr >> 8;
-  rec.rtval[1] = addr & 0xFF;
-  rec.rtflg[0] = rec.rtflg[1] = 1;
+  rec.count = 2;
+  rec.values[0] = addr >> 8;
+  rec.values[1] = addr & 0xFF;
+  rec.kept[0] = rec.kept[1] = 1;
   for (int v : data) {
-    rec.rtval[rec.rtcnt] = v < 0 ? dropped_value : static_cast<u32>(v);
-    rec.rtflg[rec.rtcnt] = v < 0 ? 0 : 1;
-    ++rec.rtcnt;
+    rec.values[rec.count] = v < 0 ? dropped_value : static_cast<u32>(v);
+    rec.kept[rec.count] = v < 0 ? 0 : 1;
+    ++rec.count;
   }
 }
 

@@ -1,0 +1,114 @@
+// What pass 1 reads instead of the object text. Pass 0 parses every T, R
+// and P line once, while it reads the text for everything else, and
+// appends the parsed record here together with the few events of the
+// reading that pass 1 must see again in the same order: a file starts or
+// ends, a module (H line) or an area (A line) begins, the byte order or the
+// XGATE mark changes. Pass 1 walks these entries; it never sees text.
+//
+// Entries are packed into blocks of bytes (numbers as 7-bit groups, small
+// ones in one byte), so that the parsed records take a fraction of the
+// text they come from.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common.h"
+
+namespace zeld {
+
+inline constexpr int kMaxRecordValues = 16;
+
+// A parsed T line: the load address and data values, or why it was refused.
+struct TextLine {
+  enum Status : u8 { kOk, kNotANumber, kTooManyValues, kNoLoadAddress };
+  Status status = kOk;
+  int count = 0;
+  std::array<u32, kMaxRecordValues> values{};
+};
+
+// One relocation item of an R or P line: mode, position in the record and
+// the two numbers of its area or symbol index (in the module's byte order).
+struct FieldItem {
+  u32 mode = 0, position = 0, index_b1 = 0, index_b2 = 0;
+};
+
+// A parsed R or P line: the "0 0" that opens it (read right or not), the
+// two numbers of its area index, the items read, and whether a field that
+// was not a number ended the items.
+struct FieldLine {
+  bool zero_pair_ok = true;
+  u32 area_b1 = 0, area_b2 = 0;
+  std::vector<FieldItem> items;
+  bool stopped_at_non_number = false;
+};
+
+enum class RecordKind : u8 {
+  kEndOfBlock = 0,
+  kFileStart,  // number: file index
+  kFileEnd,    // number: lines the file counted
+  kHeader,     // an H line
+  kArea,       // an A line
+  kFormat,     // number: bit 0 high byte first, bit 1 XGATE module, bits 2..6 the radix
+  kText,       // a T line
+  kRelocation, // an R line
+  kPaging,     // a P line
+};
+
+// One entry as pass 1 sees it. `line` is the line number the reading had
+// counted at the entry's line (records only).
+struct RecordEntry {
+  RecordKind kind = RecordKind::kEndOfBlock;
+  u32 number = 0;
+  int line = 0;
+  TextLine text;
+  FieldLine fields;
+};
+
+class RecordStream {
+ public:
+  void add_file_start(u32 file_index);
+  void add_file_end(int lines);
+  void add_event(RecordKind kind);  // kHeader, kArea
+  void add_format(bool high_byte_first, bool xgate, int radix);
+  void add_text(int line, const TextLine& text);
+  void add_fields(RecordKind kind, int line, const FieldLine& fields);
+
+  // Bytes held, for the figures of the benchmark.
+  std::size_t bytes() const { return blocks_.size() * kBlockSize; }
+
+  // Walks the entries in the order they were added.
+  class Cursor {
+   public:
+    explicit Cursor(const RecordStream& stream) : stream_(stream) {}
+    // Fills `entry` with the next entry; false after the last.
+    bool next(RecordEntry& entry);
+
+   private:
+    u32 number();
+    const RecordStream& stream_;
+    std::size_t block_ = 0, pos_ = 0;
+    int line_ = 0;
+  };
+
+ private:
+  static constexpr std::size_t kBlockSize = 1 << 18;
+  // Room one entry may need: a line holds at most 1023 characters, so at
+  // most 512 numbers of at most five bytes each.
+  static constexpr std::size_t kMaxEntry = 4096;
+
+  void reserve_entry();
+  void put(u8 byte) { block()[used_++] = byte; }
+  void put_number(u32 value);
+  void put_line(int line);
+  u8* block() { return blocks_.back().get(); }
+
+  std::vector<std::unique_ptr<u8[]>> blocks_;
+  std::size_t used_ = kBlockSize;  // no block yet
+  int last_line_ = 0;
+};
+
+}  // namespace zeld

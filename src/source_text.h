@@ -1,0 +1,70 @@
+// The text inputs of a link as whole buffers: every object file, library
+// archive, module listing and option file is read into memory once, and
+// its lines are cut from the buffer where they lie. The one line reader of
+// the linker lives here, with the two ways its inputs end a line:
+//
+//   LineSplitter    lines of at most N characters (objects: 1023); a longer
+//                   line comes back in pieces, and a carriage return right
+//                   before the line feed is dropped with it, on every host.
+//   PieceSplitter   pieces of at most N characters that keep their line
+//                   feed (library archives and their pre-scan: 255).
+//
+// Reading is checked: a folder or a read error stops the link with a
+// message that names the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace zeld {
+
+class Diagnostics;
+
+// The whole contents of the open stream `f` (named `name` in reports), read
+// in one go; the stream is closed. A folder and a read error are the fatal
+// "cannot read '<name>': <reason>".
+std::string read_whole_stream(Diagnostics& diag, std::FILE* f, const std::string& name);
+
+// Offset of the first NUL byte of `text`, or npos: a file that holds one is
+// binary, not object text.
+std::size_t first_nul(std::string_view text);
+
+// Lines of a text, each at most max_length characters (without its line
+// feed). A line feed that comes after max_length characters ends the next
+// piece instead; a carriage return right before a line feed goes with it.
+class LineSplitter {
+ public:
+  LineSplitter(std::string_view text, std::size_t max_length) : text_(text), max_(max_length) {}
+
+  // The next line or piece; false at the end. `ended_with_newline` tells
+  // whether a line feed ended it.
+  bool next(std::string_view& line, bool& ended_with_newline);
+  std::size_t offset() const { return pos_; }
+
+ private:
+  std::string_view text_;
+  std::size_t max_;
+  std::size_t pos_ = 0;
+};
+
+// Pieces of a text of at most max_length characters each, a piece ending
+// after its line feed when one comes first.
+class PieceSplitter {
+ public:
+  PieceSplitter(std::string_view text, std::size_t max_length) : text_(text), max_(max_length) {}
+
+  // The next piece (with its line feed, if any); false at the end.
+  bool next(std::string_view& piece);
+  // Offset of the next piece in the text.
+  std::size_t offset() const { return pos_; }
+  void seek(std::size_t offset) { pos_ = offset < text_.size() ? offset : text_.size(); }
+
+ private:
+  std::string_view text_;
+  std::size_t max_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace zeld
