@@ -155,15 +155,20 @@ void give_default_ranges(LinkContext& ctx, Area& area, Area* last_ap, FirstFitIn
 
 }  // namespace
 
-AreaPart* read_area_record(LinkContext& ctx, Header* header) {
-  Lexer& lex = ctx.lex;
-  bool created = false;
-  AreaPart* part = ctx.areas.add_part(lex.get_identifier(), header, created);
-  Area& area = *part->area;
+AreaPart* read_area_record(LinkContext& ctx, Lexer& lex, Header* header) {
+  std::string name(lex.get_identifier());
   lex.skip_word();
-  part->size = lex.read_number();
+  u32 size = lex.read_number();
   lex.skip_word();
   u8 flags = static_cast<u8>(lex.read_number());  // only the attribute byte is kept
+  return add_area_part(ctx, header, name, size, flags);
+}
+
+AreaPart* add_area_part(LinkContext& ctx, Header* header, std::string_view name, u32 size, u8 flags) {
+  bool created = false;
+  AreaPart* part = ctx.areas.add_part(name, header, created);
+  Area& area = *part->area;
+  part->size = size;
 
   if (created)
     area.flags = flags;

@@ -24,6 +24,7 @@
 namespace zeld {
 
 struct LinkContext;
+class Lexer;
 struct Header;
 struct Area;
 
@@ -135,8 +136,12 @@ class FirstFitIndexes {
   std::unordered_map<const RangeList*, FirstFitIndex> indexes_;
 };
 
-// Pass-0 handler of an A line; the new part becomes the current part.
-AreaPart* read_area_record(LinkContext& ctx, Header* header);
+// Pass-0 handler of an A line ("A name size N flags F", read through
+// `lex`); the new part becomes the current part.
+AreaPart* read_area_record(LinkContext& ctx, Lexer& lex, Header* header);
+// Adds the module's next part of area `name` (created with `flags` when
+// new; other non-zero flags conflict), as an A line does.
+AreaPart* add_area_part(LinkContext& ctx, Header* header, std::string_view name, u32 size, u8 flags);
 // Places every area and defines the end symbols.
 void allocate_areas(LinkContext& ctx);
 // Places the parts of one area from its address and ranges, sets its size

@@ -126,7 +126,7 @@ void dispatch_pass0(LinkContext& ctx, Lexer& lex, const InputFile& file, int lin
     case 0:
       return;
     case 'A':
-      r.current_area_part = read_area_record(ctx, r.current_header);
+      r.current_area_part = read_area_record(ctx, lex, r.current_header);
       default_page_state(ctx);
       r.records.add_event(RecordKind::kArea);
       return;
@@ -154,10 +154,10 @@ void dispatch_pass0(LinkContext& ctx, Lexer& lex, const InputFile& file, int lin
       r.records.add_fields(c == 'R' ? RecordKind::kRelocation : RecordKind::kPaging, line, scratch.fields);
       return;
     case 'S':
-      define_symbol(ctx, r.current_header, r.current_area_part);
+      define_symbol(ctx, lex, r.current_header, r.current_area_part);
       return;
     case 'd':
-      collect_debug_line(ctx, r.current_area_part);
+      collect_debug_line(ctx, lex, r.current_area_part);
       return;
     default:
       return;  // unknown records are ignored

@@ -150,20 +150,24 @@ bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address) 
 
 // S name kind-word value: the kind is the word's first character, the
 // second matters only for D ('x' hides), the third is skipped unseen.
-Symbol* define_symbol(LinkContext& ctx, Header* header, AreaPart* area_part) {
-  Lexer& lex = ctx.lex;
-  Symbol* sym = lookup_symbol(ctx, lex.get_identifier(-1), true);
+Symbol* define_symbol(LinkContext& ctx, Lexer& lex, Header* header, AreaPart* area_part) {
+  std::string name(lex.get_identifier(-1));
   int kind = lex.get_nonblank();
   int second = lex.get_char();
   lex.get_char();
+  u32 value = kind == 'R' || kind == 'D' || kind == 'E' ? lex.read_number() : 0;
+  return enter_module_symbol(ctx, header, area_part, name, kind, second, value);
+}
 
+Symbol* enter_module_symbol(LinkContext& ctx, Header* header, AreaPart* area_part, std::string_view name, int kind,
+                            int second, u32 value) {
+  Symbol* sym = lookup_symbol(ctx, name, true);
   switch (kind) {
     case 'R':
       sym->flags |= SYM_REFERENCED;
-      if (lex.read_number() != 0) ctx.diag.error("non zero S_REF");
+      if (value != 0) ctx.diag.error("non zero S_REF");
       break;
     case 'D': {
-      u32 value = lex.read_number();
       if (sym->flags & SYM_DEFINED) report_multiple_define(ctx, *sym);
       if (second == 'x' && in_code_area(area_part)) sym->flags |= SYM_HIDDEN;
       sym->flags |= SYM_DEFINED;
@@ -173,7 +177,6 @@ Symbol* define_symbol(LinkContext& ctx, Header* header, AreaPart* area_part) {
       break;
     }
     case 'E': {
-      u32 value = lex.read_number();
       // Repeating an absolute value is harmless, but a value equal to the
       // offset of an area-relative definition names another address.
       if ((sym->flags & SYM_DEFINED) && (sym->value != value || !(sym->flags & SYM_ABSOLUTE)))

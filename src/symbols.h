@@ -25,6 +25,7 @@
 namespace zeld {
 
 struct LinkContext;
+class Lexer;
 struct AreaPart;
 struct Header;
 
@@ -93,8 +94,13 @@ Symbol* lookup_linker_symbol(LinkContext& ctx, std::string_view name);
 u32 symbol_address(LinkContext& ctx, const Symbol& sym);
 // Address of a named symbol (defined or not); false when there is none.
 bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address);
-// Pass-0 handler of an S line.
-Symbol* define_symbol(LinkContext& ctx, Header* header, AreaPart* area_part);
+// Pass-0 handler of an S line ("S name kind-word value", read through `lex`).
+Symbol* define_symbol(LinkContext& ctx, Lexer& lex, Header* header, AreaPart* area_part);
+// Enters a module's symbol as an S line does: `kind` 'R' a reference, 'D'
+// a definition relative to `area_part` (hidden when `second` is 'x'), 'E'
+// an absolute definition; any other kind is fatal.
+Symbol* enter_module_symbol(LinkContext& ctx, Header* header, AreaPart* area_part, std::string_view name, int kind,
+                            int second, u32 value);
 // Between the passes: gives every non-absolute symbol without an area part
 // the first part of the first area, then reports every undefined symbol
 // that some module lists as a counted error.

@@ -42,7 +42,7 @@ class AreaTest : public ::testing::Test {
     ctx.lex.radix = 16;
     ctx.lex.reset(lines_.back());
     ctx.lex.record_letter();
-    return read_area_record(ctx, h);
+    return read_area_record(ctx, ctx.lex, h);
   }
 
   AreaPart* part(const std::string& name, u32 size, u8 flags = 0) {

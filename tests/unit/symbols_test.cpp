@@ -43,7 +43,7 @@ class SymbolsTest : public ::testing::Test {
   Symbol* define(const std::string& rest, Header* h, AreaPart* part = nullptr) {
     line_ = rest;
     ctx_.lex.reset(line_);
-    return define_symbol(ctx_, h, part);
+    return define_symbol(ctx_, ctx_.lex, h, part);
   }
 
   std::FILE* err_;
