@@ -47,6 +47,66 @@ void report_undefined_name(LinkContext& ctx, const std::string& name) {
   ctx.diag.error("undefined symbol '%s'", name.c_str());
 }
 
+// Precedence of a binary operator character, 0 for any other.
+int operator_precedence(int c) {
+  switch (c) {
+    case '*':
+    case '/':
+    case '%':
+      return 10;
+    case '+':
+    case '-':
+      return 7;
+    case '<':
+    case '>':
+      return 5;
+    case '^':
+      return 4;
+    case '&':
+      return 3;
+    case '|':
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+// One character of a character constant; -1 at the end of the text.
+int char_constant(Lexer& lex) {
+  int c = lex.get_char();
+  if (c == 0) return -1;
+  if (c != '\\') return c;
+  c = lex.get_char();
+  if (char_class(c) & CC_OCTAL) {
+    int value = c - '0';
+    for (int i = 1; i < 3; ++i) {
+      c = lex.get_char();
+      if (!(char_class(c) & CC_OCTAL)) {
+        lex.unget_char(c);
+        break;
+      }
+      value = value * 8 + (c - '0');
+    }
+    return value;
+  }
+  switch (c) {
+    case 'b':
+      return 8;
+    case 'f':
+      return 12;
+    case 'n':
+      return 10;
+    case 'r':
+      return 13;
+    case 't':
+      return 9;
+    case 0:
+      return '\\';  // a backslash that ends the text stands for itself
+    default:
+      return c;
+  }
+}
+
 // One evaluation over ctx.lex, with the nesting depth and whether the
 // expression was cut short.
 class Evaluator {
@@ -221,72 +281,9 @@ u32 Evaluator::number(int first) {
 
 }  // namespace
 
-int operator_precedence(int c) {
-  switch (c) {
-    case '*':
-    case '/':
-    case '%':
-      return 10;
-    case '+':
-    case '-':
-      return 7;
-    case '<':
-    case '>':
-      return 5;
-    case '^':
-      return 4;
-    case '&':
-      return 3;
-    case '|':
-      return 1;
-    default:
-      return 0;
-  }
-}
-
-int char_constant(Lexer& lex) {
-  int c = lex.get_char();
-  if (c == 0) return -1;
-  if (c != '\\') return c;
-  c = lex.get_char();
-  if (char_class(c) & CC_OCTAL) {
-    int value = c - '0';
-    for (int i = 1; i < 3; ++i) {
-      c = lex.get_char();
-      if (!(char_class(c) & CC_OCTAL)) {
-        lex.unget_char(c);
-        break;
-      }
-      value = value * 8 + (c - '0');
-    }
-    return value;
-  }
-  switch (c) {
-    case 'b':
-      return 8;
-    case 'f':
-      return 12;
-    case 'n':
-      return 10;
-    case 'r':
-      return 13;
-    case 't':
-      return 9;
-    case 0:
-      return '\\';  // a backslash that ends the text stands for itself
-    default:
-      return c;
-  }
-}
-
 u32 evaluate_expression(LinkContext& ctx, int floor) {
   Evaluator evaluator(ctx);
   return evaluator.expression(floor);
-}
-
-u32 expression_term(LinkContext& ctx) {
-  Evaluator evaluator(ctx);
-  return evaluator.term();
 }
 
 void add_global_definition(LinkContext& ctx, std::string_view text) { ctx.global_definitions.emplace_back(text); }

@@ -15,17 +15,10 @@
 namespace zeld {
 
 struct LinkContext;
-class Lexer;
 
 // Evaluates from the lexer's cursor; `floor` 0 reads a whole expression.
 // The first character not part of the expression is pushed back.
 u32 evaluate_expression(LinkContext& ctx, int floor = 0);
-// One term.
-u32 expression_term(LinkContext& ctx);
-// Precedence of a binary operator character, 0 for any other.
-int operator_precedence(int c);
-// One character of a character constant; -1 at the end of the text.
-int char_constant(Lexer& lex);
 
 // Stores a -d text for after pass 0.
 void add_global_definition(LinkContext& ctx, std::string_view text);

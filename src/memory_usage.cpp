@@ -139,6 +139,9 @@ std::string size_text(u64 bytes) {
   return strprintf("%llu %s", static_cast<unsigned long long>(bytes), kUnits[unit]);
 }
 
+namespace {
+
+// The table: its heading and one line per row.
 std::string format_memory_usage(const std::vector<MemoryUsageRow>& rows) {
   std::string text = "Memory region         Used Size  Region Size  %age Used\n";
   for (const MemoryUsageRow& row : rows)
@@ -146,6 +149,8 @@ std::string format_memory_usage(const std::vector<MemoryUsageRow>& rows) {
                       size_text(row.size).c_str(), percent_text(row.used, row.size).c_str());
   return text;
 }
+
+}  // namespace
 
 std::vector<MemoryUsageRow> measure_memory_usage(const LinkContext& ctx) {
   std::vector<Region> regions;

@@ -18,7 +18,6 @@
 // row per page or bank that holds bytes.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -42,8 +41,6 @@ std::vector<MemoryUsageRow> measure_memory_usage(const LinkContext& ctx);
 u64 usage_hundredths(u64 used, u64 size);
 // A byte count in the largest unit that holds it whole: "26 B", "16 KB".
 std::string size_text(u64 bytes);
-// The table: its heading and one line per row.
-std::string format_memory_usage(const std::vector<MemoryUsageRow>& rows);
 
 // Writes the table of the link on its standard output.
 void print_memory_usage(LinkContext& ctx);

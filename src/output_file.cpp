@@ -11,6 +11,17 @@
 
 namespace zeld {
 
+namespace {
+
+// The fatal report of a failed write: "cannot write '<name>': <reason>".
+[[noreturn]] void report_write_failure(Diagnostics& diag, const std::string& name, int error_number) {
+  // A write that failed earlier may have left no reason behind.
+  const char* reason = error_number != 0 ? std::strerror(error_number) : "write error";
+  diag.fatal("cannot write '%s': %s", name.c_str(), reason);
+}
+
+}  // namespace
+
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
     reset();
@@ -46,12 +57,6 @@ void OutputFile::finish(Diagnostics& diag) {
     error_number = errno;
   }
   if (failed) report_write_failure(diag, name_, error_number);
-}
-
-void report_write_failure(Diagnostics& diag, const std::string& name, int error_number) {
-  // A write that failed earlier may have left no reason behind.
-  const char* reason = error_number != 0 ? std::strerror(error_number) : "write error";
-  diag.fatal("cannot write '%s': %s", name.c_str(), reason);
 }
 
 bool is_plain_file(const std::string& name) {

@@ -41,9 +41,6 @@ class OutputFile {
   std::string name_;
 };
 
-// The fatal report of a failed write: "cannot write '<name>': <reason>".
-[[noreturn]] void report_write_failure(Diagnostics& diag, const std::string& name, int error_number);
-
 // True when `name` is a plain file (not a device, pipe or link), so that
 // deleting it cannot remove anything but the link's own output.
 bool is_plain_file(const std::string& name);
