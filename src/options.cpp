@@ -59,6 +59,10 @@ std::string usage_text() {
   return text;
 }
 
+// The build number is the linker's own, fixed when it was built; -nb: names
+// the build of the program being linked and has no say here.
+std::string version_line() { return strprintf("%s %s (build %d)", kProgramName, kVersion, kBuildNumber); }
+
 // --help and --version: the text on the standard output, and the link ends
 // there, whatever words follow: with success, unless an option before it
 // was reported as an error (a bad range, too many -L), as no status 0
@@ -281,9 +285,5 @@ void usage(LinkContext& ctx) {
   std::fflush(ctx.out);
   stop_link(kExitUsage);
 }
-
-// The build number is the linker's own, fixed when it was built; -nb: names
-// the build of the program being linked and has no say here.
-std::string version_line() { return strprintf("%s %s (build %d)", kProgramName, kVersion, kBuildNumber); }
 
 }  // namespace zeld

@@ -45,7 +45,5 @@ struct Options {
 void scan_options(LinkContext& ctx, const std::vector<std::string>& words);
 // Prints the version and usage text on the standard output; status 1.
 [[noreturn]] void usage(LinkContext& ctx);
-// The --version line: name, version and the linker's own build number.
-std::string version_line();
 
 }  // namespace zeld

@@ -4,55 +4,40 @@
 // end-to-end cases do not show.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "context.h"
 #include "expression.h"
 #include "symbols.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
 
-class ExpressionTest : public ::testing::Test {
+class ExpressionTest : public LinkTest {
  protected:
-  ExpressionTest() : err_(std::tmpfile()), ctx_(err_, err_) {}
-  ~ExpressionTest() override { std::fclose(err_); }
-
-  // Stderr written since the last call.
-  std::string err() {
-    std::fflush(err_);
-    std::fseek(err_, static_cast<long>(seen_), SEEK_SET);
-    std::string text;
-    for (int c; (c = std::fgetc(err_)) != EOF;) text += static_cast<char>(c);
-    seen_ += text.size();
-    return text;
-  }
   u32 eval(const std::string& text) {
     text_ = text;
-    ctx_.lex.reset(text_);
-    return evaluate_expression(ctx_, 0);
+    ctx.lex.reset(text_);
+    return evaluate_expression(ctx, 0);
   }
   Symbol* define(const std::string& name, u32 value, u16 flags, const char* area = nullptr, u32 address = 0) {
-    Symbol* s = lookup_symbol(ctx_, name, true);
+    Symbol* s = lookup_symbol(ctx, name, true);
     s->flags = flags;
     s->value = value;
     if (area) {
       bool created = false;
-      s->area_part = ctx_.areas.add_part(area, nullptr, created);
+      s->area_part = ctx.areas.add_part(area, nullptr, created);
       s->area_part->address = address;
     }
     return s;
   }
   u32 value_of(const char* name) {
     u32 address = 0xDEADBEEF;
-    EXPECT_TRUE(find_symbol_address(ctx_, name, address)) << name;
+    EXPECT_TRUE(find_symbol_address(ctx, name, address)) << name;
     return address;
   }
 
-  std::FILE* err_;
-  std::size_t seen_ = 0;
-  LinkContext ctx_;
   std::string text_;
 };
 
@@ -79,9 +64,9 @@ TEST_F(ExpressionTest, Values) {
       {"ABS+1", 0x1235}, {"rel-ABS", 0x2010 - 0x1234}, {"", 0}, {"@", 0}, {"1+", 1},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(eval(text), value) << text;
-  ctx_.lex.high_byte_first = true;
+  ctx.lex.high_byte_first = true;
   EXPECT_EQ(eval("\"AB"), 0x4142u);
-  ctx_.lex.high_byte_first = false;
+  ctx.lex.high_byte_first = false;
   EXPECT_EQ(eval("\"AB"), 0x4241u);
   EXPECT_EQ(eval("\"A"), 0xFF41u);  // the missing character is -1
   EXPECT_EQ(err(), "");
@@ -92,15 +77,15 @@ TEST_F(ExpressionTest, TheCursorStopsAfterTheExpression) {
       {"0x10.0x20", 0x10, ".0x20"}, {"0b102", 2, "2"}, {"7 :x", 7, ":x"}, {"1+2 )", 3, ")"}, {"'A'", 65, "'"}};
   for (const auto& [text, value, rest] : cases) {
     EXPECT_EQ(eval(text), value) << text;
-    EXPECT_EQ(ctx_.lex.rest(), rest) << text;
+    EXPECT_EQ(ctx.lex.rest(), rest) << text;
   }
 }
 
 TEST_F(ExpressionTest, ReportsLeaveTheCursorAndTheTable) {
   EXPECT_EQ(eval("(1+2 . 5"), 3u);
-  EXPECT_EQ(ctx_.lex.rest(), ". 5");
+  EXPECT_EQ(ctx.lex.rest(), ". 5");
   EXPECT_EQ(eval("nope+1"), 1u);
-  EXPECT_EQ(lookup_symbol(ctx_, "nope", false), nullptr);  // an unknown name is not entered
+  EXPECT_EQ(lookup_symbol(ctx, "nope", false), nullptr);  // an unknown name is not entered
   EXPECT_EQ(err(),
             "!E (command input)(0): {linker} missing delimiter\n"
             "!E (command input(0): {linker} undefined symbol 'nope'\n");
@@ -109,7 +94,7 @@ TEST_F(ExpressionTest, ReportsLeaveTheCursorAndTheTable) {
 TEST_F(ExpressionTest, DivisionByZeroIsInvalidAndGivesZero) {
   EXPECT_EQ(eval("7%0"), 0u);
   EXPECT_EQ(eval("7/(1-1)*3+2"), 2u);  // the rest of the expression is still read
-  EXPECT_EQ(ctx_.lex.rest(), "");
+  EXPECT_EQ(ctx.lex.rest(), "");
   EXPECT_EQ(err(), kInvalid + kInvalid);
 }
 
@@ -123,8 +108,8 @@ TEST_F(ExpressionTest, DeepNestingIsReportedOnceWithoutExhaustingTheStack) {
 class GlobalDefinitionsTest : public ExpressionTest {
  protected:
   void apply(std::initializer_list<const char*> texts) {
-    for (const char* t : texts) add_global_definition(ctx_, t);
-    apply_global_definitions(ctx_);
+    for (const char* t : texts) add_global_definition(ctx, t);
+    apply_global_definitions(ctx);
   }
 };
 
@@ -136,7 +121,7 @@ TEST_F(GlobalDefinitionsTest, EmptyValuesTrailingTextAndReferencedSymbols) {
   EXPECT_EQ(value_of("MASK"), 0xFF00u);
   EXPECT_EQ(value_of("_limit"), 0xFF01u);
   EXPECT_EQ(ref->flags, SYM_REFERENCED | SYM_DEFINED | SYM_ABSOLUTE);
-  EXPECT_FALSE(ctx_.symbols.applying_global_definitions);
+  EXPECT_FALSE(ctx.symbols.applying_global_definitions);
 }
 
 TEST_F(GlobalDefinitionsTest, RedefinedModuleSymbolBecomesAbsolute) {

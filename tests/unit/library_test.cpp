@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -33,26 +31,18 @@ std::string member(const std::string& name, const std::vector<std::string>& defi
   return ".start " + name + "\n" + body(name, defines, refs) + ".end\n";
 }
 
-struct LibraryTest : ::testing::Test {
-  std::FILE* err = std::tmpfile();
-  LinkContext ctx{err, err};
-  std::string dir =
-      ::testing::TempDir() + "/zeld-lib-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+struct LibraryTest : LinkTest {
+  TestFolder folder{"lib"};
+  const std::string& dir = folder.dir();
 
   LibraryTest() {
     std::filesystem::create_directories(dir + "/sub1");
     std::filesystem::create_directories(dir + "/sub2");
   }
-  ~LibraryTest() override {
-    ctx.run_cleanup();
-    std::fclose(err);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
+  ~LibraryTest() override { ctx.run_cleanup(); }
   // Writes a file in the test's folder and, unless told otherwise, adds it to the input list.
   std::string input(const std::string& name, const std::string& text, bool add = true) {
-    std::string path = dir + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
+    std::string path = folder.write(name, text);
     if (add) ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{path, InputKind::kNamed}));
     return path;
   }
@@ -93,11 +83,10 @@ TEST_F(LibraryTest, PassZeroReportsWaitForThePreScan) {
   input("libm.a", member("f", {"_f"}) + "stray\n");
   input("late.o", "M late\n");  // after the library's error: read by pass 0 alone
   scan_input_files(ctx);
-  EXPECT_EQ(read_all(err), "!E " + dir + "/libm.a(0): {linker} bad library file, module start expected\n");
+  EXPECT_EQ(err(), "!E " + dir + "/libm.a(0): {linker} bad library file, module start expected\n");
   finish_pass0(ctx);
-  EXPECT_EQ(read_all(err), "!E " + dir + "/libm.a(0): {linker} bad library file, module start expected\n"
-                           "!E " + dir + "/main.o(1): {linker} no header defined\n"
-                           "!E " + dir + "/late.o(1): {linker} no header defined\n");
+  EXPECT_EQ(err(), "!E " + dir + "/main.o(1): {linker} no header defined\n"
+                   "!E " + dir + "/late.o(1): {linker} no header defined\n");
   EXPECT_EQ(ctx.diag.error_count(), 3);
 }
 
@@ -108,25 +97,23 @@ TEST_F(LibraryTest, StopsKeepTheirOrder) {
   input("libm.a", member("f", {"_f"}) + "stray\n");
   scan_input_files(ctx);
   EXPECT_THROW(finish_pass0(ctx), LinkAbort);
-  std::string text = read_all(err);
+  std::string text = err();
   EXPECT_EQ(text.find("!E " + dir + "/libm.a(0): {linker} bad library file"), 0u) << text;
   EXPECT_NE(text.find("header area list overflow"), std::string::npos) << text;
 
-  std::FILE* local_err = std::tmpfile();
-  LinkContext local(local_err, local_err);
-  local.input_files.push_back(std::make_unique<InputFile>(InputFile{input("a.o", "M a\n", false), InputKind::kNamed}));
-  local.input_files.push_back(std::make_unique<InputFile>(InputFile{dir + "/missing.o", InputKind::kNamed}));
-  EXPECT_THROW(scan_input_files(local), LinkAbort);
-  EXPECT_EQ(read_all(local_err), "!E {linker} can't open file '" + dir + "/missing.o'\n");
-  local.run_cleanup();
-  std::fclose(local_err);
+  CapturedLink local;
+  local.ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{input("a.o", "M a\n", false), InputKind::kNamed}));
+  local.ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{dir + "/missing.o", InputKind::kNamed}));
+  EXPECT_THROW(scan_input_files(local.ctx), LinkAbort);
+  EXPECT_EQ(local.err(), "!E {linker} can't open file '" + dir + "/missing.o'\n");
+  local.ctx.run_cleanup();
 }
 
 TEST_F(LibraryTest, TextOutsideFramesIsACountedErrorAndStopsTheScan) {
   input("libm.a", member("f", {"_f"}) + "\n");
   input("never.x", "");  // not reached: the scan stops after the error
   scan_input_files(ctx);
-  EXPECT_EQ(read_all(err), "!E " + dir + "/libm.a(0): {linker} bad library file, module start expected\n");
+  EXPECT_EQ(err(), "!E " + dir + "/libm.a(0): {linker} bad library file, module start expected\n");
   EXPECT_EQ(ctx.input_files.size(), 1u);
   EXPECT_EQ(ctx.input_files[0]->name, dir + "/never.x");
 }
@@ -142,13 +129,12 @@ TEST_F(LibraryTest, BrokenFramesAreFatal) {
       {".start\nH 1\n.end\n", "missing module"},
   };
   for (const Case& c : cases) {
-    std::FILE* local_err = std::tmpfile();
-    LinkContext local(local_err, local_err);
-    local.input_files.push_back(std::make_unique<InputFile>(InputFile{input("libbad.a", c.text, false), InputKind::kNamed}));
-    EXPECT_THROW(scan_input_files(local), LinkAbort) << c.message;
-    EXPECT_EQ(read_all(local_err), "!E {linker} " + c.message + "\n");
-    local.run_cleanup();
-    std::fclose(local_err);
+    CapturedLink local;
+    local.ctx.input_files.push_back(
+        std::make_unique<InputFile>(InputFile{input("libbad.a", c.text, false), InputKind::kNamed}));
+    EXPECT_THROW(scan_input_files(local.ctx), LinkAbort) << c.message;
+    EXPECT_EQ(local.err(), "!E {linker} " + c.message + "\n");
+    local.ctx.run_cleanup();
   }
 }
 
@@ -164,7 +150,7 @@ TEST_F(LibraryTest, SearchPathTriesTheLastDirectoryFirst) {
   EXPECT_EQ(find_in_library_paths(ctx, dir + "/sub1/libm.a"), dir + "/sub1/libm.a");
   for (int i = 0; i < 9; ++i) add_library_path(ctx, "d");
   EXPECT_EQ(ctx.library.library_paths.size(), 10u);
-  EXPECT_EQ(read_all(err),
+  EXPECT_EQ(err(),
             "!E {linker} Cannot open file './libm.a' in library path(s)\n"
             "!ERROR {linker} No more than 10 -L<path> allowed\n");
 }

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <cstdio>
 #include <string>
 
 #include "context.h"
@@ -14,21 +14,13 @@
 namespace zeld {
 namespace {
 
-struct MapFileTest : ::testing::Test {
-  std::FILE* err = std::tmpfile();
-  LinkContext ctx{err, err};
-  std::string base =
-      ::testing::TempDir() + "/zeld-map-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+struct MapFileTest : LinkTest {
+  TestFolder folder{"map"};
 
-  MapFileTest() { ctx.options.output_base_name = base; }
-  ~MapFileTest() override {
-    std::fclose(err);
-    std::error_code ec;
-    std::filesystem::remove_all(base + ".mp", ec);
-  }
+  MapFileTest() { ctx.options.output_base_name = folder.path("app"); }
 
   std::string file(const char* ext) {
-    std::FILE* f = std::fopen((base + ext).c_str(), "rb");
+    std::FILE* f = std::fopen(folder.path(std::string("app") + ext).c_str(), "rb");
     if (!f) return "<missing>";
     std::string text = read_all(f);
     std::fclose(f);
@@ -70,7 +62,7 @@ TEST_F(MapFileTest, PageAreaErrorWordsAndUndefinedSymbolsAtTheEnd) {
   EXPECT_EQ(map.substr(map.find(host_text("\nArea Definitions"))),
             host_text("\nArea Definitions\n\n\nfile 'main.o': undefined symbol '_missing'"));
   EXPECT_EQ(ctx.diag.error_count(), 1);
-  EXPECT_EQ(read_all(err), "");
+  EXPECT_EQ(err(), "");
 }
 
 TEST(MapDateTest, ATimeTheLibraryCannotConvertGivesQuestionMarks) {

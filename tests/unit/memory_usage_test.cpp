@@ -1,14 +1,13 @@
 // The memory-usage table: the percentage at its edges (a few bytes of a
 // large region, full, empty, over-full, one byte short of full), sizes in
 // exact units, which region an area's bytes land in when placement gave it
-// the text range or the ranges of the area before it, overlays, and pages
-// only partly covered. The table of a link with several regions and pages
-// is pinned end to end.
+// the text range or the ranges of the area before it, and overlays. The
+// table of a link with several regions and pages, partly covered, is
+// pinned end to end.
 #include "memory_usage.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -51,11 +50,8 @@ TEST(MemoryUsage, PercentAndSizesAreExact) {
 }
 
 // Areas placed as a link places them, without object files.
-class MemoryUsageLink : public ::testing::Test {
+class MemoryUsageLink : public LinkTest {
  protected:
-  MemoryUsageLink() : err_(std::tmpfile()), ctx(err_, err_) {}
-  ~MemoryUsageLink() override { std::fclose(err_); }
-
   void part(const std::string& name, u32 size, u8 flags = 0) {
     bool created = false;
     AreaPart* p = ctx.areas.add_part(name, &module_, created);
@@ -66,12 +62,10 @@ class MemoryUsageLink : public ::testing::Test {
   std::vector<MemoryUsageRow> place() {
     apply_address_ranges(ctx);
     allocate_areas(ctx);
-    EXPECT_EQ(read_all(err_), "");
+    EXPECT_EQ(err(), "");
     return measure_memory_usage(ctx);
   }
 
-  std::FILE* err_;
-  LinkContext ctx;
   Header module_;
 };
 
@@ -94,17 +88,6 @@ TEST_F(MemoryUsageLink, WithTextRangeAnUnplacedFirstAreaGetsItsOwnRow) {
   range("text:0xC000.0xC0FF:0xC0FF.0xC1FF");  // 0xC0FF counts once
   range("shared:0x2000.0x20FF");
   EXPECT_EQ(place(), (Rows{{"text", 0x18, 0x200}, {"shared", 0x30, 0x100}, {"low", 0x20, 0xC200}}));
-}
-
-TEST_F(MemoryUsageLink, PagesOfARegionShowTheRegionsBytesInThem) {
-  // Ranges that start and end inside pages 1 and 3 and skip page 2.
-  part("far", 0x1800, AREA_EXT_CODE);
-  part("far", 0x1000, AREA_EXT_CODE);  // no room left in page 1
-  range("far:0x6000.0x7FFF:0xC000.0xCFFF");
-  EXPECT_EQ(place(), (Rows{{"text", 0, 0x10000},
-                           {"far", 0x2800, 0x3000},
-                           {"far page 1", 0x1800, 0x2000},
-                           {"far page 3", 0x1000, 0x1000}}));
 }
 
 }  // namespace

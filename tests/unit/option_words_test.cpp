@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,8 +17,6 @@ namespace zeld {
 namespace {
 
 using Words = std::vector<std::string>;
-constexpr int kNoStop = -1000;
-
 
 std::string numbered_words(int count) {
   std::string text;
@@ -29,40 +24,14 @@ std::string numbered_words(int count) {
   return text;
 }
 
-// A captured context and a fresh folder for option files.
-struct OptionWords : ::testing::Test {
-  std::FILE* err_ = std::tmpfile();
-  std::FILE* out_ = std::tmpfile();
-  LinkContext ctx{err_, out_};
-  std::string dir_ =
-      ::testing::TempDir() + "/zeld-words-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-
-  OptionWords() { std::filesystem::create_directories(dir_); }
-  ~OptionWords() override {
-    std::fclose(err_);
-    std::fclose(out_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string file(const std::string& name, const std::string& bytes) {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-    return path(name);
-  }
-  // Runs one step; the exit status, or kNoStop.
-  template <typename Step>
-  int run(Step step) {
-    try {
-      step();
-    } catch (const LinkAbort& abort) {
-      return abort.status;
-    }
-    return kNoStop;
-  }
+// A captured link and a fresh folder for option files.
+struct OptionWords : LinkTest {
+  TestFolder folder{"words"};
+  std::string path(const std::string& name) const { return folder.path(name); }
+  std::string file(const std::string& name, const std::string& bytes) { return folder.write(name, bytes); }
   int expand(Words& words) {
-    return run([&] { expand_option_files(ctx, words); });
+    return stop_status([&] { expand_option_files(ctx, words); });
   }
-  std::string err() { return read_all(err_); }
 };
 
 TEST_F(OptionWords, SplitWords) {
@@ -86,7 +55,7 @@ TEST_F(OptionWords, AtMost4196WordsFromOneTextOrFile) {
   EXPECT_EQ(words.size(), 4198u);
   EXPECT_EQ(words[1], "w0");
   EXPECT_EQ(words.back(), "x.o");
-  EXPECT_EQ(run([&] { insert_env_words(ctx, numbered_words(4197), words); }), kExitUsage);
+  EXPECT_EQ(stop_status([&] { insert_env_words(ctx, numbered_words(4197), words); }), kExitUsage);
   Words full{"zeld12", "@" + file("full.opt", numbered_words(4196))};
   EXPECT_EQ(expand(full), kNoStop);
   EXPECT_EQ(full.size(), 4197u);
@@ -120,15 +89,15 @@ TEST_F(OptionWords, FileWithoutWordsStaysAndStopsExpansion) {
 }
 
 TEST_F(OptionWords, UnreadableFilesAndMissingNames) {
-  Words folder{"zeld12", "@-" + dir_};
-  EXPECT_EQ(expand(folder), kExitUsage);
-  EXPECT_EQ(err(), "can't open file " + dir_ + "\n");
-  EXPECT_EQ(ctx.files_to_delete, Words{dir_});  // registered when seen; a folder is never deleted
+  Words a_folder{"zeld12", "@-" + folder.dir()};
+  EXPECT_EQ(expand(a_folder), kExitUsage);
+  EXPECT_EQ(err(), "can't open file " + folder.dir() + "\n");
+  EXPECT_EQ(ctx.files_to_delete, Words{folder.dir()});  // registered when seen; a folder is never deleted
   for (const char* last : {"@", "@-"}) {
     Words words{"zeld12", "-R", last};
     EXPECT_EQ(expand(words), kExitUsage) << last;
   }
-  EXPECT_EQ(read_all(out_).rfind("Version 7.50\nUsage: [options] file [file ...] [-l<f>]\n", 0), 0u);
+  EXPECT_TRUE(out().starts_with("Version 7.50\nUsage: [options] file [file ...] [-l<f>]\n"));
 }
 
 TEST_F(OptionWords, NestingIsBounded) {

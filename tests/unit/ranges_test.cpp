@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <iterator>
 #include <memory>
 #include <random>
@@ -23,12 +22,8 @@
 namespace zeld {
 namespace {
 
-class RangeTest : public ::testing::Test {
+class RangeTest : public LinkTest {
  protected:
-  RangeTest() : err_(std::tmpfile()), ctx(err_, err_) {}
-  ~RangeTest() override { std::fclose(err_); }
-
-  std::string err_text() { return read_all(err_); }
   Area& area(const std::string& name) {
     bool created = false;
     return *ctx.areas.add_part(name, nullptr, created)->area;
@@ -47,9 +42,6 @@ class RangeTest : public ::testing::Test {
       text += o.name + format_address_ranges(&o.ranges) + ";";
     return text;
   }
-
-  std::FILE* err_;
-  LinkContext ctx;
 };
 
 TEST_F(RangeTest, TextEntriesSetTheTextRange) {
@@ -61,7 +53,7 @@ TEST_F(RangeTest, TextEntriesSetTheTextRange) {
   apply_address_ranges(ctx);
   EXPECT_EQ(ctx.text_range_low, 0x8000u);
   EXPECT_EQ(ctx.text_range_high, 0xBFFFu);
-  EXPECT_EQ(err_text(), "");
+  EXPECT_EQ(err(), "");
 }
 
 TEST_F(RangeTest, CuttingHoles) {
@@ -90,7 +82,7 @@ TEST_F(RangeTest, CuttingHoles) {
   for (const Case& c : cases) EXPECT_EQ(cut("a" + std::to_string(n++), c.low, c.high, c.holes), c.left) << n;
   EXPECT_EQ(area("a2").address_range, nullptr);
   EXPECT_EQ(allocate_from_ranges(ctx, area("a7").address_range.get(), 0, "a7"), 0x100u);
-  EXPECT_EQ(err_text(), "");
+  EXPECT_EQ(err(), "");
 }
 
 // The walk of every hole for every piece, as holes were first cut; reversed
@@ -144,16 +136,14 @@ TEST(RangeCut, MatchesTheWalkOfEveryHole) {
     std::string expected_reports;
     RangeList expected = cut_by_walking_all_holes(ranges, holes, expected_reports);
 
-    std::FILE* err = std::tmpfile();
-    LinkContext ctx(err, err);
+    CapturedLink link;
     bool created = false;
-    Area& a = *ctx.areas.add_part("a", nullptr, created)->area;
+    Area& a = *link.ctx.areas.add_part("a", nullptr, created)->area;
     if (!ranges.empty()) a.address_range = std::make_shared<RangeList>(ranges);
-    cut_holes(ctx, RangeKind::kRomHole, a, RangeOption{kFakeHoleName, holes});
+    cut_holes(link.ctx, RangeKind::kRomHole, a, RangeOption{kFakeHoleName, holes});
     EXPECT_EQ(format_address_ranges(a.address_range.get()), format_address_ranges(&expected))
         << "seed " << seed << ": " << format_address_ranges(&ranges) << " less " << format_address_ranges(&holes);
-    EXPECT_EQ(read_all(err), expected_reports) << "seed " << seed;
-    std::fclose(err);
+    EXPECT_EQ(link.err(), expected_reports) << "seed " << seed;
   }
 }
 
@@ -164,14 +154,14 @@ TEST_F(RangeTest, ParsedEntries) {
   parse_address_ranges(ctx, "bss=0x800.0x8FF=0x900.0x9FF", RangeKind::kArea);
   parse_address_ranges(ctx, "text:0xC000.0xFEFF", RangeKind::kArea);  // replaces the first
   EXPECT_EQ(entries(), "bss:0x800.0x8ff:0x900.0x9ff;text:0xc000.0xfeff;data:0x1000.0xffff;");
-  EXPECT_EQ(err_text(), "");
+  EXPECT_EQ(err(), "");
 }
 
 TEST_F(RangeTest, BadRangesAreReportedAndKept) {
   parse_address_ranges(ctx, "text:0x8000.0x7000", RangeKind::kArea);
   parse_address_ranges(ctx, "data:0xC000.0xFFFF:0x4000.0x7FFF", RangeKind::kArea);
   parse_address_ranges(ctx, "bss:0x1000.0x1FFF:0x1FFF.0x2FFF", RangeKind::kArea);  // sharing one address passes
-  EXPECT_EQ(err_text(),
+  EXPECT_EQ(err(),
             "!ERROR {linker} invalid address range:0x8000.0x7000\n"
             "!ERROR {linker} address ranges \"data:0xC000.0xFFFF:0x4000.0x7FFF\" must be in increasing "
             "non-overlapping order\n");
@@ -181,7 +171,7 @@ TEST_F(RangeTest, BadRangesAreReportedAndKept) {
 TEST_F(RangeTest, NamedHoleReportsTwiceThroughBothLists) {
   parse_address_ranges(ctx, "vector:0xFFFF.0xFF80", RangeKind::kRomHole);
   std::string one = "!ERROR {linker} invalid address range:0xffff.0xff80\n";
-  EXPECT_EQ(err_text(), one + one);
+  EXPECT_EQ(err(), one + one);
 }
 
 }  // namespace
