@@ -75,9 +75,9 @@ struct CoffState {
   // exist only once the whole walk is done.
   std::vector<PendingTag> late_tags;
   CoffTagScopes tags;
-  std::string function_name;  // the function whose lines are being added
-  u32 function_first_line = 0;  // relative line numbers count from it
-  u32 function_last_line = 0;   // the last source line added
+  std::string function_name;     // the function whose lines are being added
+  u32 function_first_line = 0;   // relative line numbers count from it
+  u32 function_last_line = 0;    // the last source line handed over
   bool line_range_reported = false;
   bool line_table_full_reported = false;
 };
@@ -114,7 +114,8 @@ class CoffDebugBuilder final : public DebugVisitor {
 
 // Maps a debug type string onto the entry at `index`: its type field, and
 // the auxiliary entries of its arrays and structure references, appended
-// behind it. A string that breaks the grammar fails a consistency check.
+// behind it. A string that breaks the grammar is a counted error ("invalid
+// COFF type") and leaves type 0. Open to the unit tests.
 void map_coff_type(LinkContext& ctx, u32 index, const std::string& type);
 
 }  // namespace zeld
