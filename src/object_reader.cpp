@@ -41,16 +41,10 @@ void read_radix_line(LinkContext& ctx, Lexer& lex, int letter) {
 
 // H line: area capacity, a skipped word, symbol capacity.
 Header* new_header(LinkContext& ctx, Lexer& lex, const InputFile& file) {
-  ObjectReader& r = ctx.reader;
-  Header& h = r.headers.emplace_back();
-  h.index = r.headers.size() - 1;
-  h.input_file = &file;
-  h.area_capacity = lex.read_number();
-  h.area_parts.reserve(std::min(h.area_capacity, kReserveSlots));
+  u32 areas = lex.read_number();
   lex.skip_word(-1);
-  h.symbol_capacity = lex.read_number();
-  h.symbols.reserve(std::min(h.symbol_capacity, kReserveSlots));
-  return &h;
+  u32 symbols = lex.read_number();
+  return &add_module_header(ctx, file, areas, symbols);
 }
 
 void set_module_name(LinkContext& ctx, Lexer& lex, Header* header) {
@@ -166,6 +160,18 @@ void dispatch_pass0(LinkContext& ctx, Lexer& lex, const InputFile& file, int lin
 
 }  // namespace
 
+Header& add_module_header(LinkContext& ctx, const InputFile& file, u32 area_capacity, u32 symbol_capacity) {
+  ObjectReader& r = ctx.reader;
+  Header& h = r.headers.emplace_back();
+  h.index = r.headers.size() - 1;
+  h.input_file = &file;
+  h.area_capacity = area_capacity;
+  h.area_parts.reserve(std::min(h.area_capacity, kReserveSlots));
+  h.symbol_capacity = symbol_capacity;
+  h.symbols.reserve(std::min(h.symbol_capacity, kReserveSlots));
+  return h;
+}
+
 void parse_record_line(Lexer& lex, int letter, RecordEntry& entry) {
   if (letter == 'T') {
     entry.kind = RecordKind::kText;
@@ -240,6 +246,8 @@ void relocate_records(LinkContext& ctx) {
         lex.radix = static_cast<int>(entry.number >> 2);
         ctx.reloc.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
         break;
+      case RecordKind::kModule:
+        break;  // no other object format is read yet
       default:
         ctx.diag.current_line_number = entry.line;
         relocate_entry(ctx, entry, header);

@@ -85,6 +85,10 @@ struct ObjectReader {
   int early_end_line = 0;
 };
 
+// A new module of `file`, appended to the headers (as an H line makes
+// one); the caller adds the kHeader entry to the record stream.
+Header& add_module_header(LinkContext& ctx, const InputFile& file, u32 area_capacity, u32 symbol_capacity);
+
 // The name reports give for lines of `file`.
 std::string display_name(const InputFile& file);
 

@@ -2,6 +2,7 @@
 //
 //   kind byte, then per kind:
 //   kFileStart   file index            kFileEnd   line count
+//   kModule      module index
 //   kFormat      flag bits             kHeader, kArea   nothing
 //   kText        line delta, status byte (bit 7: values all below 256, one
 //                byte each), count, values
@@ -60,6 +61,13 @@ void RecordStream::add_file_end(int lines) {
 void RecordStream::add_event(RecordKind kind) {
   reserve_entry();
   put(static_cast<u8>(kind));
+  block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
+}
+
+void RecordStream::add_module(u32 index) {
+  reserve_entry();
+  put(static_cast<u8>(RecordKind::kModule));
+  put_number(index);
   block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
 }
 
@@ -129,6 +137,9 @@ bool RecordStream::Cursor::next(RecordEntry& entry) {
     ++pos_;
     entry.kind = kind;
     switch (kind) {
+      case RecordKind::kModule:
+        entry.number = number();
+        return true;
       case RecordKind::kFileStart:
         entry.number = number();
         line_ = 0;

@@ -56,6 +56,7 @@ enum class RecordKind : u8 {
   kText,       // a T line
   kRelocation, // an R line
   kPaging,     // a P line
+  kModule,     // number: a module of another object format (ELF), relocated whole
 };
 
 // One entry as pass 1 sees it. `line` is the line number the reading had
@@ -73,6 +74,7 @@ class RecordStream {
   void add_file_start(u32 file_index);
   void add_file_end(int lines);
   void add_event(RecordKind kind);  // kHeader, kArea
+  void add_module(u32 index);
   void add_format(bool high_byte_first, bool xgate, int radix);
   void add_text(int line, const TextLine& text);
   void add_fields(RecordKind kind, int line, const FieldLine& fields);

@@ -154,6 +154,12 @@ int output_page_of(u8 area_flags, u32 part_address) {
   return 0;
 }
 
+void emit_code_block(LinkContext& ctx, const CodeBlock& block) {
+  if (ctx.options.output_formats & FORMAT_SRECORD) write_s_record(ctx, block);
+  if (ctx.options.output_formats & FORMAT_INTEL_HEX) write_hex_record(ctx, block);
+  write_code_to_image(ctx, block);
+}
+
 CodeBlock make_code_block(const Record& record, ModuleFormat format, int output_page, std::string_view area_name) {
   CodeBlock block;
   u32 v0 = record.values[0] & 0xFF;
@@ -294,10 +300,7 @@ void relocate_record(LinkContext& ctx, const FieldLine& line, Header& header) {
     return;
   }
 
-  CodeBlock block = make_code_block(rec, rs.format, output_page, area.name);
-  if (ctx.options.output_formats & FORMAT_SRECORD) write_s_record(ctx, block);
-  if (ctx.options.output_formats & FORMAT_INTEL_HEX) write_hex_record(ctx, block);
-  write_code_to_image(ctx, block);
+  emit_code_block(ctx, make_code_block(rec, rs.format, output_page, area.name));
 }
 
 void read_paging_record(LinkContext& ctx, const FieldLine& line, Header& header) {

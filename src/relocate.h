@@ -82,6 +82,8 @@ void relocate_entry(LinkContext& ctx, const RecordEntry& entry, Header* header);
 // The code block of the current record: its load address in the module's
 // byte order and the values it keeps.
 CodeBlock make_code_block(const Record& record, ModuleFormat format, int output_page, std::string_view area_name);
+// Hands a finished code block to the image file writer and the memory image.
+void emit_code_block(LinkContext& ctx, const CodeBlock& block);
 // The page selector of a record of a part of an area with these flags.
 int output_page_of(u8 area_flags, u32 part_address);
 
