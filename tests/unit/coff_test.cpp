@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <ctime>
 #include <deque>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,23 +24,11 @@
 namespace zeld {
 namespace {
 
-struct CoffTest : ::testing::Test {
-  std::FILE* err = std::tmpfile();
-  LinkContext ctx{err, err};
+struct CoffTest : LinkTest {
   CoffDebugBuilder builder{ctx};
   std::deque<DbFunc> functions;
   std::deque<DbLine> lines;
 
-  ~CoffTest() override { std::fclose(err); }
-
-  std::size_t seen = 0;
-
-  // What was written to the error stream since the last call.
-  std::string errors() {
-    std::string text = read_all(err).substr(seen);
-    seen += text.size();
-    return text;
-  }
   const CoffEntry& at(u32 index) { return ctx.coff.symbol_table.at(index); }
   u32 entry_count() const { return static_cast<u32>(ctx.coff.symbol_table.size()); }
   // A variable handed over by the walk; gives the index of its entry.
@@ -80,22 +67,6 @@ struct CoffTest : ::testing::Test {
     map_coff_type(ctx, index, type);
     return index;
   }
-  // Exit status of a step that must stop the link.
-  int status_of(const std::function<void()>& step) {
-    try {
-      step();
-    } catch (const LinkAbort& abort) {
-      return abort.status;
-    }
-    return 0;
-  }
-  std::string check_text(const char* expression) {
-    return std::string(
-               "!X The compiler has failed an internal consistency check. This may be due\n"
-               "  to incorrect input or an internal error. Please report the information\n"
-               "  ") +
-           expression + " at coff(";
-  }
 };
 
 TEST_F(CoffTest, TypeFieldsFromDerivedLettersAndBases) {
@@ -111,7 +82,7 @@ TEST_F(CoffTest, TypeFieldsFromDerivedLettersAndBases) {
     u32 index = mapped(c.type);
     EXPECT_EQ(get16(index, kCoffType), c.code) << c.type;
   }
-  EXPECT_EQ(errors(), "");
+  EXPECT_EQ(err(), "");
 }
 
 TEST_F(CoffTest, ArraysWriteTheirDimensionsAndSection) {
@@ -122,7 +93,7 @@ TEST_F(CoffTest, ArraysWriteTheirDimensionsAndSection) {
   EXPECT_EQ(section(mapped("kC", -1)), -1);
   u32 four = mapped("A[24:2:3:4:5]I");  // the most dimensions the format holds: no warning
   EXPECT_EQ(get16(four + 1, 14), 5u);
-  EXPECT_EQ(errors(), "");
+  EXPECT_EQ(err(), "");
 
   u32 nested = mapped("A[8:2]pA[4:2]C");
   EXPECT_EQ(at(nested)[kCoffNumAux], 2);
@@ -156,7 +127,7 @@ TEST_F(CoffTest, GrammarFaultsAreCountedErrors) {
   for (const Case& c : cases) {
     ctx.diag = Diagnostics(ctx.diag.stream());  // each case from a count of 0
     u32 index = mapped(c.type);
-    EXPECT_EQ(errors(), std::string(c.before) + "!ERROR {linker} invalid COFF type '" + c.type + "'\n") << c.type;
+    EXPECT_EQ(err(), std::string(c.before) + "!ERROR {linker} invalid COFF type '" + c.type + "'\n") << c.type;
     EXPECT_EQ(get16(index, kCoffType), 0u) << c.type;
   }
 }
@@ -171,7 +142,7 @@ TEST_F(CoffTest, ArbitraryTypeStringsMapOrFailCleanly) {
     for (int length = random() % 40; length > 0; --length) type += "kpfAS[]:F19VCQ"[random() % 14];
     ctx.diag = Diagnostics(ctx.diag.stream());
     const std::string exact = type;  // a copy holds no room behind its end
-    EXPECT_EQ(status_of([&] { mapped(exact); }), 0) << type;
+    EXPECT_EQ(stop_status([&] { mapped(exact); }), kNoStop) << type;
   }
 }
 
@@ -224,7 +195,8 @@ TEST_F(CoffTest, WrittenRangeOfTheImage) {
       {{0xFFFF}, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, 4},  // a huge image is not walked
   };
   for (const Case& c : cases) {
-    LinkContext local(err, err);
+    CapturedLink captured;
+    LinkContext& local = captured.ctx;
     create_image(local, 0xFF, c.image_size);
     local.text_range_high = c.range_high;
     for (u32 a : c.addresses) local.image.written.at(a) = 1;
@@ -244,7 +216,7 @@ TEST_F(CoffTest, LinesTheFormatCannotHoldAreReportedAndDropped) {
   enter("g", 10, 0x200);
   line(9, 0x200);
   EXPECT_EQ(ctx.coff.lineno_table.size(), 6u * 3);
-  EXPECT_EQ(errors(),
+  EXPECT_EQ(err(),
             "!ERROR {linker} function 'f': relative line number 65536 does not fit in a COFF line entry\n"
             "!ERROR {linker} function 'g': relative line number 0 does not fit in a COFF line entry\n");
   EXPECT_EQ(ctx.diag.error_count(), 2);
@@ -256,12 +228,13 @@ TEST_F(CoffTest, LinesTheFormatCannotHoldAreReportedAndDropped) {
   enter("h", 1, 0x300);
   EXPECT_EQ(ctx.coff.lineno_table.size(), 6u * kMaxCoffLineEntries);
   EXPECT_EQ(get32(h + 1, 8), 0u);  // the function's auxiliary entry: no line entry to point at
-  EXPECT_EQ(errors(),
+  EXPECT_EQ(err(),
             "!ERROR {linker} COFF line number table is full (65535 entries); further lines are dropped\n");
 }
 
 TEST_F(CoffTest, FileTakesTheLowBitsOfTheLinkTime) {
-  std::string path = ::testing::TempDir() + "/zeld-coff-link-time.cof";
+  TestFolder folder("coff");
+  std::string path = folder.path("time.cof");
   ctx.coff_file.reset(std::fopen(path.c_str(), "wb"));
   ctx.link_time = static_cast<std::time_t>(0x123456789LL);  // only the low 32 bits are kept
   ctx.options.debug_level = 1;
@@ -273,7 +246,6 @@ TEST_F(CoffTest, FileTakesTheLowBitsOfTheLinkTime) {
   ASSERT_TRUE(in);
   std::string bytes = read_all(in);
   std::fclose(in);
-  std::remove(path.c_str());
   ASSERT_EQ(bytes.size(), 128u + 4 * 18);  // no string table without long names
   EXPECT_EQ(bytes.substr(0, 16), std::string("\x12\x0A\x02\0\x89\x67\x45\x23\x80\0\0\0\x04\0\0\0", 16));
 }
@@ -310,7 +282,7 @@ TEST_F(CoffTagTest, TagsFoundNowhereAreReportedWithTheSymbolsName) {
   add_symbol("long_variable", 's', 0, "pS[gone]");
   add_symbol("abcdefgh", 's', 0, "S[]");
   builder.end_file(files[0]);
-  EXPECT_EQ(errors(),
+  EXPECT_EQ(err(),
             "  File src\\a.c \n"
             "warning: COFF no struct tag 'gone' found for symbol (2) long_variable\n"
             "  File src\\a.c \n"
@@ -347,7 +319,7 @@ TEST_F(CoffTagTest, TagsResolveThroughFunctionFileAndEveryFile) {
   EXPECT_EQ(reference(in_file), tag_entry(file_t));
   EXPECT_EQ(reference(outside_function), tag_entry(file_s));
   EXPECT_EQ(reference(in_later_file), tag_entry(later));
-  EXPECT_EQ(errors(), "");
+  EXPECT_EQ(err(), "");
 }
 
 // A function's type names a structure of the file, never one defined
@@ -381,15 +353,15 @@ TEST_F(CoffTagTest, FirstDefinitionDecidesInLongLists) {
   builder.end_file(files[2]);
   EXPECT_EQ(reference(in_list), tag_entry(*files[1].structs[7]));
   EXPECT_EQ(reference(across_files), tag_entry(*files[0].structs[19]));
-  EXPECT_EQ(errors(), "");
+  EXPECT_EQ(err(), "");
 }
 
 TEST_F(CoffTagTest, BackpatchTableHoldsTwoThousandAndFortyEightReferences) {
   builder.begin_walk(files);
   begin(files[0], "a.c");
   for (std::size_t i = 0; i < kMaxTagBackpatch; ++i) add_symbol("v", 'e', 0, "S[x]");
-  EXPECT_EQ(status_of([&] { add_symbol("v", 'e', 0, "S[x]"); }), -1);
-  EXPECT_EQ(errors(),
+  EXPECT_EQ(stop_status([&] { add_symbol("v", 'e', 0, "S[x]"); }), -1);
+  EXPECT_EQ(err(),
             "!E [Internal Error] The linker has encountered an internal error.\n"
             " Please contact zeld12-support@example.org. We apologize for any inconvenience.\n"
             " {internal message} COFF backpatch table overflowed\n");

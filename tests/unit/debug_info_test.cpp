@@ -18,22 +18,18 @@
 namespace zeld {
 namespace {
 
-class DebugInfoTest : public ::testing::Test {
+class DebugInfoTest : public LinkTest {
  protected:
-  DebugInfoTest() : err_(std::tmpfile()), ctx_(err_, err_) { ctx_.lex.radix = 16; }
-  ~DebugInfoTest() override { std::fclose(err_); }
+  DebugInfoTest() { ctx.lex.radix = 16; }
 
-  std::string err() { return read_all(err_); }
   // Hands the text after the record letter to the d-line handler.
   void collect(const std::string& rest, AreaPart* part = nullptr) {
     line_ = rest;
-    ctx_.lex.reset(line_);
-    collect_debug_line(ctx_, ctx_.lex, part);
+    ctx.lex.reset(line_);
+    collect_debug_line(ctx, ctx.lex, part);
   }
-  DbFile& file(std::size_t i) { return ctx_.debug.files.at(i); }
+  DbFile& file(std::size_t i) { return ctx.debug.files.at(i); }
 
-  std::FILE* err_;
-  LinkContext ctx_;
   std::string line_;
 };
 
@@ -76,7 +72,7 @@ TEST_F(DebugInfoTest, LinesThatCannotAttachAreDropped) {
   EXPECT_TRUE(file(0).functions.empty());
   EXPECT_TRUE(file(0).structs.empty());
   EXPECT_TRUE(file(0).variables.empty());
-  EXPECT_EQ(ctx_.debug.files.size(), 1u);
+  EXPECT_EQ(ctx.debug.files.size(), 1u);
 }
 
 // Every callback of the walk, as text.
@@ -124,7 +120,7 @@ TEST_F(DebugInfoTest, WalkHandsEveryVisitorTheRecordsInFileOrder) {
 
   RecordingVisitor first, second;
   DebugVisitor* both[] = {&first, &second};
-  walk_debug_records(ctx_.debug, ctx_.diag, both);
+  walk_debug_records(ctx.debug, ctx.diag, both);
   std::vector<std::string> expected = {
       "walk 3",      "file a.c",    "struct 2 s", "enter f 10",    "struct 4 t",      "sym i",
       "line 10",     "blockend 12", "line 12",    "end",           "leave f",         "enter ? 20",
@@ -137,41 +133,41 @@ TEST_F(DebugInfoTest, WalkHandsEveryVisitorTheRecordsInFileOrder) {
 }
 
 TEST_F(DebugInfoTest, RelocationRunsOnce) {
-  Header& h = ctx_.reader.headers.emplace_back();
+  Header& h = ctx.reader.headers.emplace_back();
   bool created = false;
-  AreaPart* part = ctx_.areas.add_part("text", &h, created);
+  AreaPart* part = ctx.areas.add_part("text", &h, created);
   part->address = 0xC000;
   collect("Xfile a.c");
   collect("Xfunc e f 10 fV", part);
   collect("Xline FFFFFFFF 10");
   collect("Xsym e g 4 I", part);
-  relocate_debug_records(ctx_);
-  relocate_debug_records(ctx_);
+  relocate_debug_records(ctx);
+  relocate_debug_records(ctx);
   EXPECT_EQ(file(0).functions[0]->address, 0xC010u);
   EXPECT_EQ(file(0).functions[0]->dbline_head->address, 0xC010u);
   EXPECT_EQ(file(0).variables[0].value, 0xC004u);
 }
 
 TEST_F(DebugInfoTest, StaticSymbolsOfOneNameNumberOnWithoutRescanning) {
-  DbFile& f = find_debug_file(ctx_, "src\\a.c");
-  Symbol* first = lookup_symbol(ctx_, "a.c:foo", true);
+  DbFile& f = find_debug_file(ctx, "src\\a.c");
+  Symbol* first = lookup_symbol(ctx, "a.c:foo", true);
   first->flags = SYM_REFERENCED | SYM_HIDDEN;
-  for (u32 i = 0; i < 3000; ++i) define_static_debug_symbol(ctx_, f, "foo", nullptr, i);
+  for (u32 i = 0; i < 3000; ++i) define_static_debug_symbol(ctx, f, "foo", nullptr, i);
   EXPECT_EQ(first->flags, SYM_DEFINED);
   EXPECT_EQ(first->value, 0u);
-  Symbol* last = lookup_symbol(ctx_, "a.c:foo:2999", false);
+  Symbol* last = lookup_symbol(ctx, "a.c:foo:2999", false);
   ASSERT_NE(last, nullptr);
   EXPECT_EQ(last->value, 2999u);
-  EXPECT_EQ(ctx_.diag.error_count(), 0);
+  EXPECT_EQ(ctx.diag.error_count(), 0);
 }
 
 TEST_F(DebugInfoTest, StaticNameCutToTheLimitIsDefinedOnce) {
-  DbFile& f = find_debug_file(ctx_, "a.c");
+  DbFile& f = find_debug_file(ctx, "a.c");
   std::string name(126, 'n');  // "a.c:" + 126 characters = 130
-  define_static_debug_symbol(ctx_, f, name, nullptr, 1);
-  define_static_debug_symbol(ctx_, f, name, nullptr, 2);
+  define_static_debug_symbol(ctx, f, name, nullptr, 1);
+  define_static_debug_symbol(ctx, f, name, nullptr, 2);
   std::string kept = ("a.c:" + name).substr(0, 128);
-  Symbol* sym = lookup_symbol(ctx_, kept, false);
+  Symbol* sym = lookup_symbol(ctx, kept, false);
   ASSERT_NE(sym, nullptr);
   EXPECT_EQ(sym->value, 1u);
   std::string report = "!ERROR {linker} Symbol \"a.c:" + name + "\" name too long\n";
