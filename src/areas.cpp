@@ -303,6 +303,10 @@ u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const st
   return address;
 }
 
+namespace {
+
+// Places the parts of one area from its address and ranges, sets its size
+// and returns its end address.
 u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes) {
   u32 base = area.address;
   if ((area.flags & AREA_PAG) && (base & (kDirectPageSize - 1)) != 0)
@@ -330,6 +334,8 @@ u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes) 
     ctx.diag.error("paged area '%s' length error", area.name.c_str());
   return end;
 }
+
+}  // namespace
 
 void allocate_areas(LinkContext& ctx) {
   bool trace = ctx.options.trace_level > 1;

@@ -144,9 +144,6 @@ AreaPart* read_area_record(LinkContext& ctx, Lexer& lex, Header* header);
 AreaPart* add_area_part(LinkContext& ctx, Header* header, std::string_view name, u32 size, u8 flags);
 // Places every area and defines the end symbols.
 void allocate_areas(LinkContext& ctx);
-// Places the parts of one area from its address and ranges, sets its size
-// and returns its end address.
-u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes);
 // First fit of `size` bytes in `ranges` (nullptr: no ranges at all). A part
 // that finds no room is reported and placed at 0; the fourth such failure
 // ends the link.

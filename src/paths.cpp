@@ -1,14 +1,8 @@
 // Host path rules and file-name helpers; see paths.h.
 #include "paths.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #ifdef _WIN32
 #include <io.h>
-#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -54,46 +48,6 @@ std::optional<std::string_view> extension_of(std::string_view name) {
   std::size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return std::nullopt;
   return name.substr(dot + 1);
-}
-
-std::optional<std::string> make_temp_file_name(std::string& failure) {
-#ifdef _WIN32
-  char dir[MAX_PATH + 1];
-  DWORD n = GetTempPathA(sizeof dir, dir);
-  if (n == 0 || n > MAX_PATH) std::strcpy(dir, ".");
-  char name[MAX_PATH + 1];
-  if (GetTempFileNameA(dir, "zol", 0, name) == 0) {
-    failure = std::string("'") + dir + "': Windows error " + std::to_string(GetLastError());
-    return std::nullopt;
-  }
-  return std::string(name);
-#else
-  std::string dir;
-  if (const char* t = std::getenv("TMPDIR"); t && *t && std::strlen(t) <= 260)
-    dir = t;
-  else
-    dir = "/tmp";
-  // The first directory's reason is the one reported: it is where the
-  // user expects the file.
-  auto try_dir = [&failure](const std::string& d) -> std::optional<std::string> {
-    std::string pattern = d;
-    if (pattern.empty() || pattern.back() != '/') pattern += '/';
-    pattern += "zolXXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-      if (failure.empty()) failure = "'" + d + "': " + std::strerror(errno);
-      return std::nullopt;
-    }
-    close(fd);
-    return pattern;
-  };
-  if (auto name = try_dir(dir)) return name;
-  if (auto name = try_dir(".")) {
-    failure.clear();
-    return name;
-  }
-  return std::nullopt;
-#endif
 }
 
 void remove_file_quietly(const std::string& name) {

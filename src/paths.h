@@ -1,6 +1,6 @@
-// File-name helpers shared by the driver, the library search and the
-// reports: the host's path rules (separator, rooted paths), extension
-// replacement and the temporary file that holds extracted library members.
+// File-name helpers shared by the option scan, the library search, the
+// clean-up list and the reports: the host's path rules (separator, rooted
+// paths), extension replacement, and removing and probing files.
 //
 // Two conventions are supported so that both can be tested on any host:
 //   Posix:   '/' separates; rooted means "/x", "./x" or "../x".
@@ -42,16 +42,6 @@ std::string strip_extension(std::string_view name);
 
 // Text after the last '.', or nullopt when the name has none.
 std::optional<std::string_view> extension_of(std::string_view name);
-
-// Makes a new empty file named "zol..." in the system's temporary directory
-// (TMPDIR on POSIX hosts, else /tmp; the current directory when the
-// directory is unusable). Returns its name, or nullopt when none could be
-// made; `failure` then says where and why ("'/tmp': No space left on device").
-std::optional<std::string> make_temp_file_name(std::string& failure);
-inline std::optional<std::string> make_temp_file_name() {
-  std::string failure;
-  return make_temp_file_name(failure);
-}
 
 // Deletes a file (never a directory), ignoring failures.
 void remove_file_quietly(const std::string& name);

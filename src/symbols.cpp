@@ -90,6 +90,14 @@ void for_each_undefined_symbol(LinkContext& ctx, Report&& report) {
   });
 }
 
+// Bucket of a name: the sum of its first 128 characters as signed bytes,
+// low nine bits.
+int symbol_hash(std::string_view name) {
+  int sum = 0;
+  for (std::size_t i = 0; i < name.size() && i < kMaxNameLength; ++i) sum += static_cast<signed char>(name[i]);
+  return sum & 0x1FF;
+}
+
 }  // namespace
 
 Symbol* SymbolTable::find(std::string_view name) const {
@@ -105,12 +113,6 @@ Symbol* SymbolTable::insert(std::string_view name) {
   buckets_[b] = &s;
   index_.emplace(s.name, &s);
   return &s;
-}
-
-int symbol_hash(std::string_view name) {
-  int sum = 0;
-  for (std::size_t i = 0; i < name.size() && i < kMaxNameLength; ++i) sum += static_cast<signed char>(name[i]);
-  return sum & 0x1FF;
 }
 
 Symbol* lookup_symbol(LinkContext& ctx, std::string_view name, bool create) {

@@ -80,10 +80,6 @@ class SymbolTable {
   std::deque<Symbol> storage_;
 };
 
-// Bucket of a name: the sum of its first 128 characters as signed bytes,
-// low nine bits.
-int symbol_hash(std::string_view name);
-
 // Finds the symbol; with `create`, enters a missing one (a name of 128
 // characters or more is reported and cut to 128).
 Symbol* lookup_symbol(LinkContext& ctx, std::string_view name, bool create);

@@ -1,15 +1,14 @@
-// Areas: A lines without a header or a free slot, ranges cut at page
-// boundaries, first fit at its edges (a used-up range, an empty list, the
-// top of the space) and, with overlays taking spans between the parts,
-// against a plain walk of the list for random lists; a shared list changed
-// by an overlay and by the alignment of text between parts, a pre-existing end symbol taken over by placement, the text range
-// for the first unplaced area, and absolute areas, also placed by an
-// option. Plain placement is pinned by the end-to-end cases.
+// Areas: ranges cut at page boundaries, first fit at its edges (a used-up
+// range, an empty list, the top of the space) and, with overlays taking
+// spans between the parts, against a plain walk of the list for random
+// lists; a shared list changed by an overlay and by the alignment of text
+// between parts, a pre-existing end symbol taken over by placement, the
+// text range for the first unplaced area, and absolute areas, also placed
+// by an option. A lines and plain placement are pinned by the end-to-end
+// cases.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <deque>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,29 +21,8 @@
 namespace zeld {
 namespace {
 
-// A link context whose diagnostics go to a temporary file read back as text.
-class AreaTest : public ::testing::Test {
+class AreaTest : public LinkTest {
  protected:
-  AreaTest() : err_(std::tmpfile()), ctx(err_, err_) {}
-  ~AreaTest() override { std::fclose(err_); }
-
-  std::string err_text() { return read_all(err_); }
-
-  Header& header(u32 capacity) {
-    Header& h = ctx.reader.headers.emplace_back();
-    h.area_capacity = capacity;
-    return h;
-  }
-
-  // Reads one A line (hexadecimal radix) for header h.
-  AreaPart* read_line(Header* h, const std::string& line) {
-    lines_.push_back(line);
-    ctx.lex.radix = 16;
-    ctx.lex.reset(lines_.back());
-    ctx.lex.record_letter();
-    return read_area_record(ctx, ctx.lex, h);
-  }
-
   AreaPart* part(const std::string& name, u32 size, u8 flags = 0) {
     bool created = false;
     AreaPart* p = ctx.areas.add_part(name, &module_, created);
@@ -57,22 +35,8 @@ class AreaTest : public ::testing::Test {
 
   std::string ranges_of(const std::string& name) { return format_address_ranges(area(name).address_range.get()); }
 
-  std::FILE* err_;
-  LinkContext ctx;
   Header module_;
-  std::deque<std::string> lines_;
 };
-
-// --- A lines -----------------------------------------------------------
-
-TEST_F(AreaTest, AreaLineNeedsAHeaderWithAFreeSlot) {
-  EXPECT_THROW(read_line(nullptr, "A text size 2 flags 0"), LinkAbort);
-  EXPECT_EQ(err_text(), "!E {linker} no header defined\n");
-  Header& h = header(1);
-  read_line(&h, "A text size 2 flags 0");
-  EXPECT_THROW(read_line(&h, "A data size 2 flags 0"), LinkAbort);
-  EXPECT_EQ(err_text(), "!E {linker} no header defined\n!E {linker} header area list overflow\n");
-}
 
 // --- ranges of an area ------------------------------------------------------
 
@@ -90,13 +54,13 @@ TEST_F(AreaTest, PartOfZeroBytesGoesPastAUsedUpRange) {
   EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0x10, "text"), 0x1000u);
   EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0, "text"), 0x2000u);
   EXPECT_EQ(format_address_ranges(&ranges), ":0x1010.0x100f:0x2000.0x2fff");
-  EXPECT_EQ(err_text(), "");
+  EXPECT_EQ(err(), "");
 }
 
 TEST_F(AreaTest, AnEmptyRangeListHasNoSpaceAndIsNoFailure) {
   RangeList none;
   EXPECT_EQ(allocate_from_ranges(ctx, &none, 4, "far"), 0u);
-  EXPECT_EQ(err_text(), "!ERROR {linker} no space left in section 'far'\n");
+  EXPECT_EQ(err(), "!ERROR {linker} no space left in section 'far'\n");
   EXPECT_EQ(ctx.areas.allocation_failures, 0);
 }
 
@@ -104,7 +68,7 @@ TEST_F(AreaTest, RangeUsedUpToTheTopOfTheSpaceStaysUsedUp) {
   RangeList ranges{{0xFFFFFFF0, 0xFFFFFFFF}};
   EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0x10, "far"), 0xFFFFFFF0u);
   EXPECT_EQ(allocate_from_ranges(ctx, &ranges, 0, "far"), 0u);
-  EXPECT_EQ(err_text(),
+  EXPECT_EQ(err(),
             "!ERROR {linker} area 'far' not large enough. Need 0 bytes\n"
             "lo 1 hi 0 size 0\n");
 }
@@ -137,8 +101,7 @@ TEST_F(AreaTest, FirstFitAndOverlaySpansMatchAWalkOfTheList) {
       ranges.push_back({low, high});
     }
     RangeList walked = ranges;
-    std::FILE* err = std::tmpfile();
-    LinkContext link(err, err);  // of its own: the reports count as errors
+    CapturedLink link;  // of its own: the reports count as errors
     FirstFitIndexes indexes;
     for (int part = 0; part < 12; ++part) {
       if (rng() % 4 == 0) {  // an overlay placed at base, ranges taken as by a walk of the list
@@ -159,13 +122,12 @@ TEST_F(AreaTest, FirstFitAndOverlaySpansMatchAWalkOfTheList) {
       u32 size = rng() % 8 == 0 ? 0 : 1 + rng() % (rng() % 3 == 0 ? 16 : 4);
       bool found = false;
       u32 expected = first_fit_by_walking(walked, size, found);
-      link.areas.allocation_failures = 0;
-      u32 address = allocate_from_ranges(link, &ranges, size, "text", indexes);
+      link.ctx.areas.allocation_failures = 0;
+      u32 address = allocate_from_ranges(link.ctx, &ranges, size, "text", indexes);
       EXPECT_EQ(address, expected) << "seed " << seed << " part " << part;
-      EXPECT_EQ(link.areas.allocation_failures, found ? 0 : 1) << "seed " << seed << " part " << part;
+      EXPECT_EQ(link.ctx.areas.allocation_failures, found ? 0 : 1) << "seed " << seed << " part " << part;
       EXPECT_EQ(format_address_ranges(&ranges), format_address_ranges(&walked)) << "seed " << seed;
     }
-    std::fclose(err);
   }
 }
 
@@ -178,7 +140,7 @@ TEST_F(AreaTest, SharedListChangedByAnOverlayAndByTextAlignment) {
   AreaPart* text3 = part("text", 3);
   AreaPart* text2 = part("text", 2);
   allocate_areas(ctx);
-  EXPECT_EQ(err_text(), "");
+  EXPECT_EQ(err(), "");
   // first leaves 0x102..0x105; the overlay takes 0x102, so bss no longer
   // fits below 0x200; text starts even, at 0x104, where 3 bytes do not fit.
   EXPECT_EQ(area("first").parts[1]->address, 0x100u);
@@ -197,7 +159,7 @@ TEST_F(AreaTest, AReferencedEndSymbolBecomesTheEndOfItsArea) {
   old->flags = SYM_REFERENCED | SYM_ABSOLUTE;
   old->value = 0x77;
   allocate_areas(ctx);
-  EXPECT_EQ(err_text(), "");
+  EXPECT_EQ(err(), "");
   // It now names the end marker, a part of 0 bytes first in the area's list.
   EXPECT_EQ(old->flags, SYM_DEFINED);
   EXPECT_EQ(old->value, 0u);
@@ -228,7 +190,7 @@ TEST_F(AreaTest, AbsoluteAreaStartsAtItsLowestSymbol) {
     s->flags = SYM_DEFINED;
   }
   allocate_areas(ctx);
-  EXPECT_EQ(err_text(), "");
+  EXPECT_EQ(err(), "");
   EXPECT_EQ(area("regs").address, 0x0400u);
   EXPECT_TRUE(area("regs").placed);
   EXPECT_EQ(abs->address, 0u);

@@ -1,9 +1,8 @@
-// Host path rules in both conventions, extensions and the temporary file.
+// Host path rules in both conventions, and extensions.
 #include "paths.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <tuple>
 
@@ -35,17 +34,6 @@ TEST(Paths, ReplaceExtension) {
   EXPECT_EQ(strip_extension("..\\obj\\main"), ".");
   EXPECT_FALSE(extension_of("main").has_value());
   EXPECT_EQ(*extension_of("x.tar.A"), "A");
-}
-
-TEST(Paths, TemporaryFileIsNewEmptyAndPrefixed) {
-  auto name = make_temp_file_name(), other = make_temp_file_name();
-  ASSERT_TRUE(name.has_value() && other.has_value());
-  EXPECT_TRUE(std::filesystem::path(*name).filename().string().starts_with("zol"));  // the host's separators
-  EXPECT_TRUE(is_readable_file(*name));
-  EXPECT_NE(*name, *other);
-  remove_file_quietly(*name);
-  remove_file_quietly(*other);
-  EXPECT_FALSE(is_readable_file(*name));
 }
 
 }  // namespace

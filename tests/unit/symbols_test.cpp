@@ -14,41 +14,30 @@
 namespace zeld {
 namespace {
 
-
-class SymbolsTest : public ::testing::Test {
+class SymbolsTest : public LinkTest {
  protected:
-  SymbolsTest() : err_(std::tmpfile()), ctx_(err_, err_) { ctx_.lex.radix = 16; }
-  ~SymbolsTest() override { std::fclose(err_); }
+  SymbolsTest() { ctx.lex.radix = 16; }
 
-  // Stderr written since the last call.
-  std::string err() {
-    std::string all = read_all(err_), fresh = all.substr(seen_);
-    seen_ = all.size();
-    return fresh;
-  }
   Header& add_header(const std::string& name, u32 capacity = 32) {
-    Header& h = ctx_.reader.headers.emplace_back();
-    h.index = ctx_.reader.headers.size() - 1;
+    Header& h = ctx.reader.headers.emplace_back();
+    h.index = ctx.reader.headers.size() - 1;
     h.name = name;
     h.symbol_capacity = capacity;
     return h;
   }
   AreaPart* add_part(const std::string& area, Header& h, u32 address = 0) {
     bool created = false;
-    AreaPart* p = ctx_.areas.add_part(area, &h, created);
+    AreaPart* p = ctx.areas.add_part(area, &h, created);
     p->address = address;
     return p;
   }
   // Runs the S handler on the text after the record letter.
   Symbol* define(const std::string& rest, Header* h, AreaPart* part = nullptr) {
     line_ = rest;
-    ctx_.lex.reset(line_);
-    return define_symbol(ctx_, ctx_.lex, h, part);
+    ctx.lex.reset(line_);
+    return define_symbol(ctx, ctx.lex, h, part);
   }
 
-  std::FILE* err_;
-  std::size_t seen_ = 0;
-  LinkContext ctx_;
   std::string line_;
 };
 
@@ -56,8 +45,8 @@ TEST_F(SymbolsTest, ConflictingDefinitionsTheLaterStands) {
   Header& a = add_header("a.c");
   Header& b = add_header("b.c");
   AreaPart* pb = add_part("text", b, 0x1000);
-  ctx_.diag.set_current_file(std::string("b.o"));
-  ctx_.diag.current_line_number = 4;
+  ctx.diag.set_current_file(std::string("b.o"));
+  ctx.diag.current_line_number = 4;
   define(" one Eq 0", &a);
   define(" one Eq 1", &b);
   define(" abs Eq 4", &a);
@@ -78,7 +67,7 @@ TEST_F(SymbolsTest, ReferencesNeverAlterADefinition) {
   EXPECT_EQ(err(), "");
   define(" g Ref0001", &h);
   EXPECT_EQ(err(), "!ERROR {linker} non zero S_REF\n");
-  EXPECT_EQ(h.symbols, (std::vector<Symbol*>{f, f, lookup_symbol(ctx_, "g", false)}));
+  EXPECT_EQ(h.symbols, (std::vector<Symbol*>{f, f, lookup_symbol(ctx, "g", false)}));
 }
 
 TEST_F(SymbolsTest, FatalLines) {
@@ -102,14 +91,14 @@ TEST_F(SymbolsTest, Names) {
   Symbol* s = define(" " + std::string(130, 'b') + " Ref0", &h);  // the lexer keeps 128
   EXPECT_EQ(s->name, std::string(128, 'b'));
   EXPECT_EQ(err(), "!ERROR {linker} Symbol \"" + std::string(128, 'b') + "\" name too long\n");
-  Symbol* direct = lookup_symbol(ctx_, std::string(130, 'd'), true);
+  Symbol* direct = lookup_symbol(ctx, std::string(130, 'd'), true);
   EXPECT_EQ(direct->name, std::string(128, 'd'));
   EXPECT_EQ(err(), "!ERROR {linker} Symbol \"" + std::string(130, 'd') + "\" name too long\n");
-  EXPECT_EQ(lookup_symbol(ctx_, std::string(131, 'd'), true), direct);  // no second entry
+  EXPECT_EQ(lookup_symbol(ctx, std::string(131, 'd'), true), direct);  // no second entry
   std::string made = "__" + std::string(130, 'x') + "_end";
-  EXPECT_EQ(lookup_linker_symbol(ctx_, made)->name, made);
-  EXPECT_EQ(lookup_linker_symbol(ctx_, made), lookup_symbol(ctx_, made, false));
-  EXPECT_NE(lookup_symbol(ctx_, "Foo", true), lookup_symbol(ctx_, "foo", true));  // case counts
+  EXPECT_EQ(lookup_linker_symbol(ctx, made)->name, made);
+  EXPECT_EQ(lookup_linker_symbol(ctx, made), lookup_symbol(ctx, made, false));
+  EXPECT_NE(lookup_symbol(ctx, "Foo", true), lookup_symbol(ctx, "foo", true));  // case counts
 }
 
 TEST_F(SymbolsTest, MarkersAndHiddenSymbols) {
@@ -135,10 +124,10 @@ TEST_F(SymbolsTest, UndefinedSymbolsInTheMapAreBareAndBeyondTheErrorLimit) {
   define(" c Ref0", &add_header("bar"));
   for (int i = 0; i < 20; ++i) define(" s" + std::to_string(i) + " Ref0", &a);
   std::FILE* map = std::tmpfile();
-  write_undefined_symbols(ctx_, map);
+  write_undefined_symbols(ctx, map);
   std::string text = read_all(map);
   std::fclose(map);
-  EXPECT_EQ(ctx_.diag.error_count(), 21);
+  EXPECT_EQ(ctx.diag.error_count(), 21);
   EXPECT_EQ(err(), "");
   EXPECT_EQ(text.substr(0, 73), "file 'bar.o': undefined symbol 'c'file 'lib/foo.o': undefined symbol 's0'");
   EXPECT_NE(text.find("symbol 's18'file 'lib/foo.o'"), std::string::npos);  // no line feed added
@@ -150,8 +139,8 @@ TEST_F(SymbolsTest, BaselessSymbolsGetTheFirstPartOfTheFirstArea) {
   AreaPart* data = add_part("data", h);
   Symbol* d = define(" d Def0", &h, data);
   Symbol* e = define(" e Eq 5", &h);
-  Symbol* lone = lookup_symbol(ctx_, "lone", true);  // in no module: not reported
-  report_undefined_symbols(ctx_);
+  Symbol* lone = lookup_symbol(ctx, "lone", true);  // in no module: not reported
+  report_undefined_symbols(ctx);
   EXPECT_EQ(err(), "");
   EXPECT_EQ(d->area_part, data);
   EXPECT_EQ(e->area_part, nullptr);
