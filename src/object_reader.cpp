@@ -11,6 +11,7 @@
 #include "areas.h"
 #include "context.h"
 #include "debug_info.h"
+#include "elf_input.h"
 #include "relocate.h"
 #include "source_text.h"
 #include "symbols.h"
@@ -220,7 +221,7 @@ void relocate_records(LinkContext& ctx) {
   ctx.reloc.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
   Header* header = nullptr;
   RecordEntry entry;
-  RecordStream::Cursor cursor(r.records);
+  RecordStream::Cursor cursor(r.records, true);
   while (cursor.next(entry)) {
     switch (entry.kind) {
       case RecordKind::kFileStart:
@@ -247,7 +248,8 @@ void relocate_records(LinkContext& ctx) {
         ctx.reloc.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
         break;
       case RecordKind::kModule:
-        break;  // no other object format is read yet
+        relocate_elf_module(ctx, entry.number);
+        break;
       default:
         ctx.diag.current_line_number = entry.line;
         relocate_entry(ctx, entry, header);

@@ -130,6 +130,7 @@ bool RecordStream::Cursor::next(RecordEntry& entry) {
     const u8* p = stream_.blocks_[block_].get();
     auto kind = static_cast<RecordKind>(p[pos_]);
     if (kind == RecordKind::kEndOfBlock) {
+      if (consume_) stream_.blocks_[block_].reset();
       ++block_;
       pos_ = 0;
       continue;

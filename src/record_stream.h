@@ -79,19 +79,19 @@ class RecordStream {
   void add_text(int line, const TextLine& text);
   void add_fields(RecordKind kind, int line, const FieldLine& fields);
 
-  // Bytes held, for the figures of the benchmark.
-  std::size_t bytes() const { return blocks_.size() * kBlockSize; }
-
-  // Walks the entries in the order they were added.
+  // Walks the entries in the order they were added. A cursor made with
+  // `consume` frees each block once it has walked it (pass 1 walks the
+  // stream once; the memory goes back while the outputs are written).
   class Cursor {
    public:
-    explicit Cursor(const RecordStream& stream) : stream_(stream) {}
+    explicit Cursor(RecordStream& stream, bool consume = false) : stream_(stream), consume_(consume) {}
     // Fills `entry` with the next entry; false after the last.
     bool next(RecordEntry& entry);
 
    private:
     u32 number();
-    const RecordStream& stream_;
+    RecordStream& stream_;
+    bool consume_ = false;
     std::size_t block_ = 0, pos_ = 0;
     int line_ = 0;
   };
