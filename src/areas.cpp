@@ -337,6 +337,17 @@ u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes) 
 
 }  // namespace
 
+namespace {
+
+u32 text_object_bytes(const Area& area) {
+  u32 size = 0;
+  for (const AreaPart* part : area.parts)
+    if (!part->header || !part->header->elf) size += part->size;
+  return size;
+}
+
+}  // namespace
+
 void allocate_areas(LinkContext& ctx) {
   bool trace = ctx.options.trace_level > 1;
   AbsoluteBases bases = collect_absolute_bases(ctx);
@@ -365,8 +376,10 @@ void allocate_areas(LinkContext& ctx) {
       last_ap = &area;
       define_end_symbol(ctx, area, end);
     }
-    if (area.name == "idata") idata_size = area.size;
-    if (area.name == "data") data_size = area.size;
+    // ELF's .data is initialised in place and has no copy in idata: only
+    // the parts of text objects must match.
+    if (area.name == "idata") idata_size = text_object_bytes(area);
+    if (area.name == "data") data_size = text_object_bytes(area);
   }
   if (idata_size != data_size)
     ctx.diag.fatal("idata area %d bytes not the same size as data area %d bytes!", static_cast<int>(idata_size),

@@ -17,6 +17,7 @@
 #include "coff.h"
 #include "debug_info.h"
 #include "diagnostics.h"
+#include "elf_input.h"
 #include "image.h"
 #include "lexer.h"
 #include "library.h"
@@ -70,6 +71,7 @@ struct LinkContext {
   RelocationState reloc;
   Image image;
   DebugState debug;
+  ElfInputState elf;  // ELF modules and archive members
   CoffState coff;
 
   // The .s19 or .hex stream, and the .cof stream.

@@ -25,6 +25,7 @@
 #include <unordered_map>
 
 #include "context.h"
+#include "elf_input.h"
 #include "paths.h"
 #include "source_text.h"
 
@@ -90,6 +91,7 @@ struct LibraryScan {
     std::size_t start = 0, end = 0;  // the member's text between its frame lines
     std::vector<std::string> references;
     bool selected = false;
+    std::string elf_member;  // "archive(member)" for an ELF member of an ar archive
   };
   // Name -> defining member (-1 for a definition in an object file). The
   // first definition of a name wins.
@@ -190,7 +192,7 @@ void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library) {
     long module = static_cast<long>(scan.modules.size());
     for (std::string_view d : early_definitions) scan.define(d, -1);
     for (std::string_view d : definitions) scan.define(d, module);
-    scan.modules.push_back({library, start, end, std::move(references), false});
+    scan.modules.push_back({library, start, end, std::move(references), false, {}});
   }
 }
 
@@ -225,11 +227,11 @@ std::FILE* open_scanned_file(LinkContext& ctx, const std::string& path, const ch
 std::string selected_members_text(const LibraryScan& scan) {
   std::size_t size = 0;
   for (const LibraryScan::Module& m : scan.modules)
-    if (m.selected) size += m.end - m.start;
+    if (m.selected && m.elf_member.empty()) size += m.end - m.start;
   std::string text;
   text.reserve(size);
   for (const LibraryScan::Module& m : scan.modules)
-    if (m.selected) text.append(scan.libraries[m.library]->text(), m.start, m.end - m.start);
+    if (m.selected && m.elf_member.empty()) text.append(scan.libraries[m.library]->text(), m.start, m.end - m.start);
   return text;
 }
 
@@ -237,14 +239,15 @@ std::string selected_members_text(const LibraryScan& scan) {
 // (the pre-scan's come first) and the report location is left as the
 // pre-scan had it; a stop inside it ends pass 0's early work, and the held
 // reports end with that stop.
-void read_object_early(LinkContext& ctx, const InputFile& file, std::string_view text) {
+template <class Read>
+void read_object_early(LinkContext& ctx, Read&& read) {
   ObjectReader& r = ctx.reader;
   if (r.early_pass0_stopped) return;
   std::optional<std::string> scan_file = ctx.diag.current_file();
   int scan_line = ctx.diag.current_line_number;
   ctx.diag.hold(true);
   try {
-    read_object_text(ctx, file, text);
+    read();
     ++r.early_pass0_files;
   } catch (const LinkAbort& abort) {
     r.early_pass0_stopped = true;
@@ -254,6 +257,60 @@ void read_object_early(LinkContext& ctx, const InputFile& file, std::string_view
   r.early_end_file = ctx.diag.set_current_file(std::move(scan_file));
   r.early_end_line = ctx.diag.current_line_number;
   ctx.diag.current_line_number = scan_line;
+}
+
+// An ELF object of the command line: its globals into the index, then
+// pass 0 over it at once, like a text object.
+void scan_elf_object(LinkContext& ctx, LibraryScan& scan, const InputFile& file, std::string_view bytes) {
+  ElfInput input = open_elf_input(ctx, file.name, {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+  std::vector<std::string> definitions, references;
+  elf_input_symbols(input, definitions, references);
+  for (const std::string& d : definitions) scan.define(d, -1);
+  for (std::string& r : references) scan.pending_references.push_back(std::move(r));
+  read_object_early(ctx, [&] { read_elf_module(ctx, file, input); });
+}
+
+// An ar archive of ELF objects: its members become library modules, and the
+// archive's symbol table (or, without one, the members' own definitions)
+// says which member defines which name.
+void index_archive(LinkContext& ctx, LibraryScan& scan, std::size_t library, const std::string& name) {
+  const std::string& text = scan.libraries[library]->text();
+  const auto* base = reinterpret_cast<const unsigned char*>(text.data());
+  ElfArchiveIndex archive = index_elf_archive(ctx, name, {base, text.size()});
+  long first = static_cast<long>(scan.modules.size());
+  for (ElfArchiveMember& m : archive.members) {
+    std::size_t start = static_cast<std::size_t>(m.bytes.data() - base);
+    scan.modules.push_back({library, start, start + m.bytes.size(), std::move(m.references), false, std::move(m.name)});
+  }
+  if (archive.has_symbol_table) {
+    for (const auto& [symbol, member] : archive.symbols) scan.define(symbol, first + static_cast<long>(member));
+  } else {
+    for (std::size_t i = 0; i < archive.members.size(); ++i)
+      for (const std::string& d : archive.members[i].definitions) scan.define(d, first + static_cast<long>(i));
+  }
+}
+
+// The selected ELF members follow the text members, in library order and
+// member order, each an input of its own.
+void add_selected_elf_members(LinkContext& ctx, const LibraryScan& scan) {
+  for (const LibraryScan::Module& m : scan.modules) {
+    if (!m.selected || m.elf_member.empty()) continue;
+    ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{m.elf_member, InputKind::kArchiveMember}));
+    const auto* base = reinterpret_cast<const unsigned char*>(scan.libraries[m.library]->text().data());
+    ctx.elf.members.push_back({ctx.input_files.back().get(), std::vector<unsigned char>(base + m.start, base + m.end)});
+  }
+}
+
+// Pass 0 over an input the pre-scan did not read, text or ELF.
+void read_input_file(LinkContext& ctx, const InputFile& file) {
+  std::FILE* f = open_file(ctx.diag, file.name, nullptr, "rb");
+  std::string bytes = read_whole_stream(ctx.diag, f, file.name);
+  if (!is_elf_input(bytes)) {
+    read_object_text(ctx, file, bytes);
+    return;
+  }
+  ElfInput input = open_elf_input(ctx, file.name, {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+  read_elf_module(ctx, file, input);
 }
 
 }  // namespace
@@ -270,16 +327,25 @@ void scan_input_files(LinkContext& ctx) {
     if (!ext || (!is_object_name(*ext) && !is_library_name(*ext)))
       ctx.diag.fatal("unknown file type '%s'", name.c_str());
     if (is_object_name(*ext)) {
-      ScannedText text(ctx.diag, read_whole_stream(ctx.diag, open_scanned_file(ctx, name, "file"), name), name);
-      scan_object_symbols(scan, text);
-      kept.push_back(std::move(file));
-      read_object_early(ctx, *kept.back(), text.text());
+      std::string bytes = read_whole_stream(ctx.diag, open_scanned_file(ctx, name, "file"), name);
+      if (is_elf_input(bytes)) {
+        kept.push_back(std::move(file));
+        scan_elf_object(ctx, scan, *kept.back(), bytes);
+      } else {
+        ScannedText text(ctx.diag, std::move(bytes), name);
+        scan_object_symbols(scan, text);
+        kept.push_back(std::move(file));
+        read_object_early(ctx, [&] { read_object_text(ctx, *kept.back(), text.text()); });
+      }
     } else {
       std::string path = find_in_library_paths(ctx, name);
       std::FILE* f = open_scanned_file(ctx, path, "library file");
       ctx.diag.set_current_file(name);
       scan.libraries.push_back(std::make_unique<ScannedText>(ctx.diag, read_whole_stream(ctx.diag, f, path), path));
-      index_library(ctx, scan, scan.libraries.size() - 1);
+      if (is_archive_input(scan.libraries.back()->text()))
+        index_archive(ctx, scan, scan.libraries.size() - 1, name);
+      else
+        index_library(ctx, scan, scan.libraries.size() - 1);
       have_libraries = true;
     }
     if (ctx.diag.error_count() != 0) break;
@@ -292,6 +358,7 @@ void scan_input_files(LinkContext& ctx) {
   select_modules(scan);
   ctx.library.member_text = selected_members_text(scan);
   ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{"<library>", InputKind::kLibraryMembers}));
+  add_selected_elf_members(ctx, scan);
 }
 
 void finish_pass0(LinkContext& ctx) {
@@ -306,8 +373,10 @@ void finish_pass0(LinkContext& ctx) {
     if (file.kind == InputKind::kLibraryMembers) {
       std::string text = std::move(ctx.library.member_text);
       read_object_text(ctx, file, text);
+    } else if (file.kind == InputKind::kArchiveMember) {
+      read_elf_member(ctx, file);
     } else {
-      read_object_file(ctx, file);
+      read_input_file(ctx, file);
     }
   }
 }

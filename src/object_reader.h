@@ -37,6 +37,7 @@ enum class InputKind : u8 {
   kNamed,           // named on the command line, or the default library
   kLibraryMembers,  // the members taken from the libraries, read as "<library>"
   kStartup,         // the startup object
+  kArchiveMember,   // an ELF object taken from an ar archive, named "archive(member)"
 };
 
 struct InputFile {
@@ -56,6 +57,7 @@ struct Header {
   std::vector<Symbol*> symbols;
   std::string name;
   std::size_t index = 0;  // position in reading order
+  bool elf = false;       // read from an ELF object, not from object text
 
   // The part or symbol in slot n, or nullptr when the slot was never filled.
   AreaPart* area_part_at(u32 n) const { return n < area_parts.size() ? area_parts[n] : nullptr; }
