@@ -26,6 +26,7 @@
 
 #include "context.h"
 #include "paths.h"
+#include "source_text.h"
 
 namespace zeld {
 
@@ -39,38 +40,8 @@ void put(std::FILE* f, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), f);
 }
 
-bool is_space(char c) {
-  return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
 bool is_hex(char c) {
   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-// Reads the next piece of a listing: a line without its line feed (a
-// carriage return before it is dropped), or the first kMaxListingLine
-// characters of a longer line. False at the end of the file.
-bool read_listing_line(std::FILE* f, std::string& line, bool& ended_with_newline) {
-  line.clear();
-  ended_with_newline = false;
-  bool any = false;
-  int c;
-  while (line.size() < kMaxListingLine && (c = std::getc(f)) != EOF) {
-    any = true;
-    if (c == '\r') {
-      int next = std::getc(f);
-      if (next == '\n')
-        c = '\n';
-      else if (next != EOF)
-        std::ungetc(next, f);
-    }
-    if (c == '\n') {
-      ended_with_newline = true;
-      break;
-    }
-    line.push_back(static_cast<char>(c));
-  }
-  return any;
 }
 
 // The hexadecimal number a listing line starts with, after white space and
@@ -83,7 +54,7 @@ struct LeadingNumber {
 
 LeadingNumber parse_leading_number(std::string_view line) {
   std::size_t i = 0;
-  while (i < line.size() && is_space(line[i])) ++i;
+  while (i < line.size() && is_white(line[i])) ++i;
   if (i + 2 < line.size() && line[i] == '0' && (line[i + 1] == 'x' || line[i + 1] == 'X') && is_hex(line[i + 2]))
     i += 2;
   LeadingNumber n;
@@ -114,7 +85,7 @@ struct ListingState {
 // The word of a directive (".area", ".org"), or empty when `rest` holds none.
 std::string_view directive_word(std::string_view rest) {
   std::size_t i = 0;
-  while (i < rest.size() && is_space(rest[i])) ++i;
+  while (i < rest.size() && is_white(rest[i])) ++i;
   if (i + 1 < rest.size() && rest[i] == '.' && std::isalpha(static_cast<unsigned char>(rest[i + 1])))
     return rest.substr(i + 1);
   return {};
@@ -172,7 +143,7 @@ void relocate_listing_line(LinkContext& ctx, std::FILE* out, std::string_view li
     // after it keep the addresses of the label before it, if any.
     if (colon != std::string_view::npos && colon + 1 < line.size() && line[colon + 1] == ':') {
       std::size_t start = colon;
-      while (start > 0 && !is_space(line[start - 1])) --start;
+      while (start > 0 && !is_white(line[start - 1])) --start;
       std::string label(line.substr(start, colon - start));
       if (!label.empty()) {
         u32 address;
@@ -226,13 +197,13 @@ std::FILE* open_module_listing(Diagnostics& diag, std::string& name) {
   return f;
 }
 
-void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, const std::string& listing_name) {
+void relocate_listing(LinkContext& ctx, std::FILE* out, std::string_view listing, const std::string& listing_name) {
   ListingState st;
-  std::string line;
+  LineSplitter lines(listing, kMaxListingLine);
+  std::string_view line;
   bool newline = false;
   int lines_ended = 0;  // pieces of an over-long line share its number
-  errno = 0;
-  while (read_listing_line(listing, line, newline)) {
+  while (lines.next(line, newline)) {
     st.line_number = lines_ended + 1;
     relocate_listing_line(ctx, out, line, st, listing_name);
     if (newline) {
@@ -240,7 +211,6 @@ void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, cons
       ++lines_ended;
     }
   }
-  if (std::ferror(listing)) report_read_failure(ctx.diag, listing_name, errno);
 }
 
 // The listing reads every module listing, which may take a while (or wait
@@ -256,8 +226,8 @@ void write_listing(LinkContext& ctx) {
   for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
     if (node->kind == InputKind::kLibraryMembers) continue;
     std::string name = node->name;
-    std::unique_ptr<std::FILE, FileCloser> listing(open_module_listing(ctx.diag, name));
-    if (listing) relocate_listing(ctx, out.get(), listing.get(), name);
+    if (std::FILE* listing = open_module_listing(ctx.diag, name))
+      relocate_listing(ctx, out.get(), read_whole_stream(ctx.diag, listing, name), name);
   }
   std::string name = out.name();
   out.finish(ctx.diag);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace zeld {
 
@@ -32,6 +33,6 @@ inline constexpr std::size_t kMaxListingLine = 65536;
 // Copies one module listing into the absolute listing, with code addresses
 // relocated through the global labels and code bytes taken from the image
 // where it holds them.
-void relocate_listing(LinkContext& ctx, std::FILE* out, std::FILE* listing, const std::string& listing_name);
+void relocate_listing(LinkContext& ctx, std::FILE* out, std::string_view listing, const std::string& listing_name);
 
 }  // namespace zeld

@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "context.h"
+#include "source_text.h"
 
 namespace zeld {
 
@@ -27,10 +28,6 @@ namespace {
 
 constexpr int kMaxOptionFileDepth = 32;
 constexpr std::size_t kMaxOptionFiles = 1024;
-
-bool is_separator(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
 
 // One line of an option file, without its line end; a line that begins
 // with '#' is a comment. A NUL ends the line's text.
@@ -46,22 +43,12 @@ bool read_option_file(LinkContext& ctx, const std::string& name, std::vector<std
   if (name.find('\0') != std::string::npos) return false;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) return false;
-  std::string line;
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    for (std::size_t i = 0; i < got; ++i) {
-      if (buffer[i] != '\n') {
-        line += buffer[i];
-        continue;
-      }
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      split_option_line(ctx, line, words);
-      line.clear();
-    }
-  }
-  if (std::ferror(file.get())) return false;  // a directory, for one
-  if (!line.empty()) split_option_line(ctx, line, words);
+  std::string text;
+  if (!read_stream_text(file.get(), text)) return false;  // a directory, for one
+  LineSplitter lines(text, kUnlimitedLine);
+  std::string_view line;
+  bool newline = false;
+  while (lines.next(line, newline)) split_option_line(ctx, line, words);
   return true;
 }
 
@@ -115,7 +102,7 @@ void split_words(LinkContext& ctx, std::string_view text, std::vector<std::strin
   std::size_t p = 0;
   const std::size_t n = text.size();
   for (;;) {
-    while (p < n && is_separator(text[p])) ++p;
+    while (p < n && is_white(text[p])) ++p;
     if (p >= n) return;
     if (words.size() >= kMaxWords) {
       ctx.diag.write("argument table overflow\n");

@@ -13,6 +13,17 @@ namespace zeld {
 
 std::string read_whole_stream(Diagnostics& diag, std::FILE* f, const std::string& name) {
   check_not_directory(diag, f, name);  // closes and stops on a folder
+  std::string text;
+  if (!read_stream_text(f, text)) {
+    int error_number = errno;
+    std::fclose(f);
+    report_read_failure(diag, name, error_number);
+  }
+  std::fclose(f);
+  return text;
+}
+
+bool read_stream_text(std::FILE* f, std::string& text) {
   // Sized from the file's length plus one byte, so that the read that
   // meets the end needs no second buffer; a file that grows meanwhile, or
   // a pipe, makes the buffer grow.
@@ -24,7 +35,6 @@ std::string read_whole_stream(Diagnostics& diag, std::FILE* f, const std::string
   struct stat st;
   if (fstat(fileno(f), &st) == 0 && st.st_size > 0) size = static_cast<std::size_t>(st.st_size) + 1;
 #endif
-  std::string text;
   text.resize(size);
   std::size_t used = 0;
   for (;;) {
@@ -32,17 +42,10 @@ std::string read_whole_stream(Diagnostics& diag, std::FILE* f, const std::string
     errno = 0;
     std::size_t got = std::fread(text.data() + used, 1, text.size() - used, f);
     used += got;
-    if (got != 0) continue;
-    if (std::ferror(f)) {
-      int error_number = errno;
-      std::fclose(f);
-      report_read_failure(diag, name, error_number);
-    }
-    break;
+    if (got == 0) break;
   }
   text.resize(used);
-  std::fclose(f);
-  return text;
+  return !std::ferror(f);
 }
 
 std::size_t first_nul(std::string_view text) {

@@ -27,9 +27,16 @@ class Diagnostics;
 // "cannot read '<name>': <reason>".
 std::string read_whole_stream(Diagnostics& diag, std::FILE* f, const std::string& name);
 
+// Reads the rest of `f` into `text` without reporting anything; false on a
+// read error (a folder, for one). The stream stays open.
+bool read_stream_text(std::FILE* f, std::string& text);
+
 // Offset of the first NUL byte of `text`, or npos: a file that holds one is
 // binary, not object text.
 std::size_t first_nul(std::string_view text);
+
+// No limit on the length of a line (option files).
+inline constexpr std::size_t kUnlimitedLine = static_cast<std::size_t>(-1) / 2;
 
 // Lines of a text, each at most max_length characters (without its line
 // feed). A line feed that comes after max_length characters ends the next
