@@ -48,7 +48,7 @@ i64 free_size(const AddressRange& range) {
 }
 
 void report_not_large_enough(LinkContext& ctx, const RangeList& ranges, u32 size, const std::string& name) {
-  ctx.diag.error("area '%s' not large enough. Need %d bytes", name.c_str(), static_cast<int>(size));
+  ctx.diag.error_at(ctx.reader.place, "area '%s' not large enough. Need %d bytes", name.c_str(), static_cast<int>(size));
   for (const AddressRange& r : ranges)
     ctx.diag.write("lo %d hi %d size %d\n", static_cast<int>(r.low), static_cast<int>(r.high),
                    static_cast<int>(r.high - r.low + 1));
@@ -173,7 +173,7 @@ AreaPart* add_area_part(LinkContext& ctx, Header* header, std::string_view name,
   if (created)
     area.flags = flags;
   else if (flags != 0 && flags != area.flags)
-    ctx.diag.error("conflicting flags in area '%s': old %#x new %#x", area.name.c_str(), static_cast<unsigned>(area.flags),
+    ctx.diag.error_at(ctx.reader.place, "conflicting flags in area '%s': old %#x new %#x", area.name.c_str(), static_cast<unsigned>(area.flags),
                    static_cast<unsigned>(flags));
 
   if ((area.flags & AREA_EXT_CODE) && part->size > kCodePageSize)
@@ -279,7 +279,7 @@ u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const st
 u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const std::string& area_name,
                          FirstFitIndexes& indexes) {
   if (!ranges || ranges->empty()) {
-    ctx.diag.error("no space left in section '%s'", area_name.c_str());
+    ctx.diag.error_at(ctx.reader.place, "no space left in section '%s'", area_name.c_str());
     return 0;
   }
   FirstFitIndex& index = indexes.of(*ranges);
@@ -295,7 +295,7 @@ u32 allocate_from_ranges(LinkContext& ctx, RangeList* ranges, u32 size, const st
     t.last_allocated_area_name = area_name;
     t.contiguous_range = (area_name == "idata" || area_name == "data") ? &range : nullptr;
   } else if (t.contiguous_range && t.contiguous_range != &range) {
-    ctx.diag.error("area '%s' must be contiguous", area_name.c_str());
+    ctx.diag.error_at(ctx.reader.place, "area '%s' must be contiguous", area_name.c_str());
   }
   u32 address = range.low;
   raise_low(range, static_cast<u64>(range.low) + size);
@@ -310,7 +310,7 @@ namespace {
 u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes) {
   u32 base = area.address;
   if ((area.flags & AREA_PAG) && (base & (kDirectPageSize - 1)) != 0)
-    ctx.diag.error("paged area '%s' boundary error", area.name.c_str());
+    ctx.diag.error_at(ctx.reader.place, "paged area '%s' boundary error", area.name.c_str());
   u32 end = 0;
   if (area.flags & AREA_OVR) {
     u32 largest = 0;
@@ -331,7 +331,7 @@ u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes) 
     area.size = total;
   }
   if ((area.flags & AREA_PAG) && area.size > kDirectPageSize)
-    ctx.diag.error("paged area '%s' length error", area.name.c_str());
+    ctx.diag.error_at(ctx.reader.place, "paged area '%s' length error", area.name.c_str());
   return end;
 }
 

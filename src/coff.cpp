@@ -134,7 +134,6 @@ u32 next_index(const LinkContext& ctx) { return static_cast<u32>(ctx.coff.symbol
 
 // Reports about what the format cannot hold concern the link, not a module.
 void report_coff_error(LinkContext& ctx, const std::string& text) {
-  ctx.diag.set_current_file(std::nullopt);
   ctx.diag.error("%s", text.c_str());
 }
 
@@ -427,7 +426,6 @@ void map_coff_type(LinkContext& ctx, u32 index, const std::string& type) {
   // link ends with status 1 once its outputs are written); the entry keeps
   // type 0.
   auto refuse = [&] {
-    ctx.diag.set_current_file(std::nullopt);  // the text comes from a d line, not the file being read
     ctx.diag.error("invalid COFF type '%s'", type.c_str());
     put16(entry_at(ctx, index).data() + kCoffType, 0);
   };

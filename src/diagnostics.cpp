@@ -23,11 +23,22 @@ void put(std::FILE* f, const std::string& text) {
 void Diagnostics::error(const char* fmt, ...) {
   std::va_list args;
   va_start(args, fmt);
-  std::string msg = vstrprintf(fmt, args);
+  counted_error(nullptr, fmt, args);
   va_end(args);
+}
+
+void Diagnostics::error_at(const ReportPlace& place, const char* fmt, ...) {
+  std::va_list args;
+  va_start(args, fmt);
+  counted_error(&place, fmt, args);
+  va_end(args);
+}
+
+void Diagnostics::counted_error(const ReportPlace* place, const char* fmt, std::va_list args) {
+  std::string msg = vstrprintf(fmt, args);
   std::string text;
-  if (current_file_)
-    text = strprintf("!E %s(%d): ", current_file_->c_str(), current_line_number);
+  if (place && place->file)
+    text = strprintf("!E %s(%d): ", place->file->c_str(), place->line);
   else
     text = "!ERROR ";
   text += "{linker} ";
@@ -107,12 +118,6 @@ void Diagnostics::count_error() {
     std::fflush(err_);
     stop_link(kExitFailure);
   }
-}
-
-std::optional<std::string> Diagnostics::set_current_file(std::optional<std::string> name) {
-  std::optional<std::string> previous = std::move(current_file_);
-  current_file_ = std::move(name);
-  return previous;
 }
 
 void Diagnostics::write(const char* fmt, ...) {

@@ -1,8 +1,8 @@
 // Every report the linker makes about its input or itself goes through
 // Diagnostics, so all of them share one shape:
 //
-//   !E main.o(12): {linker} multiple define: 'foo'      counted error, file current
-//   !ERROR {linker} unknown output format: x            counted error, no file
+//   !E main.o(12): {linker} multiple define: 'foo'      counted error at a place
+//   !ERROR {linker} unknown output format: x            counted error, no place
 //   !E {linker} cannot open 'a.o'                        fatal
 //
 // Counted errors let the link run on (it fails at the end); fatal and
@@ -33,6 +33,14 @@ struct LinkAbort {
 // link_main turns it into the exit status after the clean-up.
 [[noreturn]] inline void stop_link(int status) { throw LinkAbort{status}; }
 
+// Where a counted error points: a file (or another name the report gives
+// as its source) and a line. No file means the report concerns the link as
+// a whole.
+struct ReportPlace {
+  std::optional<std::string> file;
+  int line = 0;
+};
+
 // Exit statuses of the process.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitUsage = 1;     // usage, option files, consistency checks
@@ -44,8 +52,11 @@ class Diagnostics {
 
   std::FILE* stream() const { return err_; }
 
-  // "!E file(line): {linker} msg" or "!ERROR {linker} msg", then counts it.
+  // "!ERROR {linker} msg", then counts it.
   void error(const char* fmt, ...) ZELD_PRINTF(2, 3);
+  // "!E file(line): {linker} msg" (or the form above when the place has no
+  // file), then counts it.
+  void error_at(const ReportPlace& place, const char* fmt, ...) ZELD_PRINTF(3, 4);
   // "!E {linker} msg"; status -1.
   [[noreturn]] void fatal(const char* fmt, ...) ZELD_PRINTF(2, 3);
   // The internal-error banner and msg; status -1.
@@ -58,13 +69,6 @@ class Diagnostics {
   // Adds one error without the limit (undefined symbols listed in the map).
   void add_error_uncounted_limit() { ++error_count_; }
   int error_count() const { return error_count_; }
-
-  // Makes `name` the file shown in front of counted errors; returns the
-  // previous one so that a caller can restore it.
-  std::optional<std::string> set_current_file(std::optional<std::string> name);
-  const std::optional<std::string>& current_file() const { return current_file_; }
-
-  int current_line_number = 0;
 
   // Holding: while held, reports are kept instead of written, counted
   // errors are not counted yet, and a stop still unwinds (LinkAbort) but is
@@ -91,13 +95,13 @@ class Diagnostics {
   // Writes `text` now, or keeps it while holding.
   void emit(Held kind, std::string text, int status = 0);
   [[noreturn]] void stop(int status);
+  void counted_error(const ReportPlace* place, const char* fmt, std::va_list args);
 
   std::FILE* err_;
   int error_count_ = 0;
   bool holding_ = false;
   int held_errors_ = 0;
   std::vector<HeldReport> held_;
-  std::optional<std::string> current_file_;
 };
 
 // Address printed in the internal-error and consistency-check banners.

@@ -117,7 +117,7 @@ void between_passes(LinkContext& ctx) {
   apply_global_definitions(ctx);
   apply_address_ranges(ctx);  // sets the text range
   if (o.max_address != 0 && ctx.text_range_high > o.max_address)
-    ctx.diag.error("Address out of range %d is larger than max address %d", static_cast<int>(ctx.text_range_high),
+    ctx.diag.error_at(ctx.reader.place, "Address out of range %d is larger than max address %d", static_cast<int>(ctx.text_range_high),
                    static_cast<int>(o.max_address));
   allocate_areas(ctx);
   create_image(ctx, o.fill_byte, o.max_address != 0 ? o.max_address : default_image_size(ctx));

@@ -41,7 +41,7 @@ std::string describe_target(const ElfLinkModule& m, u32 symbol) {
 // code page area, as for the records of text objects.
 bool above_cpu_space(LinkContext& ctx, const Area& area, u32 address) {
   if ((area.flags & (AREA_LINEAR | AREA_EXT_CODE)) || address <= 0xFFFF) return false;
-  ctx.diag.error("code of area '%s' placed at %#x, above the 16-bit address space", area.name.c_str(), address);
+  ctx.diag.error_at(ctx.reader.place, "code of area '%s' placed at %#x, above the 16-bit address space", area.name.c_str(), address);
   return true;
 }
 
@@ -72,8 +72,7 @@ void read_elf_module(LinkContext& ctx, const InputFile& file, const ElfInput& in
   const ElfModulePlan& plan = input.plan;
   r.records.add_file_start(static_cast<u32>(r.files.size()));
   r.files.push_back(&file);
-  ctx.diag.set_current_file(display_name(file));
-  ctx.diag.current_line_number = 0;
+  r.place = ReportPlace{display_name(file), 0};
 
   Header& header = add_module_header(ctx, file, static_cast<u32>(plan.parts.size()),
                                      static_cast<u32>(plan.globals.size()));
@@ -174,7 +173,7 @@ void read_elf_member(LinkContext& ctx, const InputFile& file) {
 void relocate_elf_module(LinkContext& ctx, u32 index) {
   if (index >= ctx.elf.modules.size()) return;
   ElfLinkModule& m = ctx.elf.modules[index];
-  ctx.diag.set_current_file(m.file);
+  ctx.reader.place = ReportPlace{m.file, 0};
   for (ElfLinkModule::Part& p : m.parts) {
     const Area& area = *p.part->area;
     const u32 base = p.part->address;
@@ -184,7 +183,7 @@ void relocate_elf_module(LinkContext& ctx, u32 index) {
       u32 size = elf_relocation_field_size(rel.type);
       ElfFieldStatus status = apply_elf_relocation(rel.type, std::span<u8>(p.bytes).subspan(rel.offset, size), target, base);
       if (status != ElfFieldStatus::ok)
-        ctx.diag.error("section '%s' offset %#x: %s for %s: %s", p.section.c_str(), rel.offset,
+        ctx.diag.error_at(ctx.reader.place, "section '%s' offset %#x: %s for %s: %s", p.section.c_str(), rel.offset,
                        elf_relocation_name(rel.type).c_str(), describe_target(m, rel.symbol).c_str(),
                        elf_field_status_text(status));
     }

@@ -29,22 +29,23 @@ constexpr int kMaxNesting = 256;
 // one term.
 constexpr int kSingleTerm = 100;
 
-// The current-file texts of the evaluator's reports are its own: the
-// unbalanced one marks reports from inside a term, the closed one the
-// missing parenthesis.
-void report_invalid_expression(LinkContext& ctx) {
-  ctx.diag.set_current_file(std::string("(command input"));
-  ctx.diag.error("invalid expression");
+// The evaluator's reports name their source in their own way: the
+// unbalanced text marks reports from inside a term, the closed one the
+// missing parenthesis. The text being read keeps that name for its later
+// reports (the place is the caller's), as it always has.
+void report_invalid_expression(LinkContext& ctx, ReportPlace& place) {
+  place.file = "(command input";
+  ctx.diag.error_at(place, "invalid expression");
 }
 
-void report_missing_delimiter(LinkContext& ctx) {
-  ctx.diag.set_current_file(std::string("(command input)"));
-  ctx.diag.error("missing delimiter");
+void report_missing_delimiter(LinkContext& ctx, ReportPlace& place) {
+  place.file = "(command input)";
+  ctx.diag.error_at(place, "missing delimiter");
 }
 
-void report_undefined_name(LinkContext& ctx, const std::string& name) {
-  ctx.diag.set_current_file(std::string("(command input"));
-  ctx.diag.error("undefined symbol '%s'", name.c_str());
+void report_undefined_name(LinkContext& ctx, ReportPlace& place, const std::string& name) {
+  place.file = "(command input";
+  ctx.diag.error_at(place, "undefined symbol '%s'", name.c_str());
 }
 
 // Precedence of a binary operator character, 0 for any other.
@@ -111,7 +112,7 @@ int char_constant(Lexer& lex) {
 // expression was cut short.
 class Evaluator {
  public:
-  explicit Evaluator(LinkContext& ctx) : ctx_(ctx), lex_(ctx.lex) {}
+  Evaluator(LinkContext& ctx, ReportPlace& place) : ctx_(ctx), lex_(ctx.lex), place_(place) {}
 
   u32 expression(int floor);
   u32 term();
@@ -122,6 +123,7 @@ class Evaluator {
 
   LinkContext& ctx_;
   Lexer& lex_;
+  ReportPlace& place_;
   int depth_ = 0;
   bool abandoned_ = false;
 };
@@ -137,7 +139,7 @@ u32 Evaluator::expression(int floor) {
       return value;
     }
     if ((c == '<' || c == '>') && lex_.get_char() != c) {
-      report_invalid_expression(ctx_);
+      report_invalid_expression(ctx_, place_);
       return value;
     }
     u32 right = expression(precedence);
@@ -152,7 +154,7 @@ u32 Evaluator::combine(int op, u32 left, u32 right) {
     case '/':
     case '%':
       if (right == 0) {
-        report_invalid_expression(ctx_);
+        report_invalid_expression(ctx_, place_);
         return 0;
       }
       return op == '/' ? left / right : left % right;
@@ -178,7 +180,7 @@ u32 Evaluator::combine(int op, u32 left, u32 right) {
 u32 Evaluator::term() {
   if (abandoned_) return 0;
   if (depth_ >= kMaxNesting) {
-    report_invalid_expression(ctx_);
+    report_invalid_expression(ctx_, place_);
     abandoned_ = true;
     return 0;
   }
@@ -198,7 +200,7 @@ u32 Evaluator::term() {
       if (close != ')') {
         // Left for the caller: a range option reads on after the bound.
         lex_.unget_char(close);
-        report_missing_delimiter(ctx_);
+        report_missing_delimiter(ctx_, place_);
       }
       return value;
     }
@@ -226,7 +228,7 @@ u32 Evaluator::term() {
   if (char_class(c) & CC_LETTER) {
     std::string name(lex_.get_identifier(c));
     if (Symbol* sym = lookup_symbol(ctx_, name, false)) return symbol_address(ctx_, *sym);
-    report_undefined_name(ctx_, name);
+    report_undefined_name(ctx_, place_, name);
     return 0;
   }
   return 0;  // anything else counts as 0, the character consumed
@@ -281,8 +283,8 @@ u32 Evaluator::number(int first) {
 
 }  // namespace
 
-u32 evaluate_expression(LinkContext& ctx, int floor) {
-  Evaluator evaluator(ctx);
+u32 evaluate_expression(LinkContext& ctx, ReportPlace& place, int floor) {
+  Evaluator evaluator(ctx, place);
   return evaluator.expression(floor);
 }
 
@@ -298,18 +300,19 @@ void apply_global_definitions(LinkContext& ctx) {
     ~ApplyingGuard() { symbols.applying_global_definitions = false; }
   } guard(ctx.symbols);
 
+  ReportPlace place = ctx.reader.place;  // where pass 0 ended
   for (const std::string& text : ctx.global_definitions) {
     ctx.lex.reset(text);
     std::string name(ctx.lex.get_identifier(-1));
     int c = ctx.lex.get_nonblank();
     if (c != '=' && c != ':') {
-      ctx.diag.error("no '=' or ':' in global expression");
+      ctx.diag.error_at(place, "no '=' or ':' in global expression");
       continue;
     }
-    u32 value = evaluate_expression(ctx, 0);
+    u32 value = evaluate_expression(ctx, place, 0);
     Symbol* sym = lookup_symbol(ctx, name, true);
     if (sym->flags & SYM_DEFINED) {
-      ctx.diag.error("redefinition of symbol '%s'", name.c_str());
+      ctx.diag.error_at(place, "redefinition of symbol '%s'", name.c_str());
       sym->area_part = nullptr;
     }
     sym->value = value;

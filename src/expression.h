@@ -15,10 +15,11 @@
 namespace zeld {
 
 struct LinkContext;
+struct ReportPlace;
 
 // Evaluates from the lexer's cursor; `floor` 0 reads a whole expression.
 // The first character not part of the expression is pushed back.
-u32 evaluate_expression(LinkContext& ctx, int floor = 0);
+u32 evaluate_expression(LinkContext& ctx, ReportPlace& place, int floor = 0);
 
 // Stores a -d text for after pass 0.
 void add_global_definition(LinkContext& ctx, std::string_view text);

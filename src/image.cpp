@@ -79,7 +79,7 @@ void write_code_to_image(LinkContext& ctx, const CodeBlock& block) {
     // Only an -e: too small for the placed code, or a record longer than
     // its area part, gets here: the record stays out of the image and the
     // link fails.
-    ctx.diag.error("code at %#x of area '%s' ends past the memory image of %#x bytes (-e:)", addr,
+    ctx.diag.error_at(ctx.reader.place, "code at %#x of area '%s' ends past the memory image of %#x bytes (-e:)", addr,
                    std::string(block.area_name).c_str(), image.size);
     return;
   }
@@ -89,7 +89,7 @@ void write_code_to_image(LinkContext& ctx, const CodeBlock& block) {
   for (int i = 0; i < block.size; ++i) {
     u8 byte = block.bytes[static_cast<std::size_t>(i)];
     if (checked && image.written[store] && image.data[store] != byte)
-      ctx.diag.error("Code address %d:%#x already contains a value", image.map_number, store);
+      ctx.diag.error_at(ctx.reader.place, "Code address %d:%#x already contains a value", image.map_number, store);
     image.data[store] = byte;
     image.written[store] = 1;
     ++store;

@@ -138,13 +138,13 @@ void scan_object_symbols(LibraryScan& scan, ScannedText& f) {
   }
 }
 
-void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library) {
+void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library, const ReportPlace& place) {
   ScannedText& f = *scan.libraries[library];
   std::string_view line;
   for (;;) {
     if (!f.next(line)) return;
     if (!line.starts_with(".start")) {
-      ctx.diag.error("bad library file, module start expected");
+      ctx.diag.error_at(place, "bad library file, module start expected");
       return;
     }
     std::size_t start = f.offset();
@@ -236,15 +236,12 @@ std::string selected_members_text(const LibraryScan& scan) {
 }
 
 // Pass 0 over an object the pre-scan has just read. Its reports are held
-// (the pre-scan's come first) and the report location is left as the
-// pre-scan had it; a stop inside it ends pass 0's early work, and the held
-// reports end with that stop.
+// (the pre-scan's come first); a stop inside it ends pass 0's early work,
+// and the held reports end with that stop.
 template <class Read>
 void read_object_early(LinkContext& ctx, Read&& read) {
   ObjectReader& r = ctx.reader;
   if (r.early_pass0_stopped) return;
-  std::optional<std::string> scan_file = ctx.diag.current_file();
-  int scan_line = ctx.diag.current_line_number;
   ctx.diag.hold(true);
   try {
     read();
@@ -254,9 +251,6 @@ void read_object_early(LinkContext& ctx, Read&& read) {
     ctx.diag.hold_stop(abort.status);
   }
   ctx.diag.hold(false);
-  r.early_end_file = ctx.diag.set_current_file(std::move(scan_file));
-  r.early_end_line = ctx.diag.current_line_number;
-  ctx.diag.current_line_number = scan_line;
 }
 
 // An ELF object of the command line: its globals into the index, then
@@ -340,12 +334,11 @@ void scan_input_files(LinkContext& ctx) {
     } else {
       std::string path = find_in_library_paths(ctx, name);
       std::FILE* f = open_scanned_file(ctx, path, "library file");
-      ctx.diag.set_current_file(name);
       scan.libraries.push_back(std::make_unique<ScannedText>(ctx.diag, read_whole_stream(ctx.diag, f, path), path));
       if (is_archive_input(scan.libraries.back()->text()))
         index_archive(ctx, scan, scan.libraries.size() - 1, name);
       else
-        index_library(ctx, scan, scan.libraries.size() - 1);
+        index_library(ctx, scan, scan.libraries.size() - 1, ReportPlace{name, 0});
       have_libraries = true;
     }
     if (ctx.diag.error_count() != 0) break;
@@ -364,10 +357,6 @@ void scan_input_files(LinkContext& ctx) {
 void finish_pass0(LinkContext& ctx) {
   ObjectReader& r = ctx.reader;
   ctx.diag.release();  // ends the link here when the early work stopped
-  if (r.early_pass0_files > 0) {
-    ctx.diag.set_current_file(r.early_end_file);
-    ctx.diag.current_line_number = r.early_end_line;
-  }
   for (std::size_t i = r.early_pass0_files; i < ctx.input_files.size(); ++i) {
     const InputFile& file = *ctx.input_files[i];
     if (file.kind == InputKind::kLibraryMembers) {

@@ -93,9 +93,7 @@ std::string_view directive_word(std::string_view rest) {
 
 void report_unknown_label(LinkContext& ctx, const std::string& listing_name, int line_number,
                           const std::string& label) {
-  ctx.diag.set_current_file(listing_name);
-  ctx.diag.current_line_number = line_number;
-  ctx.diag.error("can't find address for symbol '%s'", label.c_str());
+  ctx.diag.error_at(ReportPlace{listing_name, line_number}, "can't find address for symbol '%s'", label.c_str());
 }
 
 // The image holds the 16-bit address space up to its size; above 0xFFFF

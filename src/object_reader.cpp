@@ -53,7 +53,7 @@ void set_module_name(LinkContext& ctx, Lexer& lex, Header* header) {
   if (header)
     header->name = name;
   else
-    ctx.diag.error("no header defined");
+    ctx.diag.error_at(ctx.reader.place, "no header defined");
 }
 
 // ---- Parsing T, R and P lines ----------------------------------------------
@@ -191,19 +191,18 @@ void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view 
   ObjectReader& r = ctx.reader;
   r.records.add_file_start(static_cast<u32>(r.files.size()));
   r.files.push_back(&file);
-  ctx.diag.set_current_file(display_name(file));
-  ctx.diag.current_line_number = 0;
+  r.place = ReportPlace{display_name(file), 0};
   Lexer& lex = ctx.lex;
   RecordEntry scratch;
   LineSplitter lines(text, kMaxObjectLine);
   std::string_view line;
   bool newline = false;
   while (lines.next(line, newline)) {
-    if (newline) ++ctx.diag.current_line_number;
+    if (newline) ++r.place.line;
     lex.reset(line);
-    dispatch_pass0(ctx, lex, file, ctx.diag.current_line_number, scratch);
+    dispatch_pass0(ctx, lex, file, r.place.line, scratch);
   }
-  r.records.add_file_end(ctx.diag.current_line_number);
+  r.records.add_file_end(r.place.line);
 }
 
 void read_object_file(LinkContext& ctx, const InputFile& file) {
@@ -225,11 +224,10 @@ void relocate_records(LinkContext& ctx) {
   while (cursor.next(entry)) {
     switch (entry.kind) {
       case RecordKind::kFileStart:
-        ctx.diag.set_current_file(display_name(*r.files[entry.number]));
-        ctx.diag.current_line_number = 0;
+        r.place = ReportPlace{display_name(*r.files[entry.number]), 0};
         break;
       case RecordKind::kFileEnd:
-        ctx.diag.current_line_number = entry.line;
+        r.place.line = entry.line;
         break;
       case RecordKind::kHeader:
         if (!header)
@@ -251,7 +249,7 @@ void relocate_records(LinkContext& ctx) {
         relocate_elf_module(ctx, entry.number);
         break;
       default:
-        ctx.diag.current_line_number = entry.line;
+        r.place.line = entry.line;
         relocate_entry(ctx, entry, header);
         break;
     }

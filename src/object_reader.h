@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common.h"
+#include "diagnostics.h"
 #include "record_stream.h"
 
 namespace zeld {
@@ -75,16 +76,18 @@ struct ObjectReader {
   RecordStream records;
   std::vector<const InputFile*> files;
 
+  // The place reports about the input point at: the line pass 0 reads, the
+  // record pass 1 relocates; between the passes, where pass 0 ended.
+  ReportPlace place;
+
   // Pass 0's place in the inputs.
   Header* current_header = nullptr;
   AreaPart* current_area_part = nullptr;
 
   // Pass 0 run by the pre-scan: over how many inputs (the first of the
-  // list), whether a stop ended it, and the report location it ended at.
+  // list), and whether a stop ended it.
   std::size_t early_pass0_files = 0;
   bool early_pass0_stopped = false;
-  std::optional<std::string> early_end_file;
-  int early_end_line = 0;
 };
 
 // A new module of `file`, appended to the headers (as an H line makes

@@ -74,7 +74,7 @@ bool starts_area_name(std::string_view text) {
 void check_hole_overlap(LinkContext& ctx, RangeKind kind, const AddressRange& hole, const AddressRange& range,
                         const AddressRange* next) {
   if (next && hole.high > range.high && hole.high >= next->low)
-    ctx.diag.error("-%s: %#x.%#x improperly overlaps %#x.%#x:%#x.%#x", hole_option_name(kind), hole.low, hole.high,
+    ctx.diag.error_at(ctx.reader.place, "-%s: %#x.%#x improperly overlaps %#x.%#x:%#x.%#x", hole_option_name(kind), hole.low, hole.high,
                    range.low, range.high, next->low, next->high);
 }
 
@@ -164,27 +164,28 @@ void parse_address_ranges(LinkContext& ctx, std::string_view option_text, RangeK
   std::string name = named ? std::string(lex.get_identifier()) : std::string(kFakeHoleName);
   RangeOption& entry = entry_for(ctx.range_options, kind, name);
 
+  ReportPlace place = ctx.reader.place;  // the evaluator may rename it
   int c = lex.get_nonblank();
-  if (c != '=' && c != ':') ctx.diag.error("No '=' or ':' in expression \"%s\"", text.c_str());
+  if (c != '=' && c != ':') ctx.diag.error_at(place, "No '=' or ':' in expression \"%s\"", text.c_str());
   while (c == '=' || c == ':') {
-    u32 low = evaluate_expression(ctx, 0);
+    u32 low = evaluate_expression(ctx, place, 0);
     u32 high;
     c = lex.get_char();
     if (c == '.') {
-      high = evaluate_expression(ctx, 0);
-      if (high < low) ctx.diag.error("invalid address range:%#x.%#x", low, high);
+      high = evaluate_expression(ctx, place, 0);
+      if (high < low) ctx.diag.error_at(place, "invalid address range:%#x.%#x", low, high);
     } else {
       lex.unget_char(c);
       high = ctx.text_range_high;
     }
     if (!entry.ranges.empty() && entry.ranges.back().high > low)
-      ctx.diag.error("address ranges \"%s\" must be in increasing non-overlapping order", text.c_str());
+      ctx.diag.error_at(place, "address ranges \"%s\" must be in increasing non-overlapping order", text.c_str());
     entry.ranges.push_back({low, high});
     c = lex.get_char();
   }
   if (c != 0) {
     std::string rest(lex.rest());
-    ctx.diag.error("Unrecognized input: '%c' %.*s{??%s}", c, static_cast<int>(lex.position()), text.c_str(),
+    ctx.diag.error_at(place, "Unrecognized input: '%c' %.*s{??%s}", c, static_cast<int>(lex.position()), text.c_str(),
                    rest.c_str());
   }
   lex.reset({});

@@ -32,33 +32,33 @@ namespace {
 // ---- Reports --------------------------------------------------------------
 
 void report_outside_module(LinkContext& ctx, int letter) {
-  ctx.diag.error("%c record outside a module", letter);
+  ctx.diag.error_at(ctx.reader.place, "%c record outside a module", letter);
 }
 
 void report_not_a_number(LinkContext& ctx, int letter) {
-  ctx.diag.error("%c record field is not a number", letter);
+  ctx.diag.error_at(ctx.reader.place, "%c record field is not a number", letter);
 }
 
 void report_no_text(LinkContext& ctx, int letter) {
-  ctx.diag.error("%c record without a T record", letter);
+  ctx.diag.error_at(ctx.reader.place, "%c record without a T record", letter);
 }
 
 void report_bad_position(LinkContext& ctx, int letter, u32 position) {
-  ctx.diag.error("%c item position %u outside the record", letter, position);
+  ctx.diag.error_at(ctx.reader.place, "%c item position %u outside the record", letter, position);
 }
 
 void report_undefined_area(LinkContext& ctx, u32 area, const Header& header) {
-  ctx.diag.error("R area %#x not defined in module '%s'", area, header.name.c_str());
+  ctx.diag.error_at(ctx.reader.place, "R area %#x not defined in module '%s'", area, header.name.c_str());
 }
 
 // Names the symbol of a symbol item, else the area of the record itself.
 void report_range_error(LinkContext& ctx, const char* text, u32 mode, const Symbol* sym, const Area& area) {
   bool by_symbol = (mode & R_SYM) != 0;
-  ctx.diag.error("%s %s '%s'", text, by_symbol ? "for symbol" : "in area",
+  ctx.diag.error_at(ctx.reader.place, "%s %s '%s'", text, by_symbol ? "for symbol" : "in area",
                  by_symbol ? sym->name.c_str() : area.name.c_str());
 }
 
-void report_page_area_error(LinkContext& ctx) { ctx.diag.error("P area error"); }
+void report_page_area_error(LinkContext& ctx) { ctx.diag.error_at(ctx.reader.place, "P area error"); }
 
 // Both values of the field at `position` are data values of the record.
 bool field_inside_record(const Record& rec, u32 position) {
@@ -188,10 +188,10 @@ void load_text_record(LinkContext& ctx, const TextLine& text) {
       report_not_a_number(ctx, 'T');
       return;
     case TextLine::kTooManyValues:
-      ctx.diag.error("T record holds more than %d values", kMaxRecordValues);
+      ctx.diag.error_at(ctx.reader.place, "T record holds more than %d values", kMaxRecordValues);
       return;
     case TextLine::kNoLoadAddress:
-      ctx.diag.error("T record without a load address");
+      ctx.diag.error_at(ctx.reader.place, "T record without a load address");
       return;
     case TextLine::kOk:
       break;
@@ -208,7 +208,7 @@ void load_text_record(LinkContext& ctx, const TextLine& text) {
 void relocate_record(LinkContext& ctx, const FieldLine& line, Header& header) {
   RelocationState& rs = ctx.reloc;
   Record& rec = rs.record;
-  if (!line.zero_pair_ok) ctx.diag.error("R input error");
+  if (!line.zero_pair_ok) ctx.diag.error_at(ctx.reader.place, "R input error");
   u32 area_index = index_of(ctx, line.area_b1, line.area_b2);
   if (area_index >= header.area_capacity)
     ctx.diag.internal("R%#x max areas is %d", area_index, static_cast<int>(header.area_capacity));
@@ -221,12 +221,13 @@ void relocate_record(LinkContext& ctx, const FieldLine& line, Header& header) {
 
   u32 base = relocate_word(ctx, part->address, 0);
   int output_page = output_page_of(area.flags, part->address);
-  ctx.diag.set_current_file(header.name);
+  // From here on, reports about this file's records name the module.
+  ctx.reader.place.file = header.name;
   // Code of an area that is neither linear nor an extended code page runs
   // at 16-bit CPU addresses; placed above 0xFFFF its record would load at
   // a wrapped address, over other code.
   if (!(area.flags & (AREA_LINEAR | AREA_EXT_CODE)) && base > 0xFFFF) {
-    ctx.diag.error("code of area '%s' placed at %#x, above the 16-bit address space", area.name.c_str(), base);
+    ctx.diag.error_at(ctx.reader.place, "code of area '%s' placed at %#x, above the 16-bit address space", area.name.c_str(), base);
     return;
   }
 
@@ -245,7 +246,7 @@ void relocate_record(LinkContext& ctx, const FieldLine& line, Header& header) {
     if (mode & R_SYM) {
       sym = index < header.symbol_capacity ? header.symbol_at(index) : nullptr;
       if (!sym) {
-        ctx.diag.error("R symbol error");
+        ctx.diag.error_at(ctx.reader.place, "R symbol error");
         return;
       }
       value = symbol_address(ctx, *sym);
@@ -282,7 +283,7 @@ void relocate_record(LinkContext& ctx, const FieldLine& line, Header& header) {
     } else if (has_hibyte) {
       // Only a byte field can take the high byte of an XGATE address; the
       // field is left as the object gives it.
-      ctx.diag.error("R mode %#x: a word field cannot take the high byte of an XGATE address", mode);
+      ctx.diag.error_at(ctx.reader.place, "R mode %#x: a word field cannot take the high byte of an XGATE address", mode);
       continue;
     } else {
       result = relocate_word(ctx, value, position);
@@ -306,7 +307,7 @@ void relocate_record(LinkContext& ctx, const FieldLine& line, Header& header) {
 void read_paging_record(LinkContext& ctx, const FieldLine& line, Header& header) {
   RelocationState& rs = ctx.reloc;
   Record& rec = rs.record;
-  if (!line.zero_pair_ok) ctx.diag.error("P input error");
+  if (!line.zero_pair_ok) ctx.diag.error_at(ctx.reader.place, "P input error");
   if (index_of(ctx, line.area_b1, line.area_b2) >= header.area_capacity) {
     report_page_area_error(ctx);
     return;
@@ -319,7 +320,7 @@ void read_paging_record(LinkContext& ctx, const FieldLine& line, Header& header)
     if (mode & R_SYM) {
       const Symbol* sym = index < header.symbol_capacity ? header.symbol_at(index) : nullptr;
       if (!sym) {
-        ctx.diag.error("P symbol error");
+        ctx.diag.error_at(ctx.reader.place, "P symbol error");
         return;
       }
       value = symbol_address(ctx, *sym);
@@ -357,7 +358,7 @@ void read_paging_record(LinkContext& ctx, const FieldLine& line, Header& header)
   rs.page_area = page_part->area;
   rs.page_offset = relocate_word(ctx, 0, 4);
   if ((rs.page_area->address & 0xFF) != 0 || (rs.page_offset & 0xFF) != 0)
-    ctx.diag.error("%s in '%s' area '%s'", "Page Definition Boundary Error",
+    ctx.diag.error_at(ctx.reader.place, "%s in '%s' area '%s'", "Page Definition Boundary Error",
                    page_part->header ? page_part->header->name.c_str() : "", rs.page_area->name.c_str());
 }
 

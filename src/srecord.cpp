@@ -50,14 +50,14 @@ constexpr S12Window kS12Windows[] = {
 // shows its lowest page, which depends on the flash size.
 SRecordAddress map_s12(LinkContext& ctx, u32 a) {
   if (a < 0x4000) {
-    ctx.diag.error("invalid address for S12 flash memory reference: %#X", a);
+    ctx.diag.error_at(ctx.reader.place, "invalid address for S12 flash memory reference: %#X", a);
     return {-1, a};
   }
   if (a < 0x8000) return {0x0F, a + 0x4000};
   if (a >= 0xC000) return {0x0F, a};
   for (const S12Window& w : kS12Windows)
     if (w.flash_kbytes == ctx.options.s12_flash_kbytes) return {w.page, a - w.less};
-  ctx.diag.error("%dK is invalid flash memory size for S12 device.", ctx.options.s12_flash_kbytes);
+  ctx.diag.error_at(ctx.reader.place, "%dK is invalid flash memory size for S12 device.", ctx.options.s12_flash_kbytes);
   return {-1, a};
 }
 
@@ -75,7 +75,7 @@ SRecordAddress choose_address(LinkContext& ctx, int output_page, u32 a) {
   if (mode == S2_S12) return map_s12(ctx, a);
   if (mode == S2_S12X) {
     if (a >= 0x4000) return {0x7F, a};
-    ctx.diag.error("invalid address for S12X flash memory reference: %#X", a);
+    ctx.diag.error_at(ctx.reader.place, "invalid address for S12X flash memory reference: %#X", a);
   }
   return {-1, a};
 }
@@ -132,7 +132,6 @@ void write_s_end_record(LinkContext& ctx) {
   }
   u32 v = symbol_address(ctx, *start);
   if (v > 0xFFFF) {
-    ctx.diag.set_current_file(std::nullopt);  // the report concerns the link, not a module
     ctx.diag.error("start address %#x does not fit in the S9 record", v);
     v &= 0xFFFF;
   }

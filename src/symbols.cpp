@@ -27,11 +27,11 @@ namespace {
 
 void report_name_too_long(LinkContext& ctx, std::string_view name) {
   std::string full(name);
-  ctx.diag.error("Symbol \"%s\" name too long", full.c_str());
+  ctx.diag.error_at(ctx.reader.place, "Symbol \"%s\" name too long", full.c_str());
 }
 
 void report_multiple_define(LinkContext& ctx, const Symbol& sym) {
-  ctx.diag.error("multiple define: '%s'", sym.name.c_str());
+  ctx.diag.error_at(ctx.reader.place, "multiple define: '%s'", sym.name.c_str());
 }
 
 // Code-page, section and line markers are told apart by their first four
@@ -85,7 +85,6 @@ template <class Report>
 void for_each_undefined_symbol(LinkContext& ctx, Report&& report) {
   ctx.symbols.for_each([&](const Symbol& sym) {
     if (sym.flags & SYM_DEFINED) return;
-    ctx.diag.set_current_file(std::nullopt);
     if (sym.first_header) report(undefined_symbol_message(sym, *sym.first_header));
   });
 }
@@ -167,7 +166,7 @@ Symbol* enter_module_symbol(LinkContext& ctx, Header* header, AreaPart* area_par
   switch (kind) {
     case 'R':
       sym->flags |= SYM_REFERENCED;
-      if (value != 0) ctx.diag.error("non zero S_REF");
+      if (value != 0) ctx.diag.error_at(ctx.reader.place, "non zero S_REF");
       break;
     case 'D': {
       if (sym->flags & SYM_DEFINED) report_multiple_define(ctx, *sym);

@@ -16,10 +16,11 @@ namespace {
 
 class ExpressionTest : public LinkTest {
  protected:
+  ReportPlace place_;
   u32 eval(const std::string& text) {
     text_ = text;
     ctx.lex.reset(text_);
-    return evaluate_expression(ctx, 0);
+    return evaluate_expression(ctx, place_, 0);
   }
   Symbol* define(const std::string& name, u32 value, u16 flags, const char* area = nullptr, u32 address = 0) {
     Symbol* s = lookup_symbol(ctx, name, true);

@@ -172,7 +172,7 @@ TEST(RecordStream, EntriesComeBackAsTheyWentIn) {
 
 TEST_F(ReaderTest, LibraryMembersAreNamedLibrary) {
   read("members", "M x\n", InputKind::kLibraryMembers);
-  EXPECT_EQ(ctx.diag.current_file(), std::optional<std::string>("<library>"));
+  EXPECT_EQ(ctx.reader.place.file, std::optional<std::string>("<library>"));
 }
 
 TEST_F(ReaderTest, RadixLinesSetRadixByteOrderAndXgate) {

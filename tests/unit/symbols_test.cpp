@@ -45,8 +45,7 @@ TEST_F(SymbolsTest, ConflictingDefinitionsTheLaterStands) {
   Header& a = add_header("a.c");
   Header& b = add_header("b.c");
   AreaPart* pb = add_part("text", b, 0x1000);
-  ctx.diag.set_current_file(std::string("b.o"));
-  ctx.diag.current_line_number = 4;
+  ctx.reader.place = ReportPlace{"b.o", 4};
   define(" one Eq 0", &a);
   define(" one Eq 1", &b);
   define(" abs Eq 4", &a);
