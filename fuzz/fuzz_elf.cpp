@@ -1,9 +1,12 @@
-// Fuzz target "elf": the readers of GNU-assembled inputs. The input is one
-// file, an ELF relocatable object or an ar archive of them. Besides what the
-// sanitizers see, the target aborts when a reader hands back something that
-// breaks its promises: a view outside the input, a relocation whose symbol
-// or field is not where the reader said it checked, a field the relocation
-// arithmetic then refuses, or a refusal without a message.
+// Fuzz target "elf": GNU-assembled inputs. The input is one file, an ELF
+// relocatable object or an ar archive of them. The readers are called on it
+// directly, and the target aborts when one hands back something that breaks
+// its promises: a view outside the input, a relocation whose symbol or field
+// is not where the reader said it checked, a field the relocation
+// arithmetic then refuses, or a refusal without a message. Then the file is
+// linked whole (zeld12 -R -m main.o a.o, or main.o libz.a for an archive,
+// main.o a text object that needs a few names of the seeds) with the
+// harness's checks.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "ar_archive.h"
+#include "harness.h"
 #include "elf_object.h"
 #include "elf_relocation.h"
 
@@ -64,16 +68,31 @@ void exercise_object(const Input& in, std::span<const unsigned char> bytes) {
 
 }  // namespace
 
+void link_whole(const std::uint8_t* data, std::size_t size, bool archive) {
+  static const char* const kMain =
+      "XH\nH 1 areas 5 global symbols\nM main\nA text size 2 flags 0\nS __start Def0000\n"
+      "S main Ref0000\nS op_add Ref0000\nS uart_puts Ref0000\nS xg_common Ref0000\n"
+      "T 00 00 3F 3F\nR 00 00 00 00\n";
+  zeld_fuzz::LinkCase link;
+  const char* name = archive ? "libz.a" : "a.o";
+  link.words = {"zeld12", "-R", "-m", "main.o", name};
+  link.files.emplace_back("main.o", kMain);
+  link.files.emplace_back(name, std::string(reinterpret_cast<const char*>(data), size));
+  zeld_fuzz::run_checked_link(link);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in{data, data + size};
   std::span<const unsigned char> bytes(data, size);
   if (!zeld::is_ar_archive(bytes)) {
     exercise_object(in, bytes);
+    link_whole(data, size, false);
     return 0;
   }
   zeld::ArReadResult a = zeld::read_ar_archive(bytes);
   if (!a.ok()) {
     if (a.error.empty()) fail("refusal without a message");
+    link_whole(data, size, true);
     return 0;
   }
   for (const zeld::ArMember& m : a.archive.members) {
@@ -85,5 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inside(in, s.name.data(), s.name.size(), "archive symbol name");
     if (s.member >= a.archive.members.size()) fail("archive symbol names no member");
   }
+  link_whole(data, size, true);
   return 0;
 }
