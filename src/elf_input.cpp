@@ -161,11 +161,14 @@ ElfArchiveIndex index_elf_archive(LinkContext& ctx, const std::string& name, std
 }
 
 void read_elf_member(LinkContext& ctx, const InputFile& file) {
-  auto it = std::find_if(ctx.elf.members.begin(), ctx.elf.members.end(),
-                         [&](const ElfPendingMember& m) { return m.input == &file; });
-  if (it == ctx.elf.members.end()) return;
-  std::vector<unsigned char> bytes = std::move(it->bytes);
-  it->bytes = {};
+  // Pass 0 reads the members in the order they were added, so the next one
+  // is the one asked for.
+  std::vector<ElfPendingMember>& pending = ctx.elf.members;
+  std::size_t& next = ctx.elf.next_member;
+  ZELD_CHECK(ctx.diag, next < pending.size() && pending[next].input == &file, "archive members read in order",
+             "elf_input");
+  std::vector<unsigned char> bytes = std::move(pending[next].bytes);
+  pending[next++].bytes = {};
   ElfInput input = open_elf_input(ctx, file.name, bytes);
   read_elf_module(ctx, file, input);
 }

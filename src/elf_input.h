@@ -57,6 +57,7 @@ struct ElfPendingMember {
 struct ElfInputState {
   std::vector<ElfLinkModule> modules;     // by the record stream's module number
   std::vector<ElfPendingMember> members;  // archive members not read by pass 0 yet
+  std::size_t next_member = 0;            // pass 0 reads them in this order
 };
 
 // Whether an input's bytes are an ELF object this linker reads.
