@@ -50,8 +50,9 @@ std::string read_symbol_table(std::span<const unsigned char> table, u64 at, cons
   if (table.size() < 4) return strprintf("symbol table at file offset %#llx cut short", static_cast<unsigned long long>(at));
   u64 count = be32(table.data());
   if (count > (table.size() - 4) / 4)
-    return strprintf("symbol table at file offset %#llx: %llu entries do not fit its %zu bytes",
-                     static_cast<unsigned long long>(at), static_cast<unsigned long long>(count), table.size());
+    return strprintf("symbol table at file offset %#llx: %llu entries do not fit its %llu bytes",
+                     static_cast<unsigned long long>(at), static_cast<unsigned long long>(count),
+                     static_cast<unsigned long long>(table.size()));
   std::string_view names(reinterpret_cast<const char*>(table.data()) + 4 + count * 4, table.size() - 4 - count * 4);
   symbols.reserve(count);
   for (u64 i = 0; i < count; ++i) {

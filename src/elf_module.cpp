@@ -63,7 +63,7 @@ ElfModulePlan plan_elf_module(const ElfObject& o) {
       return plan;
     }
     if (area.size() > kMaxNameLength) {
-      plan.error = strprintf("section %s: name longer than %zu characters", name.c_str(), kMaxNameLength);
+      plan.error = strprintf("section %s: name longer than %u characters", name.c_str(), static_cast<unsigned>(kMaxNameLength));
       return plan;
     }
     plan.part_of_section[i] = static_cast<u32>(plan.parts.size());

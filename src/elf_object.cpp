@@ -11,10 +11,10 @@
 namespace zeld {
 namespace {
 
-constexpr std::size_t kHeaderSize = 52;
-constexpr std::size_t kSectionHeaderSize = 40;
-constexpr std::size_t kSymbolSize = 16;
-constexpr std::size_t kRelSize = 8;
+constexpr u32 kHeaderSize = 52;
+constexpr u32 kSectionHeaderSize = 40;
+constexpr u32 kSymbolSize = 16;
+constexpr u32 kRelSize = 8;
 constexpr u16 kTypeRelocatable = 1;
 constexpr u32 kShnXindex = 0xFFFF;
 
@@ -29,7 +29,7 @@ class Reader {
 
   std::string read(ElfObject& obj) {
     if (!has_elf_magic(bytes_)) return "no ELF magic";
-    if (bytes_.size() < kHeaderSize) return strprintf("ELF header cut short (%zu bytes)", bytes_.size());
+    if (bytes_.size() < kHeaderSize) return strprintf("ELF header cut short (%u bytes)", static_cast<unsigned>(bytes_.size()));
     const unsigned char* h = bytes_.data();
     if (h[4] != 1 || h[5] != 2) return "not a 32-bit big-endian ELF file";
     if (be16(h + 16) != kTypeRelocatable) return strprintf("ELF type %u, not a relocatable object", be16(h + 16));
@@ -46,7 +46,7 @@ class Reader {
       return {};  // no sections: an empty object
     }
     if (shentsize != kSectionHeaderSize)
-      return strprintf("section header size %u, not %zu", shentsize, kSectionHeaderSize);
+      return strprintf("section header size %u, not %u", shentsize, kSectionHeaderSize);
     if (!inside(shoff, u64{shnum} * kSectionHeaderSize))
       return strprintf("section table at file offset %#x with %u entries lies outside the file", shoff, shnum);
     if (shstrndx == kShnXindex) return "extended section numbering is not supported";
@@ -111,7 +111,7 @@ class Reader {
   // The NUL-terminated string at `index` of a string table.
   static std::string_view string_at(std::span<const unsigned char> table, u32 index, std::string& error) {
     if (index >= table.size()) {
-      error = strprintf("index %#x outside its string table (%#zx bytes)", index, table.size());
+      error = strprintf("index %#x outside its string table (%#x bytes)", index, static_cast<unsigned>(table.size()));
       return {};
     }
     const char* begin = reinterpret_cast<const char*>(table.data()) + index;
@@ -135,22 +135,22 @@ class Reader {
     std::string name(sec.name);
     const Links& l = links_[symtab];
     if (l.entry_size != kSymbolSize)
-      return strprintf("section '%s': symbol entry size %u, not %zu", name.c_str(), l.entry_size, kSymbolSize);
+      return strprintf("section '%s': symbol entry size %u, not %u", name.c_str(), l.entry_size, kSymbolSize);
     if (sec.size % kSymbolSize != 0)
       return strprintf("section '%s': size %#x is not a whole number of symbols", name.c_str(), sec.size);
     if (l.link == 0 || l.link >= obj.sections.size() || obj.sections[l.link].type != SHT_STRTAB)
       return strprintf("section '%s': string table index %u is not a string table", name.c_str(), l.link);
     std::span<const unsigned char> strings = obj.sections[l.link].contents;
-    std::size_t count = sec.size / kSymbolSize;
+    u32 count = sec.size / kSymbolSize;
     obj.symbols.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
+    for (u32 i = 0; i < count; ++i) {
       const unsigned char* p = sec.contents.data() + i * kSymbolSize;
       ElfSymbol& sym = obj.symbols[i];
       std::string error;
       sym.name = string_at(strings, be32(p), error);
       u32 at = static_cast<u32>(sec.file_offset + i * kSymbolSize);
       if (!error.empty())
-        return strprintf("section '%s': symbol %zu at file offset %#x: name %s", name.c_str(), i, at, error.c_str());
+        return strprintf("section '%s': symbol %u at file offset %#x: name %s", name.c_str(), i, at, error.c_str());
       sym.value = be32(p + 4);
       sym.size = be32(p + 8);
       sym.binding = static_cast<u8>(p[12] >> 4);
@@ -158,10 +158,10 @@ class Reader {
       sym.section = be16(p + 14);
       bool special = sym.section == SHN_UNDEF || sym.section == SHN_ABS || sym.section == SHN_COMMON;
       if (!special && (sym.section >= SHN_LORESERVE || sym.section >= obj.sections.size()))
-        return strprintf("section '%s': symbol %zu at file offset %#x: section index %#x out of range", name.c_str(),
+        return strprintf("section '%s': symbol %u at file offset %#x: section index %#x out of range", name.c_str(),
                          i, at, sym.section);
       if (sym.binding > STB_WEAK)
-        return strprintf("section '%s': symbol %zu at file offset %#x: binding %u unknown", name.c_str(), i, at,
+        return strprintf("section '%s': symbol %u at file offset %#x: binding %u unknown", name.c_str(), i, at,
                          sym.binding);
     }
     return {};
@@ -171,7 +171,7 @@ class Reader {
     std::string name(obj.sections[rel].name);
     const Links& l = links_[rel];
     if (l.entry_size != kRelSize)
-      return strprintf("section '%s': relocation entry size %u, not %zu", name.c_str(), l.entry_size, kRelSize);
+      return strprintf("section '%s': relocation entry size %u, not %u", name.c_str(), l.entry_size, kRelSize);
     const ElfSection& sec = obj.sections[rel];
     if (sec.size % kRelSize != 0)
       return strprintf("section '%s': size %#x is not a whole number of relocations", name.c_str(), sec.size);
@@ -191,8 +191,8 @@ class Reader {
       ElfRelocation r{be32(p), be32(p + 4) & 0xFF, be32(p + 4) >> 8};
       u32 at = static_cast<u32>(sec.file_offset + i * kRelSize);
       if (r.symbol >= obj.symbols.size())
-        return strprintf("section '%s': relocation at file offset %#x names symbol %u of %zu", name.c_str(), at,
-                         r.symbol, obj.symbols.size());
+        return strprintf("section '%s': relocation at file offset %#x names symbol %u of %u", name.c_str(), at,
+                         r.symbol, static_cast<u32>(obj.symbols.size()));
       // Only fields of allocated sections are ever computed; the debug
       // sections' relocations are kept but not held to the field sizes.
       u32 size = target.allocated() ? elf_relocation_field_size(r.type) : 0;
