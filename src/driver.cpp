@@ -114,6 +114,8 @@ void finish_image_file(LinkContext& ctx, OutputFile& file) {
 
 void between_passes(LinkContext& ctx) {
   const Options& o = ctx.options;
+  // The -d texts are read in the radix the last module left in force.
+  ctx.lex.radix = ctx.reader.radix;
   apply_global_definitions(ctx);
   apply_address_ranges(ctx);  // sets the text range
   if (o.max_address != 0 && ctx.text_range_high > o.max_address)

@@ -37,7 +37,7 @@ void read_radix_line(LinkContext& ctx, Lexer& lex, int letter) {
     lex.unget_char(c);
   lex.xgate_module = false;
   if (lex.more_on_line() && equals_ignoring_case(lex.get_identifier(), "xgate")) lex.xgate_module = true;
-  ctx.reader.records.add_format(lex.high_byte_first, lex.xgate_module, lex.radix);
+  ctx.reader.records.add_format(lex.high_byte_first, lex.xgate_module);
 }
 
 // H line: area capacity, a skipped word, symbol capacity.
@@ -192,7 +192,11 @@ void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view 
   r.records.add_file_start(static_cast<u32>(r.files.size()));
   r.files.push_back(&file);
   r.place = ReportPlace{display_name(file), 0};
-  Lexer& lex = ctx.lex;
+  // This file's lines, read in the format the file before left in force.
+  Lexer lex;
+  lex.radix = r.radix;
+  lex.high_byte_first = r.format.high_byte_first;
+  lex.xgate_module = r.format.xgate;
   RecordEntry scratch;
   LineSplitter lines(text, kMaxObjectLine);
   std::string_view line;
@@ -203,6 +207,8 @@ void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view 
     dispatch_pass0(ctx, lex, file, r.place.line, scratch);
   }
   r.records.add_file_end(r.place.line);
+  r.radix = lex.radix;
+  r.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
 }
 
 void read_object_file(LinkContext& ctx, const InputFile& file) {
@@ -213,11 +219,9 @@ void read_object_file(LinkContext& ctx, const InputFile& file) {
 
 void relocate_records(LinkContext& ctx) {
   ObjectReader& r = ctx.reader;
-  // The reading state as pass 1 over the text would have had it: the byte
-  // order and XGATE mark carry over from pass 0's end, the radix restarts.
-  Lexer& lex = ctx.lex;
-  lex.radix = 10;
-  ctx.reloc.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
+  // Pass 1 starts in the format pass 0 ended with, until the first radix
+  // line, as a second reading of the text would.
+  ctx.reloc.format = r.format;
   Header* header = nullptr;
   RecordEntry entry;
   RecordStream::Cursor cursor(r.records, true);
@@ -240,10 +244,7 @@ void relocate_records(LinkContext& ctx) {
         default_page_state(ctx);
         break;
       case RecordKind::kFormat:
-        lex.high_byte_first = (entry.number & 1) != 0;
-        lex.xgate_module = (entry.number & 2) != 0;
-        lex.radix = static_cast<int>(entry.number >> 2);
-        ctx.reloc.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
+        ctx.reloc.format = ModuleFormat{(entry.number & 1) != 0, (entry.number & 2) != 0};
         break;
       case RecordKind::kModule:
         relocate_elf_module(ctx, entry.number);

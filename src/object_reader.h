@@ -26,6 +26,7 @@
 #include "common.h"
 #include "diagnostics.h"
 #include "record_stream.h"
+#include "relocate.h"
 
 namespace zeld {
 
@@ -79,6 +80,11 @@ struct ObjectReader {
   // The place reports about the input point at: the line pass 0 reads, the
   // record pass 1 relocates; between the passes, where pass 0 ended.
   ReportPlace place;
+
+  // The format in force: set by radix lines, and carried on to the next
+  // module and file until the next radix line, as the format is read.
+  int radix = 10;
+  ModuleFormat format;
 
   // Pass 0's place in the inputs.
   Header* current_header = nullptr;

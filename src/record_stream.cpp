@@ -71,10 +71,10 @@ void RecordStream::add_module(u32 index) {
   block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
 }
 
-void RecordStream::add_format(bool high_byte_first, bool xgate, int radix) {
+void RecordStream::add_format(bool high_byte_first, bool xgate) {
   reserve_entry();
   put(static_cast<u8>(RecordKind::kFormat));
-  put(static_cast<u8>((high_byte_first ? 1 : 0) | (xgate ? 2 : 0) | (radix << 2)));
+  put(static_cast<u8>((high_byte_first ? 1 : 0) | (xgate ? 2 : 0)));
   block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
 }
 

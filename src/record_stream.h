@@ -52,7 +52,7 @@ enum class RecordKind : u8 {
   kFileEnd,    // number: lines the file counted
   kHeader,     // an H line
   kArea,       // an A line
-  kFormat,     // number: bit 0 high byte first, bit 1 XGATE module, bits 2..6 the radix
+  kFormat,     // number: bit 0 high byte first, bit 1 XGATE module
   kText,       // a T line
   kRelocation, // an R line
   kPaging,     // a P line
@@ -75,7 +75,7 @@ class RecordStream {
   void add_file_end(int lines);
   void add_event(RecordKind kind);  // kHeader, kArea
   void add_module(u32 index);
-  void add_format(bool high_byte_first, bool xgate, int radix);
+  void add_format(bool high_byte_first, bool xgate);
   void add_text(int line, const TextLine& text);
   void add_fields(RecordKind kind, int line, const FieldLine& fields);
 

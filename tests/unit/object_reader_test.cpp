@@ -130,7 +130,7 @@ TEST(RecordStream, EntriesComeBackAsTheyWentIn) {
   for (int i = 0; i < 40000; ++i) {
     stream.add_file_start(static_cast<u32>(i));
     stream.add_event(RecordKind::kHeader);
-    stream.add_format(true, i % 2 == 0, 16);
+    stream.add_format(true, i % 2 == 0);
     text.values[0] = static_cast<u32>(i);
     stream.add_text(5, text);
     fields.items.assign(static_cast<std::size_t>(i % 7), FieldItem{0x80, 4, 1, static_cast<u32>(i)});
@@ -146,7 +146,7 @@ TEST(RecordStream, EntriesComeBackAsTheyWentIn) {
     ASSERT_TRUE(cursor.next(e));
     ASSERT_EQ(e.kind, RecordKind::kHeader);
     ASSERT_TRUE(cursor.next(e));
-    ASSERT_EQ(e.number, 1u | (i % 2 == 0 ? 2u : 0u) | (16u << 2));
+    ASSERT_EQ(e.number, 1u | (i % 2 == 0 ? 2u : 0u));
     ASSERT_TRUE(cursor.next(e));
     ASSERT_EQ(e.kind, RecordKind::kText);
     ASSERT_EQ(e.line, 5);
@@ -182,12 +182,12 @@ TEST_F(ReaderTest, RadixLinesSetRadixByteOrderAndXgate) {
   ASSERT_EQ(ctx.reader.headers.size(), 2u);
   EXPECT_EQ(ctx.reader.headers[1].area_capacity, 0x11u);
   EXPECT_EQ(ctx.reader.headers[1].input_file, ctx.input_files[1].get());
-  EXPECT_EQ(ctx.lex.radix, 10);
-  EXPECT_TRUE(ctx.lex.high_byte_first);  // Q and D without H or L leave the order
-  EXPECT_TRUE(ctx.lex.xgate_module);
+  EXPECT_EQ(ctx.reader.radix, 10);
+  EXPECT_TRUE(ctx.reader.format.high_byte_first);  // Q and D without H or L leave the order
+  EXPECT_TRUE(ctx.reader.format.xgate);
   read("c.o", "XL xgate\nX\n");  // the next radix line clears the mark
-  EXPECT_FALSE(ctx.lex.xgate_module);
-  EXPECT_FALSE(ctx.lex.high_byte_first);
+  EXPECT_FALSE(ctx.reader.format.xgate);
+  EXPECT_FALSE(ctx.reader.format.high_byte_first);
 }
 
 TEST_F(ReaderTest, HugeAnnouncedCapacitiesCostNothingUpFront) {
