@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "elf_object.h"
+
 namespace zeld {
 namespace {
 
@@ -113,7 +115,7 @@ std::string read_archive(std::span<const unsigned char> bytes, ArArchive& ar) {
       u64 index = 0;
       if (!decimal(r.name.substr(1), index) || index >= long_names.size())
         return strprintf("member at file offset %#llx: long name '%s' not in the name table", at,
-                         std::string(r.name).c_str());
+                         printable_name(r.name).c_str());
       std::string_view rest = long_names.substr(index);
       std::size_t end = rest.find('\n');
       if (end == std::string_view::npos)
@@ -124,7 +126,7 @@ std::string read_archive(std::span<const unsigned char> bytes, ArArchive& ar) {
       u64 length = 0;
       if (!decimal(r.name.substr(3), length) || length > r.contents.size())
         return strprintf("member at file offset %#llx: name length '%s' does not fit the member", at,
-                         std::string(r.name.substr(3)).c_str());
+                         printable_name(r.name.substr(3)).c_str());
       std::string_view name(reinterpret_cast<const char*>(r.contents.data()), length);
       m.name = name.substr(0, name.find('\0'));
       m.contents = r.contents.subspan(length);

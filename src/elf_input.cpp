@@ -114,7 +114,7 @@ void read_elf_module(LinkContext& ctx, const InputFile& file, const ElfInput& in
     const ElfPartPlan& p = plan.parts[i];
     if (!p.has_bytes || p.size == 0) continue;
     const ElfSection& section = object.sections[p.section];
-    ElfLinkModule::Part part{parts[i], std::string(section.name),
+    ElfLinkModule::Part part{parts[i], printable_name(section.name),
                              std::vector<u8>(section.contents.begin(), section.contents.end()), {}};
     for (const ElfRelocation& rel : section.relocations) {
       if (elf_relocation_use(rel.type) != ElfRelocationUse::apply) continue;
@@ -141,7 +141,7 @@ ElfArchiveIndex index_elf_archive(LinkContext& ctx, const std::string& name, std
     if (!is_elf_object(m.contents)) continue;
     slot[i] = index.members.size();
     ElfArchiveMember member;
-    member.name = name + "(" + std::string(m.name) + ")";
+    member.name = name + "(" + printable_name(m.name) + ")";
     member.bytes = m.contents;
     ElfReadResult object = read_elf_object(m.contents);
     if (object.ok()) {

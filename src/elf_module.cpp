@@ -15,7 +15,7 @@ bool linkable_type(u32 type) {
   return type == SHT_PROGBITS || type == SHT_NOBITS || (type >= SHT_INIT_ARRAY && type <= SHT_PREINIT_ARRAY);
 }
 
-std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
+std::string quoted(std::string_view name) { return "'" + printable_name(name) + "'"; }
 
 bool in_section(const ElfSymbol& s, std::size_t sections) {
   return s.section != SHN_UNDEF && s.section != SHN_ABS && s.section != SHN_COMMON && s.section < sections;
@@ -62,6 +62,10 @@ ElfModulePlan plan_elf_module(const ElfObject& o) {
       plan.error = strprintf("section %u: no name to make an area of", i);
       return plan;
     }
+    if (!is_plain_name(area)) {
+      plan.error = strprintf("section %s: a blank or control character in the name", name.c_str());
+      return plan;
+    }
     if (area.size() > kMaxNameLength) {
       plan.error = strprintf("section %s: name longer than %u characters", name.c_str(), static_cast<unsigned>(kMaxNameLength));
       return plan;
@@ -86,6 +90,10 @@ ElfModulePlan plan_elf_module(const ElfObject& o) {
     }
     if (s.name.empty()) {
       plan.error = strprintf("global symbol %u has no name", n);
+      return plan;
+    }
+    if (!is_plain_name(s.name)) {
+      plan.error = strprintf("symbol %s: a blank or control character in the name", quoted(s.name).c_str());
       return plan;
     }
     ElfSymbolPlan g;

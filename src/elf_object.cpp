@@ -81,7 +81,7 @@ class Reader {
     u32 symtab = 0;
     for (u32 i = 1; i < shnum; ++i) {
       if (obj.sections[i].type != SHT_SYMTAB) continue;
-      if (symtab != 0) return strprintf("section '%s': a second symbol table", std::string(obj.sections[i].name).c_str());
+      if (symtab != 0) return strprintf("section '%s': a second symbol table", printable_name(obj.sections[i].name).c_str());
       symtab = i;
     }
     if (symtab != 0) {
@@ -90,7 +90,7 @@ class Reader {
     for (u32 i = 1; i < shnum; ++i) {
       const ElfSection& sec = obj.sections[i];
       if (sec.type == SHT_RELA && target_allocated(obj, i))
-        return strprintf("section '%s': RELA relocations are not supported", std::string(sec.name).c_str());
+        return strprintf("section '%s': RELA relocations are not supported", printable_name(sec.name).c_str());
       if (sec.type != SHT_REL) continue;
       if (std::string e = read_relocations(obj, i, symtab); !e.empty()) return e;
     }
@@ -132,7 +132,7 @@ class Reader {
 
   std::string read_symbols(ElfObject& obj, u32 symtab) {
     const ElfSection& sec = obj.sections[symtab];
-    std::string name(sec.name);
+    std::string name = printable_name(sec.name);
     const Links& l = links_[symtab];
     if (l.entry_size != kSymbolSize)
       return strprintf("section '%s': symbol entry size %u, not %u", name.c_str(), l.entry_size, kSymbolSize);
@@ -168,7 +168,7 @@ class Reader {
   }
 
   std::string read_relocations(ElfObject& obj, u32 rel, u32 symtab) {
-    std::string name(obj.sections[rel].name);
+    std::string name = printable_name(obj.sections[rel].name);
     const Links& l = links_[rel];
     if (l.entry_size != kRelSize)
       return strprintf("section '%s': relocation entry size %u, not %u", name.c_str(), l.entry_size, kRelSize);
@@ -182,7 +182,7 @@ class Reader {
     ElfSection& target = obj.sections[l.info];
     if (target.relocation_section != 0)
       return strprintf("section '%s': a second relocation section for '%s'", name.c_str(),
-                       std::string(target.name).c_str());
+                       printable_name(target.name).c_str());
     target.relocation_section = rel;
     std::size_t count = sec.size / kRelSize;
     target.relocations.reserve(count);
@@ -198,13 +198,13 @@ class Reader {
       u32 size = target.allocated() ? elf_relocation_field_size(r.type) : 0;
       if (target.allocated() && target.type == SHT_NOBITS && elf_relocation_use(r.type) == ElfRelocationUse::apply)
         return strprintf("section '%s': relocation at file offset %#x applies to '%s', which holds no contents",
-                         name.c_str(), at, std::string(target.name).c_str());
+                         name.c_str(), at, printable_name(target.name).c_str());
       // A field lies inside the section's bytes; a marker (size 0) at most
       // at the section's end.
       u32 room = size == 0 ? target.size : static_cast<u32>(target.contents.size());
       if (r.offset > room || size > room - r.offset)
         return strprintf("section '%s': relocation at file offset %#x: field at %#x (%u bytes) lies outside '%s'",
-                         name.c_str(), at, r.offset, size, std::string(target.name).c_str());
+                         name.c_str(), at, r.offset, size, printable_name(target.name).c_str());
       target.relocations.push_back(r);
     }
     return {};
@@ -233,6 +233,27 @@ ElfReadResult read_elf_object(std::span<const unsigned char> bytes) {
   result.error = Reader(bytes).read(result.object);
   if (!result.ok()) result.object = ElfObject{};
   return result;
+}
+
+std::string printable_name(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (char c : name) {
+    auto b = static_cast<unsigned char>(c);
+    if (b > 0x20 && b < 0x7F && c != '\\')
+      out += c;
+    else
+      out += strprintf("\\x%02X", b);
+  }
+  return out;
+}
+
+bool is_plain_name(std::string_view name) {
+  for (char c : name) {
+    auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b == 0x7F) return false;
+  }
+  return true;
 }
 
 std::string_view elf_area_name(std::string_view section_name) {

@@ -109,6 +109,13 @@ bool has_elf_magic(std::span<const unsigned char> bytes);
 
 ElfReadResult read_elf_object(std::span<const unsigned char> bytes);
 
+// A name from the file as messages show it: blanks, control characters and
+// bytes above 0x7E as \xNN, so that no input byte can break a report's line.
+std::string printable_name(std::string_view name);
+// Whether a name can name an area or a symbol: no blank or control
+// character (names of object text are words of a line).
+bool is_plain_name(std::string_view name);
+
 // The area an allocated section contributes to: its name without the
 // leading dot.
 std::string_view elf_area_name(std::string_view section_name);

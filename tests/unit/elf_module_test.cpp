@@ -106,6 +106,19 @@ TEST(ElfModule, RefusesWhatCannotBeLinked) {
     EXPECT_EQ(e.rfind("section '.xgate_text': R_M68HC12_9_PCREL at offset 0: XGATE branch", 0), 0u) << e;
   }
   {
+    // Names that could break a report's line, or that no text object could
+    // write, are refused, and shown escaped.
+    ElfBuilder b;
+    b.add(".te\nxt", SHT_PROGBITS, SHF_ALLOC, {1});
+    EXPECT_EQ(plan_elf_module(read(b).object).error, "section '.te\\x0Axt': a blank or control character in the name");
+    ElfBuilder c;
+    unsigned text = c.add(".text", SHT_PROGBITS, SHF_ALLOC, {1});
+    c.symbol("a b\\", 0, text);
+    EXPECT_EQ(plan_elf_module(read(c).object).error, "symbol 'a\\x20b\\x5C': a blank or control character in the name");
+    EXPECT_EQ(printable_name("ok_name.1"), "ok_name.1");
+    EXPECT_EQ(printable_name(std::string("\x7F\x80!", 3)), "\\x7F\\x80!");
+  }
+  {
     // A field that names a label of a section that is not linked.
     ElfBuilder b;
     unsigned text = b.add(".text", SHT_PROGBITS, SHF_ALLOC, {0, 0});
