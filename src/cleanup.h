@@ -1,9 +1,9 @@
 // What the link deletes when it ends. Two kinds of file:
-//   - files deleted whichever way the link ends: the library extract file
-//     and the option files named with @-;
-//   - image files (.s19, .hex, .cof) deleted when the link fails before
-//     they are finished, so that no cut image is left where a programmer
-//     could flash it. A finished image is kept.
+//   - files deleted whichever way the link ends: the option files named
+//     with @-;
+//   - image files (.s19, .hex, .cof) and the absolute listing, deleted when
+//     the link fails before they are finished, so that no cut image is
+//     left where a programmer could flash it. A finished one is kept.
 // Every name is also registered for deletion on an interrupting signal
 // (signal_cleanup.h).
 #pragma once

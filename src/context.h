@@ -79,9 +79,9 @@ struct LinkContext {
   OutputFile coff_file;
   std::string coff_file_name;
 
-  // Files deleted when the link ends: the library extract file and option
-  // files named with @- whichever way it ends, image files only when it
-  // fails before they are finished.
+  // Files deleted when the link ends: option files named with @- whichever
+  // way it ends, image files and the listing only when it fails before
+  // they are finished.
   CleanupList files_to_delete;
   // Closes every stream and deletes what the link must not leave behind;
   // `failed` when the link ends with a non-zero status.

@@ -1,5 +1,5 @@
-// Files that must not outlive the link when it is interrupted: the library
-// extract file, the @- option files and image files not yet finished. The
+// Files that must not outlive the link when it is interrupted: the @-
+// option files, and image files and the listing not yet finished. The
 // link registers each name here as soon as the file exists (or is named);
 // when SIGINT, SIGTERM or SIGHUP (Ctrl-C or Ctrl-Break on Windows) arrives,
 // the handler unlinks every registered name and ends the process with the
