@@ -132,11 +132,6 @@ u32 get32(const u8* p) { return get16(p) | get16(p + 2) << 16; }
 CoffEntry& entry_at(LinkContext& ctx, u32 index) { return ctx.coff.symbol_table[index]; }
 u32 next_index(const LinkContext& ctx) { return static_cast<u32>(ctx.coff.symbol_table.size()); }
 
-// Reports about what the format cannot hold concern the link, not a module.
-void report_coff_error(LinkContext& ctx, const std::string& text) {
-  ctx.diag.error("%s", text.c_str());
-}
-
 u32 add_long_name(LinkContext& ctx, const std::string& name) {
   std::vector<u8>& table = ctx.coff.string_table;
   if (table.empty()) table.assign(4, 0);
@@ -207,8 +202,7 @@ u32 add_lineno_entry(LinkContext& ctx, u32 line, u32 address_or_index) {
   u32 count = static_cast<u32>(coff.lineno_table.size() / kLineEntrySize);
   if (count >= kMaxCoffLineEntries) {
     if (!coff.line_table_full_reported)
-      report_coff_error(ctx, strprintf("COFF line number table is full (%u entries); further lines are dropped",
-                                       kMaxCoffLineEntries));
+      ctx.diag.error("COFF line number table is full (%u entries); further lines are dropped", kMaxCoffLineEntries);
     coff.line_table_full_reported = true;
     return 0;
   }
@@ -573,8 +567,8 @@ void CoffDebugBuilder::line(const DbLine& entry) {
   i32 relative = static_cast<i32>(entry.line - coff.function_first_line + 1);
   if (relative < 1 || relative > 0xFFFF) {
     if (!coff.line_range_reported)
-      report_coff_error(ctx_, strprintf("function '%s': relative line number %ld does not fit in a COFF line entry",
-                                        coff.function_name.c_str(), static_cast<long>(relative)));
+      ctx_.diag.error("function '%s': relative line number %ld does not fit in a COFF line entry",
+                      coff.function_name.c_str(), static_cast<long>(relative));
     coff.line_range_reported = true;
     return;
   }
