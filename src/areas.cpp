@@ -48,7 +48,8 @@ i64 free_size(const AddressRange& range) {
 }
 
 void report_not_large_enough(LinkContext& ctx, const RangeList& ranges, u32 size, const std::string& name) {
-  ctx.diag.error_at(ctx.reader.place, "area '%s' not large enough. Need %d bytes", name.c_str(), static_cast<int>(size));
+  ctx.diag.error_at(ctx.reader.place, "area '%s' not large enough. Need %d bytes", name.c_str(),
+                    static_cast<int>(size));
   for (const AddressRange& r : ranges)
     ctx.diag.write("lo %d hi %d size %d\n", static_cast<int>(r.low), static_cast<int>(r.high),
                    static_cast<int>(r.high - r.low + 1));
@@ -173,8 +174,8 @@ AreaPart* add_area_part(LinkContext& ctx, Header* header, std::string_view name,
   if (created)
     area.flags = flags;
   else if (flags != 0 && flags != area.flags)
-    ctx.diag.error_at(ctx.reader.place, "conflicting flags in area '%s': old %#x new %#x", area.name.c_str(), static_cast<unsigned>(area.flags),
-                   static_cast<unsigned>(flags));
+    ctx.diag.error_at(ctx.reader.place, "conflicting flags in area '%s': old %#x new %#x", area.name.c_str(),
+                      static_cast<unsigned>(area.flags), static_cast<unsigned>(flags));
 
   if ((area.flags & AREA_EXT_CODE) && part->size > kCodePageSize)
     ctx.diag.fatal(

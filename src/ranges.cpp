@@ -74,8 +74,8 @@ bool starts_area_name(std::string_view text) {
 void check_hole_overlap(LinkContext& ctx, RangeKind kind, const AddressRange& hole, const AddressRange& range,
                         const AddressRange* next) {
   if (next && hole.high > range.high && hole.high >= next->low)
-    ctx.diag.error_at(ctx.reader.place, "-%s: %#x.%#x improperly overlaps %#x.%#x:%#x.%#x", hole_option_name(kind), hole.low, hole.high,
-                   range.low, range.high, next->low, next->high);
+    ctx.diag.error_at(ctx.reader.place, "-%s: %#x.%#x improperly overlaps %#x.%#x:%#x.%#x", hole_option_name(kind),
+                      hole.low, hole.high, range.low, range.high, next->low, next->high);
 }
 
 // Finds the hole that acts on a range: the first hole, in the order written,
@@ -185,8 +185,8 @@ void parse_address_ranges(LinkContext& ctx, std::string_view option_text, RangeK
   }
   if (c != 0) {
     std::string rest(lex.rest());
-    ctx.diag.error_at(place, "Unrecognized input: '%c' %.*s{??%s}", c, static_cast<int>(lex.position()), text.c_str(),
-                   rest.c_str());
+    ctx.diag.error_at(place, "Unrecognized input: '%c' %.*s{??%s}", c, static_cast<int>(lex.position()),
+                      text.c_str(), rest.c_str());
   }
   lex.reset({});
   // A named hole also gives its area the hole as its place.
