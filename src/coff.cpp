@@ -268,9 +268,9 @@ bool read_decimal(const char*& p, long& value) {
 
 // Reads a word the way %s does.
 std::string read_word(const char*& p) {
-  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  while (*p && is_white(*p)) ++p;
   const char* start = p;
-  while (*p && !std::isspace(static_cast<unsigned char>(*p))) ++p;
+  while (*p && !is_white(*p)) ++p;
   return std::string(start, p);
 }
 

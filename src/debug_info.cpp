@@ -23,8 +23,6 @@ namespace zeld {
 
 namespace {
 
-bool is_white(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
 // One field of a d line, viewed in the lexer's text. With `skip_blanks`
 // blanks and tabs go first; with `stop_at_white` the word ends at (and
 // consumes) the next white space, otherwise it runs to the end of the line.

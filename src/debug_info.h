@@ -112,12 +112,6 @@ class Lexer;
 // Pass-0 handler of a d line; `lex` stands just behind the d and is the
 // only source read.
 void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part);
-// Transitional form for callers that still read through the link's own
-// lexer (a template so that this header needs no complete LinkContext).
-template <typename Context>
-void collect_debug_line(Context& ctx, AreaPart* area_part) {
-  collect_debug_line(ctx, ctx.lex, area_part);
-}
 // Gives the collected records their absolute addresses (after pass 1) and
 // defines the static symbols. Runs once; a second call does nothing.
 void relocate_debug_records(LinkContext& ctx);

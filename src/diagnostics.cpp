@@ -37,7 +37,9 @@ void Diagnostics::error_at(const ReportPlace& place, const char* fmt, ...) {
 void Diagnostics::counted_error(const ReportPlace* place, const char* fmt, std::va_list args) {
   std::string msg = vstrprintf(fmt, args);
   std::string text;
-  if (place && place->file)
+  if (place && place->file && place->line == ReportPlace::kNoLine)
+    text = strprintf("!E %s: ", place->file->c_str());
+  else if (place && place->file)
     text = strprintf("!E %s(%d): ", place->file->c_str(), place->line);
   else
     text = "!ERROR ";

@@ -34,9 +34,11 @@ struct LinkAbort {
 [[noreturn]] inline void stop_link(int status) { throw LinkAbort{status}; }
 
 // Where a counted error points: a file (or another name the report gives
-// as its source) and a line. No file means the report concerns the link as
-// a whole.
+// as its source) and a line ("!E file(12):"), or a file alone when lines
+// mean nothing there, as in an ELF object ("!E file:"). No file means the
+// report concerns the link as a whole.
 struct ReportPlace {
+  static constexpr int kNoLine = -1;
   std::optional<std::string> file;
   int line = 0;
 };

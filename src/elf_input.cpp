@@ -72,7 +72,7 @@ void read_elf_module(LinkContext& ctx, const InputFile& file, const ElfInput& in
   const ElfModulePlan& plan = input.plan;
   r.records.add_file_start(static_cast<u32>(r.files.size()));
   r.files.push_back(&file);
-  r.place = ReportPlace{display_name(file), 0};
+  r.place = ReportPlace{display_name(file), ReportPlace::kNoLine};
 
   Header& header = add_module_header(ctx, file, static_cast<u32>(plan.parts.size()),
                                      static_cast<u32>(plan.globals.size()));
@@ -176,7 +176,7 @@ void read_elf_member(LinkContext& ctx, const InputFile& file) {
 void relocate_elf_module(LinkContext& ctx, u32 index) {
   if (index >= ctx.elf.modules.size()) return;
   ElfLinkModule& m = ctx.elf.modules[index];
-  ctx.reader.place = ReportPlace{m.file, 0};
+  ctx.reader.place = ReportPlace{m.file, ReportPlace::kNoLine};
   for (ElfLinkModule::Part& p : m.parts) {
     const Area& area = *p.part->area;
     const u32 base = p.part->address;

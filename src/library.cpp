@@ -323,6 +323,7 @@ void scan_input_files(LinkContext& ctx) {
     if (is_object_name(*ext)) {
       std::string bytes = read_whole_stream(ctx.diag, open_scanned_file(ctx, name, "file"), name);
       if (is_elf_input(bytes)) {
+        file->elf = true;
         kept.push_back(std::move(file));
         scan_elf_object(ctx, scan, *kept.back(), bytes);
       } else {

@@ -183,6 +183,8 @@ void parse_record_line(Lexer& lex, int letter, RecordEntry& entry) {
   }
 }
 
+bool has_lines(const InputFile& file) { return !file.elf && file.kind != InputKind::kArchiveMember; }
+
 std::string display_name(const InputFile& file) {
   return file.kind == InputKind::kLibraryMembers ? std::string("<library>") : file.name;
 }
@@ -223,15 +225,17 @@ void relocate_records(LinkContext& ctx) {
   // line, as a second reading of the text would.
   ctx.reloc.format = r.format;
   Header* header = nullptr;
+  bool file_has_lines = true;
   RecordEntry entry;
   RecordStream::Cursor cursor(r.records, true);
   while (cursor.next(entry)) {
     switch (entry.kind) {
       case RecordKind::kFileStart:
-        r.place = ReportPlace{display_name(*r.files[entry.number]), 0};
+        file_has_lines = has_lines(*r.files[entry.number]);
+        r.place = ReportPlace{display_name(*r.files[entry.number]), file_has_lines ? 0 : ReportPlace::kNoLine};
         break;
       case RecordKind::kFileEnd:
-        r.place.line = entry.line;
+        if (file_has_lines) r.place.line = entry.line;
         break;
       case RecordKind::kHeader:
         if (!header)

@@ -45,6 +45,7 @@ enum class InputKind : u8 {
 struct InputFile {
   std::string name;
   InputKind kind = InputKind::kNamed;
+  bool elf = false;  // an ELF object, found so by its content
 };
 
 // One module. Its area_parts and symbols are the number spaces through
@@ -100,6 +101,8 @@ struct ObjectReader {
 // one); the caller adds the kHeader entry to the record stream.
 Header& add_module_header(LinkContext& ctx, const InputFile& file, u32 area_capacity, u32 symbol_capacity);
 
+// False for inputs whose reports name no line (ELF objects).
+bool has_lines(const InputFile& file);
 // The name reports give for lines of `file`.
 std::string display_name(const InputFile& file);
 

@@ -137,7 +137,7 @@ TEST_F(ElfLinkTest, ArchiveMembersBySymbolTable) {
   link({"-btext:0xC000.0xCFFF", "-bdata:0x2000.0x20FF", "-bvars:0x2100.0x21FF", "-brodata:0xD000.0xD0FF",
         folder.path("main.o"), "-L" + folder.dir(), "-lu"});
   EXPECT_EQ(status, kExitFailure);
-  EXPECT_NE(err_text.find("!E libu.a(uart.o)(0): {linker} section '.text' offset 0: R_M68HC11_8 for symbol "
+  EXPECT_NE(err_text.find("!E libu.a(uart.o): {linker} section '.text' offset 0: R_M68HC11_8 for symbol "
                           "'count': byte value out of range"),
             std::string::npos)
       << err_text;
@@ -182,7 +182,7 @@ TEST_F(ElfLinkTest, RangeErrorsAndCodeAbove64K) {
   folder.write("a.o", str(b.build()));
   link({"-btext:0xC000.0xCFFF", folder.path("a.o")});
   EXPECT_EQ(status, kExitFailure);
-  EXPECT_NE(err_text.find("a.o(0): {linker} section '.text' offset 0x1: R_M68HC11_PCREL_8 for symbol 'far': "
+  EXPECT_NE(err_text.find("a.o: {linker} section '.text' offset 0x1: R_M68HC11_PCREL_8 for symbol 'far': "
                           "PC relative offset out of range"),
             std::string::npos)
       << err_text;
