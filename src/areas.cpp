@@ -343,7 +343,7 @@ namespace {
 u32 text_object_bytes(const Area& area) {
   u32 size = 0;
   for (const AreaPart* part : area.parts)
-    if (!part->header || !part->header->elf) size += part->size;
+    if (!part->header || !part->header->input_file || !part->header->input_file->elf) size += part->size;
   return size;
 }
 

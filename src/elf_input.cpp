@@ -17,10 +17,6 @@ namespace zeld {
 
 namespace {
 
-std::span<const unsigned char> as_bytes(std::string_view text) {
-  return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
-}
-
 // The module's name: the file's (or member's) name without its folders.
 std::string module_name(const std::string& name) {
   std::size_t slash = name.find_last_of("/\\");
@@ -77,7 +73,6 @@ void read_elf_module(LinkContext& ctx, const InputFile& file, const ElfInput& in
   Header& header = add_module_header(ctx, file, static_cast<u32>(plan.parts.size()),
                                      static_cast<u32>(plan.globals.size()));
   header.name = module_name(file.name);
-  header.elf = true;
   r.current_header = &header;
   r.current_area_part = nullptr;
   clear_page_state(ctx);

@@ -61,6 +61,11 @@ struct ElfInputState {
 };
 
 // Whether an input's bytes are an ELF object this linker reads.
+// A file's text buffer seen as the bytes the ELF and archive readers take.
+inline std::span<const unsigned char> as_bytes(std::string_view text) {
+  return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
+}
+
 bool is_elf_input(std::string_view bytes);
 // Whether an input's bytes are an ar archive.
 bool is_archive_input(std::string_view bytes);

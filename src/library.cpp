@@ -256,7 +256,7 @@ void read_object_early(LinkContext& ctx, Read&& read) {
 // An ELF object of the command line: its globals into the index, then
 // pass 0 over it at once, like a text object.
 void scan_elf_object(LinkContext& ctx, LibraryScan& scan, const InputFile& file, std::string_view bytes) {
-  ElfInput input = open_elf_input(ctx, file.name, {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+  ElfInput input = open_elf_input(ctx, file.name, as_bytes(bytes));
   std::vector<std::string> definitions, references;
   elf_input_symbols(input, definitions, references);
   for (const std::string& d : definitions) scan.define(d, -1);
@@ -268,9 +268,9 @@ void scan_elf_object(LinkContext& ctx, LibraryScan& scan, const InputFile& file,
 // archive's symbol table (or, without one, the members' own definitions)
 // says which member defines which name.
 void index_archive(LinkContext& ctx, LibraryScan& scan, std::size_t library, const std::string& name) {
-  const std::string& text = scan.libraries[library]->text();
-  const auto* base = reinterpret_cast<const unsigned char*>(text.data());
-  ElfArchiveIndex archive = index_elf_archive(ctx, name, {base, text.size()});
+  std::span<const unsigned char> bytes = as_bytes(scan.libraries[library]->text());
+  const unsigned char* base = bytes.data();
+  ElfArchiveIndex archive = index_elf_archive(ctx, name, bytes);
   long first = static_cast<long>(scan.modules.size());
   for (ElfArchiveMember& m : archive.members) {
     std::size_t start = static_cast<std::size_t>(m.bytes.data() - base);
@@ -289,8 +289,8 @@ void index_archive(LinkContext& ctx, LibraryScan& scan, std::size_t library, con
 void add_selected_elf_members(LinkContext& ctx, const LibraryScan& scan) {
   for (const LibraryScan::Module& m : scan.modules) {
     if (!m.selected || m.elf_member.empty()) continue;
-    ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{m.elf_member, InputKind::kArchiveMember}));
-    const auto* base = reinterpret_cast<const unsigned char*>(scan.libraries[m.library]->text().data());
+    ctx.input_files.push_back(std::make_unique<InputFile>(InputFile{m.elf_member, InputKind::kArchiveMember, true}));
+    const unsigned char* base = as_bytes(scan.libraries[m.library]->text()).data();
     ctx.elf.members.push_back({ctx.input_files.back().get(), std::vector<unsigned char>(base + m.start, base + m.end)});
   }
 }
@@ -303,7 +303,7 @@ void read_input_file(LinkContext& ctx, const InputFile& file) {
     read_object_text(ctx, file, bytes);
     return;
   }
-  ElfInput input = open_elf_input(ctx, file.name, {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+  ElfInput input = open_elf_input(ctx, file.name, as_bytes(bytes));
   read_elf_module(ctx, file, input);
 }
 

@@ -223,7 +223,7 @@ void write_listing(LinkContext& ctx) {
   // Library members have no listing of their own, and an ELF object's
   // listing (if any) is not in the form this one copies.
   for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
-    if (node->kind == InputKind::kLibraryMembers || node->kind == InputKind::kArchiveMember || node->elf) continue;
+    if (node->kind == InputKind::kLibraryMembers || node->elf) continue;
     std::string name = node->name;
     if (std::FILE* listing = open_module_listing(ctx.diag, name))
       relocate_listing(ctx, out.get(), read_whole_stream(ctx.diag, listing, name), name);

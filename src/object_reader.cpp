@@ -183,7 +183,7 @@ void parse_record_line(Lexer& lex, int letter, RecordEntry& entry) {
   }
 }
 
-bool has_lines(const InputFile& file) { return !file.elf && file.kind != InputKind::kArchiveMember; }
+bool has_lines(const InputFile& file) { return !file.elf; }
 
 std::string display_name(const InputFile& file) {
   return file.kind == InputKind::kLibraryMembers ? std::string("<library>") : file.name;
@@ -211,12 +211,6 @@ void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view 
   r.records.add_file_end(r.place.line);
   r.radix = lex.radix;
   r.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
-}
-
-void read_object_file(LinkContext& ctx, const InputFile& file) {
-  std::FILE* f = open_file(ctx.diag, file.name, nullptr, "rb");
-  std::string text = read_whole_stream(ctx.diag, f, file.name);
-  read_object_text(ctx, file, text);
 }
 
 void relocate_records(LinkContext& ctx) {

@@ -45,7 +45,7 @@ enum class InputKind : u8 {
 struct InputFile {
   std::string name;
   InputKind kind = InputKind::kNamed;
-  bool elf = false;  // an ELF object, found so by its content
+  bool elf = false;  // an ELF object (named, or an archive member), found so by its content
 };
 
 // One module. Its area_parts and symbols are the number spaces through
@@ -60,7 +60,6 @@ struct Header {
   std::vector<Symbol*> symbols;
   std::string name;
   std::size_t index = 0;  // position in reading order
-  bool elf = false;       // read from an ELF object, not from object text
 
   // The part or symbol in slot n, or nullptr when the slot was never filled.
   AreaPart* area_part_at(u32 n) const { return n < area_parts.size() ? area_parts[n] : nullptr; }
@@ -109,8 +108,6 @@ std::string display_name(const InputFile& file);
 // Pass 0 over the text of one input: sets the report location, hands each
 // line to its handler and appends the parsed records of pass 1.
 void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view text);
-// Pass 0 over an input the pre-scan did not read: opens and reads it whole.
-void read_object_file(LinkContext& ctx, const InputFile& file);
 
 // Parses a T, R or P line (after its letter) into `entry`, as pass 0 does.
 void parse_record_line(Lexer& lex, int letter, RecordEntry& entry);

@@ -21,14 +21,18 @@ constexpr u8 kZeroPairOk = 0x01;
 constexpr u8 kStoppedAtNonNumber = 0x02;
 }  // namespace
 
-void RecordStream::reserve_entry() {
-  if (kBlockSize - used_ >= kMaxEntry + 1) return;
-  if (!blocks_.empty()) block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
-  blocks_.push_back(std::make_unique_for_overwrite<u8[]>(kBlockSize));
-  used_ = 0;
-  // The last entry of the last block is followed by an end mark as well.
-  block()[0] = static_cast<u8>(RecordKind::kEndOfBlock);
+void RecordStream::begin_entry(RecordKind kind) {
+  if (kBlockSize - used_ < kMaxEntry + 1) {
+    if (!blocks_.empty()) end_entry();
+    blocks_.push_back(std::make_unique_for_overwrite<u8[]>(kBlockSize));
+    used_ = 0;
+  }
+  put(static_cast<u8>(kind));
 }
+
+// The last entry is always followed by an end mark, which the next entry
+// writes over.
+void RecordStream::end_entry() { block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock); }
 
 void RecordStream::put_number(u32 value) {
   while (value >= 0x80) {
@@ -44,43 +48,37 @@ void RecordStream::put_line(int line) {
 }
 
 void RecordStream::add_file_start(u32 file_index) {
-  reserve_entry();
-  put(static_cast<u8>(RecordKind::kFileStart));
+  begin_entry(RecordKind::kFileStart);
   put_number(file_index);
   last_line_ = 0;
-  block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
+  end_entry();
 }
 
 void RecordStream::add_file_end(int lines) {
-  reserve_entry();
-  put(static_cast<u8>(RecordKind::kFileEnd));
+  begin_entry(RecordKind::kFileEnd);
   put_number(static_cast<u32>(lines));
-  block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
+  end_entry();
 }
 
 void RecordStream::add_event(RecordKind kind) {
-  reserve_entry();
-  put(static_cast<u8>(kind));
-  block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
+  begin_entry(kind);
+  end_entry();
 }
 
 void RecordStream::add_module(u32 index) {
-  reserve_entry();
-  put(static_cast<u8>(RecordKind::kModule));
+  begin_entry(RecordKind::kModule);
   put_number(index);
-  block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
+  end_entry();
 }
 
 void RecordStream::add_format(bool high_byte_first, bool xgate) {
-  reserve_entry();
-  put(static_cast<u8>(RecordKind::kFormat));
+  begin_entry(RecordKind::kFormat);
   put(static_cast<u8>((high_byte_first ? 1 : 0) | (xgate ? 2 : 0)));
-  block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
+  end_entry();
 }
 
 void RecordStream::add_text(int line, const TextLine& text) {
-  reserve_entry();
-  put(static_cast<u8>(RecordKind::kText));
+  begin_entry(RecordKind::kText);
   put_line(line);
   bool raw = true;
   for (int i = 0; i < text.count; ++i)
@@ -93,12 +91,11 @@ void RecordStream::add_text(int line, const TextLine& text) {
     else
       put_number(text.values[i]);
   }
-  block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
+  end_entry();
 }
 
 void RecordStream::add_fields(RecordKind kind, int line, const FieldLine& fields) {
-  reserve_entry();
-  put(static_cast<u8>(kind));
+  begin_entry(kind);
   put_line(line);
   put(static_cast<u8>((fields.zero_pair_ok ? kZeroPairOk : 0) |
                       (fields.stopped_at_non_number ? kStoppedAtNonNumber : 0)));
@@ -111,7 +108,7 @@ void RecordStream::add_fields(RecordKind kind, int line, const FieldLine& fields
     put_number(item.index_b1);
     put_number(item.index_b2);
   }
-  block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock);
+  end_entry();
 }
 
 u32 RecordStream::Cursor::number() {

@@ -102,7 +102,10 @@ class RecordStream {
   // most 512 numbers of at most five bytes each.
   static constexpr std::size_t kMaxEntry = 4096;
 
-  void reserve_entry();
+  // Starts an entry of `kind`, in a new block when this one lacks room;
+  // end_entry marks where the entries stop.
+  void begin_entry(RecordKind kind);
+  void end_entry();
   void put(u8 byte) { block()[used_++] = byte; }
   void put_number(u32 value);
   void put_line(int line);
