@@ -31,7 +31,7 @@ std::string_view read_debug_word(Lexer& lex, bool skip_blanks, bool stop_at_whit
   std::string_view rest = lex.rest();
   std::size_t n = 0;
   while (n < rest.size() && rest[n] != '\0' && !(stop_at_white && is_white(static_cast<unsigned char>(rest[n])))) ++n;
-  for (std::size_t i = 0; i <= n; ++i) lex.get_char();  // the word and the white space ending it
+  lex.skip_chars(n + 1);  // the word and the white space ending it
   return rest.substr(0, std::min(n, kMaxDebugWord));
 }
 

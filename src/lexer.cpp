@@ -26,27 +26,11 @@ constexpr std::array<u8, 128> make_class_table() {
 
 constexpr std::array<u8, 128> kClassTable = make_class_table();
 
-constexpr u8 kNoDigit = 0xFF;
+using lexer_detail::digit_bound;
+using lexer_detail::kDigitTable;
+using lexer_detail::kNoDigit;
 
-// Value of a hexadecimal digit of either case; kNoDigit for the rest.
-constexpr std::array<u8, 128> make_digit_table() {
-  std::array<u8, 128> t{};
-  for (u8& v : t) v = kNoDigit;
-  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<u8>(c - '0');
-  for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<u8>(c - 'A' + 10);
-  for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<u8>(c - 'a' + 10);
-  return t;
-}
-
-constexpr std::array<u8, 128> kDigitTable = make_digit_table();
-
-// The radix as a bound on digit values; 0 (no digit at all) for a radix
-// other than 2, 8, 10 and 16.
-unsigned digit_bound(int radix) {
-  return (radix == 2 || radix == 8 || radix == 10 || radix == 16) ? static_cast<unsigned>(radix) : 0;
-}
-
-unsigned digit_of(int c) { return (c >= 0 && c < 128) ? kDigitTable[c] : kNoDigit; }
+unsigned digit_of(int c) { return (c >= 0 && c < 128) ? kDigitTable[static_cast<std::size_t>(c)] : kNoDigit; }
 
 }  // namespace
 
@@ -80,24 +64,6 @@ void Lexer::skip_word(int first) {
   while (is_name_char(c = get_char())) {
   }
   unget_char(c);
-}
-
-// The digits are read straight from the text; a NUL or the end stops the
-// number like any other character that is not a digit of the radix.
-u32 Lexer::read_number() {
-  skip_blanks();
-  const char* text = text_.data();
-  const std::size_t size = text_.size();
-  std::size_t i = pos_;
-  const unsigned bound = digit_bound(radix);
-  u32 value = 0;
-  for (; i < size; ++i) {
-    unsigned d = digit_of(static_cast<unsigned char>(text[i]));
-    if (d >= bound) break;
-    value = value * bound + d;
-  }
-  pos_ = i;
-  return value;
 }
 
 bool Lexer::more_on_line() {

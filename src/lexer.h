@@ -13,6 +13,9 @@
 //   hexadecimal digit classes.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -36,6 +39,33 @@ inline bool is_name_char(int c) { return (char_class(c) & (CC_LETTER | CC_DIGIT)
 
 // Value of c as a digit of radix 2, 8, 10 or 16; -1 otherwise.
 int digit_value(int c, int radix);
+
+namespace lexer_detail {
+
+inline constexpr u8 kNoDigit = 0xFF;
+
+// Value of a hexadecimal digit of either case; kNoDigit for every other
+// byte, so that a lookup needs no range test.
+constexpr std::array<u8, 256> make_digit_table() {
+  std::array<u8, 256> t{};
+  for (u8& v : t) v = kNoDigit;
+  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<u8>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<u8>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<u8>(c - 'a' + 10);
+  return t;
+}
+inline constexpr std::array<u8, 256> kDigitTable = make_digit_table();
+
+// The radix as a bound on digit values; 0 (no digit at all) for a radix
+// other than 2, 8, 10 and 16.
+inline unsigned digit_bound(int radix) {
+  return (radix == 2 || radix == 8 || radix == 10 || radix == 16) ? static_cast<unsigned>(radix) : 0;
+}
+
+}  // namespace lexer_detail
+
+// What next_field found.
+enum class Field { kNumber, kEnd, kNotANumber };
 
 class Lexer {
  public:
@@ -66,7 +96,47 @@ class Lexer {
   // letters and digits.
   void skip_word(int first = -1);
   // Unsigned number in the current radix after blanks; 0 when no digit.
-  u32 read_number();
+  // The digits are read straight from the text; a NUL or the end stops the
+  // number like any other character that is not a digit of the radix.
+  u32 read_number() {
+    const char* text = text_.data();
+    const std::size_t size = text_.size();
+    std::size_t i = pos_;
+    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+    const unsigned bound = lexer_detail::digit_bound(radix);
+    u32 value = 0;
+    for (unsigned d; i < size && (d = lexer_detail::kDigitTable[static_cast<unsigned char>(text[i])]) < bound; ++i)
+      value = value * bound + d;
+    pos_ = i;
+    return value;
+  }
+  // One field of a record's list of numbers: kEnd at the end of the text,
+  // a NUL or ';' (after blanks), kNotANumber when the next character is no
+  // digit of the radix (the cursor stays before it), else the number.
+  Field next_field(u32& value) {
+    const char* text = text_.data();
+    const std::size_t size = text_.size();
+    std::size_t i = pos_;
+    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
+    pos_ = i;
+    if (i >= size) return Field::kEnd;
+    const unsigned bound = lexer_detail::digit_bound(radix);
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    unsigned d = lexer_detail::kDigitTable[c];
+    if (d >= bound) return (c == '\0' || c == ';') ? Field::kEnd : Field::kNotANumber;
+    u32 v = d;
+    while (++i < size && (d = lexer_detail::kDigitTable[static_cast<unsigned char>(text[i])]) < bound) v = v * bound + d;
+    pos_ = i;
+    value = v;
+    return Field::kNumber;
+  }
+  // Steps over up to n characters as n get_char calls would: never past
+  // the end or a NUL.
+  void skip_chars(std::size_t n) {
+    std::size_t end = pos_ + std::min(n, text_.size() - pos_);
+    const void* nul = std::memchr(text_.data() + pos_, '\0', end - pos_);
+    pos_ = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text_.data()) : end;
+  }
   // True when the next non-blank character is neither the end nor ';'.
   bool more_on_line();
   // The next non-blank character, or 0 at the end or at ';'.

@@ -36,10 +36,6 @@ constexpr int kAddressWidth = 4;
 // Code bytes start after the address and two separating characters.
 constexpr std::size_t kCodeColumn = kAddressWidth + 2;
 
-void put(std::FILE* f, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), f);
-}
-
 bool is_hex(char c) {
   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
@@ -112,7 +108,7 @@ void write_code_bytes(LinkContext& ctx, std::FILE* out, std::string_view line, u
   std::size_t i = kCodeColumn;
   for (; i < line.size() && is_hex(line[i]); i += 2, ++at) {
     if (image_holds(image, at))
-      std::fprintf(out, "%02X", image.byte_at(static_cast<u32>(at)));
+      put_hex(out, image.byte_at(static_cast<u32>(at)), 2);
     else
       put(out, line.substr(i, 2));
   }
@@ -155,12 +151,15 @@ void relocate_listing_line(LinkContext& ctx, std::FILE* out, std::string_view li
       }
     }
     if (!st.has_base || number.value < st.label_offset) {
-      std::fprintf(out, "%s%0*X", "--- ", kAddressWidth, number.value);
+      put(out, "--- ");
+      put_hex(out, number.value, kAddressWidth);
       put(out, rest);
       return;
     }
     u32 address = number.value - st.label_offset + st.base;
-    std::fprintf(out, " %0*X ", kAddressWidth, address);
+    put(out, " ");
+    put_hex(out, address, kAddressWidth);
+    put(out, " ");
     if (has_code)
       write_code_bytes(ctx, out, line, address);
     else

@@ -18,10 +18,6 @@ namespace zeld {
 
 namespace {
 
-void put(std::FILE* f, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), f);
-}
-
 // ---- the map: areas --------------------------------------------------------
 
 struct MapSymbol {
@@ -93,11 +89,17 @@ void write_area_map(MapKind kind, std::FILE* map, const Area& area, const std::v
     put(map, "\n     ");
     if (ext_code) {
       u32 paged = page_window_address(m.address);
-      std::fprintf(map, " %X:%04X ", paged >> 16, paged & 0xFFFF);
+      put(map, " ");
+      put_hex(map, paged >> 16);
+      put(map, ":");
+      put_hex(map, paged & 0xFFFF, 4);
+      put(map, " ");
     } else {
-      std::fprintf(map, "  %04X  ", m.address);
+      put(map, "  ");
+      put_hex(map, m.address, 4);
+      put(map, "  ");
     }
-    std::fprintf(map, "%.*s", static_cast<int>(kMaxNameLength), m.symbol->name.c_str());
+    put(map, std::string_view(m.symbol->name).substr(0, kMaxNameLength));
   }
   put(map, "\n");
 }

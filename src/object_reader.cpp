@@ -58,26 +58,17 @@ void set_module_name(LinkContext& ctx, Lexer& lex, Header* header) {
 
 // ---- Parsing T, R and P lines ----------------------------------------------
 
-// True when the next field starts with a digit of the module's radix. A
-// field that does not would be read as 0 without moving the cursor, so a
-// loop over fields must stop there.
-bool number_follows(Lexer& lex) {
-  int c = lex.get_nonblank();
-  lex.unget_char(c);
-  return digit_value(c, lex.radix) >= 0;
-}
-
 // T line: at most 16 numbers, the load address first.
 void parse_text_line(Lexer& lex, TextLine& t) {
   t.count = 0;
   t.status = TextLine::kOk;
-  while (lex.more_on_line()) {
-    if (!number_follows(lex)) {
+  u32 value = 0;
+  for (Field f; (f = lex.next_field(value)) != Field::kEnd;) {
+    if (f == Field::kNotANumber) {
       t.status = TextLine::kNotANumber;
       t.count = 0;
       return;
     }
-    u32 value = lex.read_number();
     if (t.count == kMaxRecordValues) {
       t.status = TextLine::kTooManyValues;
       t.count = 0;
@@ -100,13 +91,14 @@ void parse_field_line(Lexer& lex, FieldLine& f) {
   f.area_b2 = lex.read_number();
   f.items.clear();
   f.stopped_at_non_number = false;
-  while (lex.more_on_line()) {
-    if (!number_follows(lex)) {
+  u32 mode = 0;
+  for (Field field; (field = lex.next_field(mode)) != Field::kEnd;) {
+    if (field == Field::kNotANumber) {
       f.stopped_at_non_number = true;
       return;
     }
     FieldItem item;
-    item.mode = lex.read_number();
+    item.mode = mode;
     item.position = lex.read_number();
     item.index_b1 = lex.read_number();
     item.index_b2 = lex.read_number();

@@ -69,4 +69,14 @@ bool is_plain_file(const std::string& name) {
 #endif
 }
 
+void put_hex(std::FILE* f, u32 value, int width) {
+  char digits[8];
+  char* p = digits + sizeof digits;
+  do {
+    *--p = "0123456789ABCDEF"[value & 0xF];
+    value >>= 4;
+  } while (value != 0 || (digits + sizeof digits - p < width && p > digits));
+  std::fwrite(p, 1, static_cast<std::size_t>(digits + sizeof digits - p), f);
+}
+
 }  // namespace zeld

@@ -9,6 +9,9 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+
+#include "common.h"
 
 namespace zeld {
 
@@ -40,6 +43,12 @@ class OutputFile {
   std::FILE* file_ = nullptr;
   std::string name_;
 };
+
+// Writes text as it stands (the report writers' one way to put text).
+inline void put(std::FILE* f, std::string_view text) { std::fwrite(text.data(), 1, text.size(), f); }
+// Writes value in upper-case hexadecimal with at least `width` digits,
+// zeros in front (printf's "%0*X", without its cost per call).
+void put_hex(std::FILE* f, u32 value, int width = 1);
 
 // True when `name` is a plain file (not a device, pipe or link), so that
 // deleting it cannot remove anything but the link's own output.
