@@ -1,7 +1,6 @@
 // Argument words: splitting a text into words, the word-table limit, option
-// files expanded in place (comments, long lines, @- files to delete), files
-// that give no words or cannot be read, and the nesting and file-count
-// limits.
+// files expanded in place (comments, long lines, @- files to delete), a
+// missing file name, and the nesting and file-count limits.
 #include "option_words.h"
 
 #include <gtest/gtest.h>
@@ -27,10 +26,11 @@ std::string numbered_words(int count) {
 // A captured link and a fresh folder for option files.
 struct OptionWords : LinkTest {
   TestFolder folder{"words"};
-  std::string path(const std::string& name) const { return folder.path(name); }
   std::string file(const std::string& name, const std::string& bytes) { return folder.write(name, bytes); }
-  int expand(Words& words) {
-    return stop_status([&] { expand_option_files(ctx, words); });
+  int expand(Words words, Words* result = nullptr) {
+    int status = stop_status([&] { expand_option_files(ctx, words); });
+    if (result) *result = words;
+    return status;
   }
 };
 
@@ -53,68 +53,40 @@ TEST_F(OptionWords, AtMost4196WordsFromOneTextOrFile) {
   Words words{"zeld12", "x.o"};
   insert_env_words(ctx, numbered_words(4196), words);
   EXPECT_EQ(words.size(), 4198u);
-  EXPECT_EQ(words[1], "w0");
-  EXPECT_EQ(words.back(), "x.o");
   EXPECT_EQ(stop_status([&] { insert_env_words(ctx, numbered_words(4197), words); }), kExitUsage);
-  Words full{"zeld12", "@" + file("full.opt", numbered_words(4196))};
-  EXPECT_EQ(expand(full), kNoStop);
-  EXPECT_EQ(full.size(), 4197u);
-  Words over{"zeld12", "@" + file("over.opt", numbered_words(4197))};
-  EXPECT_EQ(expand(over), kExitUsage);
+  EXPECT_EQ(expand({"zeld12", "@" + file("full.opt", numbered_words(4196))}), kNoStop);
+  EXPECT_EQ(expand({"zeld12", "@" + file("over.opt", numbered_words(4197))}), kExitUsage);
   EXPECT_EQ(err(), "argument table overflow\nargument table overflow\n");
 }
 
 TEST_F(OptionWords, OptionFileWordsStandWhereTheFileWasNamed) {
   std::string a = file("a.opt", "# -comment\r\n-R  \"my app.o\"\r\n\n  # not a comment\nlast\r");
-  std::string b = file("b.opt", "-b @" + path("c.opt") + " b2\n@");  // "@" takes the word after the file
+  std::string b = file("b.opt", "-b @" + folder.path("c.opt") + " b2\n@");  // "@" takes the word after the file
   file("c.opt", "-c");
   std::string e = file("e.opt", "-e");
   std::string x(30000, 'x');  // a line far longer than 24575 characters, cut at its NUL
   std::string d = file("d.opt", std::string(24575, ' ') + "#" + x + std::string(" y\0z\n-d", 7));
-  Words words{"prog", "1", "@" + a, "@-", b, e, "@-" + d, "@" + d};
-  EXPECT_EQ(expand(words), kNoStop);
+  Words words;
+  EXPECT_EQ(expand({"prog", "1", "@" + a, "@-", b, e, "@-" + d, "@" + d}, &words), kNoStop);
   EXPECT_EQ(words, (Words{"prog", "1", "-R", "my app.o", "#", "not", "a", "comment", "last\r", "-b", "-c", "b2", "-e",
                           "#" + x, "y", "-d", "#" + x, "y", "-d"}));
-  EXPECT_EQ(ctx.program_name, "prog");
   EXPECT_EQ(ctx.files_to_delete, (Words{b, d}));
+  for (const char* last : {"@", "@-"}) EXPECT_EQ(expand({"zeld12", "-R", last}), kExitUsage) << last;
+  EXPECT_TRUE(out().starts_with("Version 7.50\nUsage: "));
 }
 
-TEST_F(OptionWords, FileWithoutWordsStaysAndStopsExpansion) {
-  std::string empty = file("empty.opt", "# nothing\n\n  \r\n");
-  std::string other = file("other.opt", "x");
-  Words words{"zeld12", "a", "@-", empty, "@" + other};
-  EXPECT_EQ(expand(words), kNoStop);
-  EXPECT_EQ(words, (Words{"zeld12", "a", "@-", empty, "@" + other}));
-  EXPECT_EQ(ctx.files_to_delete, Words{empty});
-}
-
-TEST_F(OptionWords, UnreadableFilesAndMissingNames) {
-  Words a_folder{"zeld12", "@-" + folder.dir()};
-  EXPECT_EQ(expand(a_folder), kExitUsage);
-  EXPECT_EQ(err(), "can't open file " + folder.dir() + "\n");
-  EXPECT_EQ(ctx.files_to_delete, Words{folder.dir()});  // registered when seen; a folder is never deleted
-  for (const char* last : {"@", "@-"}) {
-    Words words{"zeld12", "-R", last};
-    EXPECT_EQ(expand(words), kExitUsage) << last;
-  }
-  EXPECT_TRUE(out().starts_with("Version 7.50\nUsage: [options] file [file ...] [-l<f>]\n"));
-}
-
-TEST_F(OptionWords, NestingIsBounded) {
+TEST_F(OptionWords, NestingAndTheNumberOfFilesAreBounded) {
   for (int level = 1; level <= 33; ++level)  // f1 names f2, ..., f33 names none
-    file("f" + std::to_string(level), level < 33 ? "@" + path("f" + std::to_string(level + 1)) : "end");
-  Words deepest{"zeld12", "@" + path("f2")};
-  EXPECT_EQ(expand(deepest), kNoStop);
+    file("f" + std::to_string(level), level < 33 ? "@" + folder.path("f" + std::to_string(level + 1)) : "end");
+  Words deepest;
+  EXPECT_EQ(expand({"zeld12", "@" + folder.path("f2")}, &deepest), kNoStop);
   EXPECT_EQ(deepest, (Words{"zeld12", "end"}));
-  Words deeper{"zeld12", "@" + path("f1")};
-  EXPECT_EQ(expand(deeper), kExitUsage);
-
-  std::string leaf = "@" + file("leaf.opt", "x") + "\n";
+  EXPECT_EQ(expand({"zeld12", "@" + folder.path("f1")}), kExitUsage);
+  const std::string leaf = "@" + file("leaf.opt", "x") + "\n";
   std::string many;
   for (int i = 0; i < 1024; ++i) many += leaf;
-  Words fan{"zeld12", "@" + file("fan.opt", many)};  // 1 + 1024 files
-  EXPECT_EQ(expand(fan), kExitUsage);
-  EXPECT_EQ(err(), "option file " + path("f33") + " nested more than 32 deep\nmore than 1024 option files\n");
+  EXPECT_EQ(expand({"zeld12", "@" + file("fan.opt", many)}), kExitUsage);  // 1 + 1024 files
+  EXPECT_EQ(err(), "option file " + folder.path("f33") + " nested more than 32 deep\nmore than 1024 option files\n");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Helpers shared by the unit tests: a link whose standard error and output
 // are captured, the status a step stops the link with, a folder of the
-// test's own, reading back a captured stream, the host's line ends in
-// text-mode files, and loading the current relocation record by hand.
+// test's own, reading back a captured stream, and the host's line ends in
+// text-mode files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,11 +10,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <string>
 
 #include "context.h"
-#include "relocate.h"
 
 namespace zeld {
 
@@ -122,20 +120,6 @@ inline std::string host_text(const std::string& text) {
 #else
   return text;
 #endif
-}
-
-// Makes `rec` a record loaded at `addr` (high byte first) with the given
-// data values; a value of -1 stands for one dropped by a byte relocation.
-inline void load_record(Record& rec, u32 addr, std::initializer_list<int> data, u32 dropped_value = 0xEE) {
-  rec.count = 2;
-  rec.values[0] = addr >> 8;
-  rec.values[1] = addr & 0xFF;
-  rec.kept[0] = rec.kept[1] = 1;
-  for (int v : data) {
-    rec.values[rec.count] = v < 0 ? dropped_value : static_cast<u32>(v);
-    rec.kept[rec.count] = v < 0 ? 0 : 1;
-    ++rec.count;
-  }
 }
 
 }  // namespace zeld
