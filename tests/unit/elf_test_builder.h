@@ -1,10 +1,11 @@
-// Builds small ELF relocatable objects and ar archives byte by byte for the
+// Builds small ELF relocatable objects and ar members byte by byte for the
 // tests of the ELF and archive readers, so that each test can set or break
 // exactly the field it is about.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,26 +26,18 @@ inline void append32(Bytes& b, std::uint32_t v) {
   put32(b, b.size() - 4, v);
 }
 
+// Sections are numbered from 1 in the order added, then .symtab, .strtab,
+// one .rel section per target section in index order, and .shstrtab.
 struct ElfBuilder {
   struct Section {
     std::string name;
     std::uint32_t type = 0, flags = 0, link = 0, info = 0, entry_size = 0;
-    Bytes data;
-    std::uint32_t nobits_size = 0;
-  };
-  struct Symbol {
-    std::string name;
-    std::uint32_t value = 0;
-    unsigned binding = 1, type = 0, section = 0;
-  };
-  struct Rel {
-    std::uint32_t offset, type, symbol;
+    Bytes data;  // for SHT_NOBITS, only its size counts
   };
 
-  unsigned machine = 53;
   std::vector<Section> sections;  // index 0, the null section, is implicit
-  std::vector<Symbol> symbols;    // index 0, the null symbol, is implicit
-  std::vector<std::pair<unsigned, std::vector<Rel>>> relocations;  // by target section
+  Bytes symtab = Bytes(16, 0), strtab{0};  // from the null symbol on
+  std::map<unsigned, Bytes> relocations;  // REL entries by target section
 
   // Filled by build(): where the section header table and each section's
   // contents begin in the file.
@@ -52,49 +45,36 @@ struct ElfBuilder {
   std::vector<std::size_t> contents_at;
 
   unsigned add(std::string name, std::uint32_t type, std::uint32_t flags, Bytes data = {}) {
-    sections.push_back({std::move(name), type, flags, 0, 0, 0, std::move(data), 0});
+    sections.push_back({std::move(name), type, flags, 0, 0, 0, std::move(data)});
     return static_cast<unsigned>(sections.size());
   }
-  unsigned symbol(std::string name, std::uint32_t value, unsigned section, unsigned binding = 1) {
-    symbols.push_back({std::move(name), value, binding, 0, section});
-    return static_cast<unsigned>(symbols.size());
+  unsigned symbol(const std::string& name, std::uint32_t value, unsigned section, unsigned binding = 1,
+                  unsigned type = 0) {
+    std::size_t at = symtab.size();
+    symtab.resize(at + 16);
+    put32(symtab, at, static_cast<std::uint32_t>(strtab.size()));
+    put32(symtab, at + 4, value);
+    symtab[at + 12] = static_cast<unsigned char>((binding << 4) | type);
+    put16(symtab, at + 14, section);
+    strtab.insert(strtab.end(), name.begin(), name.end());
+    strtab.push_back(0);
+    return static_cast<unsigned>(at / 16);
   }
   void rel(unsigned target, std::uint32_t offset, std::uint32_t type, std::uint32_t sym) {
-    for (auto& [t, list] : relocations)
-      if (t == target) {
-        list.push_back({offset, type, sym});
-        return;
-      }
-    relocations.push_back({target, {{offset, type, sym}}});
+    append32(relocations[target], offset);
+    append32(relocations[target], (sym << 8) | type);
   }
 
   Bytes build() {
     std::vector<Section> all = sections;
-    Bytes strtab{0}, symtab(16, 0);
-    for (const Symbol& s : symbols) {
-      std::size_t at = symtab.size();
-      symtab.resize(at + 16);
-      put32(symtab, at, static_cast<std::uint32_t>(strtab.size()));
-      put32(symtab, at + 4, s.value);
-      symtab[at + 12] = static_cast<unsigned char>((s.binding << 4) | s.type);
-      put16(symtab, at + 14, s.section);
-      strtab.insert(strtab.end(), s.name.begin(), s.name.end());
-      strtab.push_back(0);
-    }
     unsigned symtab_index = static_cast<unsigned>(all.size()) + 1;
-    all.push_back({".symtab", 2, 0, symtab_index + 1, 0, 16, symtab, 0});
-    all.push_back({".strtab", 3, 0, 0, 0, 0, strtab, 0});
-    for (auto& [target, list] : relocations) {
-      Bytes data;
-      for (const Rel& r : list) {
-        append32(data, r.offset);
-        append32(data, (r.symbol << 8) | r.type);
-      }
-      all.push_back({".rel" + sections[target - 1].name, 9, 0, symtab_index, target, 8, data, 0});
-    }
+    all.push_back({".symtab", 2, 0, symtab_index + 1, 0, 16, symtab});
+    all.push_back({".strtab", 3, 0, 0, 0, 0, strtab});
+    for (auto& [target, data] : relocations)
+      all.push_back({".rel" + sections[target - 1].name, 9, 0, symtab_index, target, 8, data});
     Bytes shstrtab{0};
     std::vector<std::uint32_t> names;
-    all.push_back({".shstrtab", 3, 0, 0, 0, 0, {}, 0});
+    all.push_back({".shstrtab", 3, 0, 0, 0, 0, {}});
     for (const Section& s : all) {
       names.push_back(static_cast<std::uint32_t>(shstrtab.size()));
       shstrtab.insert(shstrtab.end(), s.name.begin(), s.name.end());
@@ -102,16 +82,17 @@ struct ElfBuilder {
     }
     all.back().data = shstrtab;
 
+    // Header: 32-bit, big-endian, version 1, relocatable, HC12.
     Bytes out(52, 0);
     out[0] = 0x7F, out[1] = 'E', out[2] = 'L', out[3] = 'F', out[4] = 1, out[5] = 2, out[6] = 1;
     put16(out, 16, 1);
-    put16(out, 18, machine);
+    put16(out, 18, 53);
     put32(out, 20, 1);
     put16(out, 40, 52);
     contents_at.assign(1, 0);
     for (const Section& s : all) {
       contents_at.push_back(out.size());
-      out.insert(out.end(), s.data.begin(), s.data.end());
+      if (s.type != 8) out.insert(out.end(), s.data.begin(), s.data.end());
     }
     while (out.size() % 4) out.push_back(0);
     section_table = out.size();
@@ -122,12 +103,12 @@ struct ElfBuilder {
     out.resize(out.size() + 40 * (all.size() + 1), 0);
     for (std::size_t i = 0; i < all.size(); ++i) {
       const Section& s = all[i];
-      std::size_t h = section_table + 40 * (i + 1);
+      std::size_t h = header_of(static_cast<unsigned>(i + 1));
       put32(out, h, names[i]);
       put32(out, h + 4, s.type);
       put32(out, h + 8, s.flags);
       put32(out, h + 16, static_cast<std::uint32_t>(contents_at[i + 1]));
-      put32(out, h + 20, s.type == 8 ? s.nobits_size : static_cast<std::uint32_t>(s.data.size()));
+      put32(out, h + 20, static_cast<std::uint32_t>(s.data.size()));
       put32(out, h + 24, s.link);
       put32(out, h + 28, s.info);
       put32(out, h + 32, 1);
@@ -140,7 +121,7 @@ struct ElfBuilder {
   std::size_t header_of(unsigned index) const { return section_table + 40 * index; }
 };
 
-// An ar member header: name field, then the fixed fields and the size.
+// An ar member: its 60-byte header, the data, a pad byte to an even size.
 inline void ar_member(Bytes& out, const std::string& name, const Bytes& data) {
   char header[61];
   std::snprintf(header, sizeof header, "%-16s%-12s%-6s%-6s%-8s%-10zu`\n", name.c_str(), "0", "0", "0", "644",

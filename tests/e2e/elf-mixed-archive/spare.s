@@ -1,0 +1,3 @@
+        .sect .text
+        .globl spare
+spare:  .byte 0xEE
