@@ -26,6 +26,7 @@
 
 #include "context.h"
 #include "elf_input.h"
+#include "object_prefetch.h"
 #include "paths.h"
 #include "source_text.h"
 
@@ -313,6 +314,12 @@ void scan_input_files(LinkContext& ctx) {
   LibraryScan scan;
   std::vector<std::unique_ptr<InputFile>> kept;  // the list without its libraries
   bool have_libraries = false;
+  std::vector<std::string> object_paths;
+  for (const std::unique_ptr<InputFile>& file : ctx.input_files) {
+    std::optional<std::string_view> ext = extension_of(file->name);
+    if (ext && is_object_name(*ext)) object_paths.push_back(file->name);
+  }
+  ObjectPrefetch prefetch(std::move(object_paths), ctx.reader.radix, ctx.reader.format);
   std::size_t next = 0;
   while (next < ctx.input_files.size()) {
     std::unique_ptr<InputFile>& file = ctx.input_files[next++];
@@ -321,7 +328,9 @@ void scan_input_files(LinkContext& ctx) {
     if (!ext || (!is_object_name(*ext) && !is_library_name(*ext)))
       ctx.diag.fatal("unknown file type '%s'", name.c_str());
     if (is_object_name(*ext)) {
-      std::string bytes = read_whole_stream(ctx.diag, open_scanned_file(ctx, name, "file"), name);
+      PrefetchedFile ahead = prefetch.take();
+      std::string bytes = ahead.read ? std::move(ahead.bytes)
+                                     : read_whole_stream(ctx.diag, open_scanned_file(ctx, name, "file"), name);
       if (is_elf_input(bytes)) {
         file->elf = true;
         kept.push_back(std::move(file));
@@ -330,7 +339,10 @@ void scan_input_files(LinkContext& ctx) {
         ScannedText text(ctx.diag, std::move(bytes), name);
         scan_object_symbols(scan, text);
         kept.push_back(std::move(file));
-        read_object_early(ctx, [&] { read_object_text(ctx, *kept.back(), text.text()); });
+        read_object_early(ctx, [&] {
+          if (!ahead.parsed || !read_prepared_text(ctx, *kept.back(), text.text(), ahead.text))
+            read_object_text(ctx, *kept.back(), text.text());
+        });
       }
     } else {
       std::string path = find_in_library_paths(ctx, name);

@@ -25,8 +25,8 @@ namespace {
 constexpr u32 kReserveSlots = 64;
 
 // Radix and byte-order line: X (16), D (10) or Q (8), then H or L for the
-// byte order, then optionally the word "xgate".
-void read_radix_line(LinkContext& ctx, Lexer& lex, int letter) {
+// byte order, then optionally the word "xgate". Sets the lexer's format.
+void read_radix_line(Lexer& lex, int letter) {
   lex.radix = letter == 'X' ? 16 : letter == 'Q' ? 8 : 10;
   int c = lex.get_char();
   if (c == 'H')
@@ -37,7 +37,6 @@ void read_radix_line(LinkContext& ctx, Lexer& lex, int letter) {
     lex.unget_char(c);
   lex.xgate_module = false;
   if (lex.more_on_line() && equals_ignoring_case(lex.get_identifier(), "xgate")) lex.xgate_module = true;
-  ctx.reader.records.add_format(lex.high_byte_first, lex.xgate_module);
 }
 
 // H line: area capacity, a skipped word, symbol capacity.
@@ -106,39 +105,63 @@ void parse_field_line(Lexer& lex, FieldLine& f) {
   }
 }
 
-void dispatch_pass0(LinkContext& ctx, Lexer& lex, const InputFile& file, int line, RecordEntry& scratch) {
+// The record side of one line (after its letter): T, R and P lines are
+// parsed into the stream, and the events pass 1 must see again are added
+// where they occur. True when the line has a handler on the link's state
+// as well (A, H, M, S, d and radix lines).
+bool put_record_side(RecordStream& records, Lexer& lex, int letter, int line, RecordEntry& scratch) {
+  switch (letter) {
+    case 'T':
+      parse_text_line(lex, scratch.text);
+      records.add_text(line, scratch.text);
+      return false;
+    case 'R':
+    case 'P':
+      parse_field_line(lex, scratch.fields);
+      records.add_fields(letter == 'R' ? RecordKind::kRelocation : RecordKind::kPaging, line, scratch.fields);
+      return false;
+    case 'A':
+      records.add_event(RecordKind::kArea);
+      return true;
+    case 'H':
+      records.add_event(RecordKind::kHeader);
+      return true;
+    case 'D':
+    case 'Q':
+    case 'X':
+      read_radix_line(lex, letter);
+      records.add_format(lex.high_byte_first, lex.xgate_module);
+      return true;
+    case 'M':
+    case 'S':
+    case 'd':
+      return true;
+    default:
+      return false;  // empty lines and unknown records are ignored
+  }
+}
+
+// The state side of one line (after its letter): modules, areas, symbols,
+// debug lines and the format the lexer reads the next lines in.
+void apply_state_side(LinkContext& ctx, Lexer& lex, const InputFile& file, int letter) {
   ObjectReader& r = ctx.reader;
-  int c = lex.record_letter();
-  switch (c) {
-    case 0:
-      return;
+  switch (letter) {
     case 'A':
       r.current_area_part = read_area_record(ctx, lex, r.current_header);
       default_page_state(ctx);
-      r.records.add_event(RecordKind::kArea);
       return;
     case 'D':
     case 'Q':
     case 'X':
-      read_radix_line(ctx, lex, c);
+      read_radix_line(lex, letter);
       return;
     case 'H':
       r.current_header = new_header(ctx, lex, file);
       r.current_area_part = nullptr;
       clear_page_state(ctx);
-      r.records.add_event(RecordKind::kHeader);
       return;
     case 'M':
       set_module_name(ctx, lex, r.current_header);
-      return;
-    case 'T':
-      parse_text_line(lex, scratch.text);
-      r.records.add_text(line, scratch.text);
-      return;
-    case 'R':
-    case 'P':
-      parse_field_line(lex, scratch.fields);
-      r.records.add_fields(c == 'R' ? RecordKind::kRelocation : RecordKind::kPaging, line, scratch.fields);
       return;
     case 'S':
       define_symbol(ctx, lex, r.current_header, r.current_area_part);
@@ -147,8 +170,29 @@ void dispatch_pass0(LinkContext& ctx, Lexer& lex, const InputFile& file, int lin
       collect_debug_line(ctx, lex, r.current_area_part);
       return;
     default:
-      return;  // unknown records are ignored
+      return;
   }
+}
+
+// Starts a file's entries and its report place; the lexer takes the format
+// the file before left in force.
+Lexer begin_file(LinkContext& ctx, const InputFile& file) {
+  ObjectReader& r = ctx.reader;
+  r.records.add_file_start(static_cast<u32>(r.files.size()));
+  r.files.push_back(&file);
+  r.place = ReportPlace{display_name(file), 0};
+  Lexer lex;
+  lex.radix = r.radix;
+  lex.high_byte_first = r.format.high_byte_first;
+  lex.xgate_module = r.format.xgate;
+  return lex;
+}
+
+void end_file(LinkContext& ctx, const Lexer& lex) {
+  ObjectReader& r = ctx.reader;
+  r.records.add_file_end(r.place.line);
+  r.radix = lex.radix;
+  r.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
 }
 
 }  // namespace
@@ -183,14 +227,7 @@ std::string display_name(const InputFile& file) {
 
 void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view text) {
   ObjectReader& r = ctx.reader;
-  r.records.add_file_start(static_cast<u32>(r.files.size()));
-  r.files.push_back(&file);
-  r.place = ReportPlace{display_name(file), 0};
-  // This file's lines, read in the format the file before left in force.
-  Lexer lex;
-  lex.radix = r.radix;
-  lex.high_byte_first = r.format.high_byte_first;
-  lex.xgate_module = r.format.xgate;
+  Lexer lex = begin_file(ctx, file);
   RecordEntry scratch;
   LineSplitter lines(text, kMaxObjectLine);
   std::string_view line;
@@ -198,11 +235,55 @@ void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view 
   while (lines.next(line, newline)) {
     if (newline) ++r.place.line;
     lex.reset(line);
-    dispatch_pass0(ctx, lex, file, r.place.line, scratch);
+    int letter = lex.record_letter();
+    if (!put_record_side(r.records, lex, letter, r.place.line, scratch)) continue;
+    lex.reset(line);  // the state side reads the line from its start again
+    lex.record_letter();
+    apply_state_side(ctx, lex, file, letter);
   }
-  r.records.add_file_end(r.place.line);
-  r.radix = lex.radix;
-  r.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
+  end_file(ctx, lex);
+}
+
+void prepare_object_text(std::string_view text, int radix, ModuleFormat format, PreparedText& out) {
+  out.start_radix = radix;
+  out.start_format = format;
+  Lexer lex;
+  lex.radix = radix;
+  lex.high_byte_first = format.high_byte_first;
+  lex.xgate_module = format.xgate;
+  RecordEntry scratch;
+  LineSplitter lines(text, kMaxObjectLine);
+  std::string_view line;
+  bool newline = false;
+  int number = 0;
+  while (lines.next(line, newline)) {
+    if (newline) ++number;
+    lex.reset(line);
+    int letter = lex.record_letter();
+    if (put_record_side(out.records, lex, letter, number, scratch))
+      out.lines.push_back(PreparedText::Line{static_cast<std::size_t>(line.data() - text.data()), line.size(), number});
+  }
+  out.line_count = number;
+  out.end_radix = lex.radix;
+  out.end_format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
+}
+
+bool read_prepared_text(LinkContext& ctx, const InputFile& file, std::string_view text, PreparedText& prepared) {
+  ObjectReader& r = ctx.reader;
+  if (prepared.start_radix != r.radix || prepared.start_format.high_byte_first != r.format.high_byte_first ||
+      prepared.start_format.xgate != r.format.xgate)
+    return false;
+  Lexer lex = begin_file(ctx, file);
+  r.records.append(std::move(prepared.records));
+  for (const PreparedText::Line& line : prepared.lines) {
+    r.place.line = line.number;
+    lex.reset(text.substr(line.offset, line.length));
+    int letter = lex.record_letter();
+    apply_state_side(ctx, lex, file, letter);
+  }
+  r.place.line = prepared.line_count;
+  end_file(ctx, lex);
+  return true;
 }
 
 void relocate_records(LinkContext& ctx) {

@@ -109,6 +109,31 @@ std::string display_name(const InputFile& file);
 // line to its handler and appends the parsed records of pass 1.
 void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view text);
 
+// An object text parsed ahead of pass 0, away from the link's state (on
+// the reading thread): its T, R and P records and format events as they
+// will stand in the record stream between the file's start and end, and
+// the lines left for pass 0's handlers of modules, areas, symbols and
+// debug lines. The parse assumed the format in force at its start.
+struct PreparedText {
+  struct Line {
+    std::size_t offset = 0, length = 0;  // in the file's text
+    int number = 0;                      // the line number reports give
+  };
+  int start_radix = 10, end_radix = 10;
+  ModuleFormat start_format, end_format;
+  RecordStream records;
+  std::vector<Line> lines;
+  int line_count = 0;
+};
+
+// Parses `text` as pass 0 would, starting in the given format. Touches
+// nothing but `out`, so it may run on another thread.
+void prepare_object_text(std::string_view text, int radix, ModuleFormat format, PreparedText& out);
+// Pass 0 over an input parsed ahead: the same outcome as read_object_text
+// over the same text. False (and nothing done) when the format in force
+// is not the one the parse assumed; the caller then reads the text.
+bool read_prepared_text(LinkContext& ctx, const InputFile& file, std::string_view text, PreparedText& prepared);
+
 // Parses a T, R or P line (after its letter) into `entry`, as pass 0 does.
 void parse_record_line(Lexer& lex, int letter, RecordEntry& entry);
 

@@ -13,6 +13,8 @@
 // A block ends with kEndOfBlock; an entry never spans two blocks.
 #include "record_stream.h"
 
+#include <cstring>
+
 namespace zeld {
 
 namespace {
@@ -21,17 +23,33 @@ constexpr u8 kZeroPairOk = 0x01;
 constexpr u8 kStoppedAtNonNumber = 0x02;
 }  // namespace
 
+// A block left behind already ends with the end mark of its last entry.
 void RecordStream::begin_entry(RecordKind kind) {
-  if (kBlockSize - used_ < kMaxEntry + 1) {
-    if (!blocks_.empty()) end_entry();
-    blocks_.push_back(std::make_unique_for_overwrite<u8[]>(kBlockSize));
+  if (block_size_ - used_ < kMaxEntry + 1) {
+    if (!blocks_.empty()) block_used_.push_back(used_);
+    blocks_.push_back(std::make_unique_for_overwrite<u8[]>(block_size_));
     used_ = 0;
   }
   put(static_cast<u8>(kind));
 }
 
-// The last entry is always followed by an end mark, which the next entry
-// writes over.
+void RecordStream::append(RecordStream&& other) {
+  for (std::size_t i = 0; i < other.blocks_.size(); ++i) {
+    std::size_t used = i < other.block_used_.size() ? other.block_used_[i] : other.used_;
+    if (used == 0) continue;
+    if (block_size_ - used_ < used + 1) {
+      if (!blocks_.empty()) block_used_.push_back(used_);
+      blocks_.push_back(std::make_unique_for_overwrite<u8[]>(block_size_));
+      used_ = 0;
+    }
+    // Whole entries and the end mark after them.
+    std::memcpy(block() + used_, other.blocks_[i].get(), used + 1);
+    used_ += used;
+  }
+  last_line_ = other.last_line_;
+  other = RecordStream(other.block_size_);
+}
+
 void RecordStream::end_entry() { block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock); }
 
 void RecordStream::put_number(u32 value) {

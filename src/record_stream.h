@@ -71,6 +71,13 @@ struct RecordEntry {
 
 class RecordStream {
  public:
+  // Blocks of the default size suit the link's one stream; a stream of
+  // one file, made to be appended, takes smaller ones.
+  static constexpr std::size_t kDefaultBlockSize = 1 << 18;
+  static constexpr std::size_t kSmallBlockSize = 1 << 14;
+  RecordStream() : RecordStream(kDefaultBlockSize) {}
+  explicit RecordStream(std::size_t block_size) : block_size_(block_size), used_(block_size) {}
+
   void add_file_start(u32 file_index);
   void add_file_end(int lines);
   void add_event(RecordKind kind);  // kHeader, kArea
@@ -78,6 +85,9 @@ class RecordStream {
   void add_format(bool high_byte_first, bool xgate);
   void add_text(int line, const TextLine& text);
   void add_fields(RecordKind kind, int line, const FieldLine& fields);
+  // Appends the entries of `other`, a stream begun right after a file's
+  // start entry (its line numbers count from 0).
+  void append(RecordStream&& other);
 
   // Walks the entries in the order they were added. A cursor made with
   // `consume` frees each block once it has walked it (pass 1 walks the
@@ -97,10 +107,10 @@ class RecordStream {
   };
 
  private:
-  static constexpr std::size_t kBlockSize = 1 << 18;
   // Room one entry may need: a line holds at most 1023 characters, so at
   // most 512 numbers of at most five bytes each.
   static constexpr std::size_t kMaxEntry = 4096;
+  static_assert(kSmallBlockSize > kMaxEntry + 1);
 
   // Starts an entry of `kind`, in a new block when this one lacks room;
   // end_entry marks where the entries stop.
@@ -111,8 +121,10 @@ class RecordStream {
   void put_line(int line);
   u8* block() { return blocks_.back().get(); }
 
+  std::size_t block_size_;
   std::vector<std::unique_ptr<u8[]>> blocks_;
-  std::size_t used_ = kBlockSize;  // no block yet
+  std::vector<std::size_t> block_used_;  // bytes used in each block before the last
+  std::size_t used_;                     // in the last block; block_size_ before the first
   int last_line_ = 0;
 };
 

@@ -1,0 +1,110 @@
+// Reading ahead: a file parsed on the reading thread must leave pass 0
+// exactly where reading its text would, and a file the thread cannot read
+// must come back (with every file after it) for the link to read itself.
+#include "object_prefetch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "context.h"
+#include "test_support.h"
+
+namespace zeld {
+namespace {
+
+// Radix changes inside and across modules, records of every kind, a
+// refused T line, an over-long line, CR LF, a comment and unknown letters.
+std::string sample_text() {
+  std::string text =
+      "XH\nH 2 areas 2 global symbols\nM one\nA text size 10 flags 0\nS _f Def0002\nS _g Ref0000\n"
+      "T 00 00 86 01 20 FE\r\nR 00 00 00 00 00 02 00 00 02 03 01 00\nP 00 00 00 00 02 03 00 00\n"
+      "T 00 02 zz\nZ unknown\n; comment\n"
+      "DL xgate\nH 1 areas 0 global symbols\nM two\nA xtext size 4 flags 0\nT 0 0 1 2 3 4 ; tail\n"
+      "T ";
+  text += std::string(1100, '1') + "\nQH\nT 0 0 377\n";
+  return text;
+}
+
+void expect_same_records(RecordStream& a, RecordStream& b) {
+  RecordStream::Cursor ca(a), cb(b);
+  RecordEntry ea, eb;
+  int entries = 0;
+  for (;;) {
+    bool more_a = ca.next(ea), more_b = cb.next(eb);
+    ASSERT_EQ(more_a, more_b) << "entry " << entries;
+    if (!more_a) break;
+    ++entries;
+    ASSERT_EQ(ea.kind, eb.kind) << "entry " << entries;
+    EXPECT_EQ(ea.number, eb.number);
+    EXPECT_EQ(ea.line, eb.line);
+    if (ea.kind == RecordKind::kText) {
+      EXPECT_EQ(ea.text.status, eb.text.status);
+      ASSERT_EQ(ea.text.count, eb.text.count);
+      for (int i = 0; i < ea.text.count; ++i) EXPECT_EQ(ea.text.values[i], eb.text.values[i]);
+    } else if (ea.kind == RecordKind::kRelocation || ea.kind == RecordKind::kPaging) {
+      EXPECT_EQ(ea.fields.items.size(), eb.fields.items.size());
+      EXPECT_EQ(ea.fields.area_b1, eb.fields.area_b1);
+      EXPECT_EQ(ea.fields.stopped_at_non_number, eb.fields.stopped_at_non_number);
+    }
+  }
+  EXPECT_GT(entries, 15);
+}
+
+TEST(ObjectPrefetch, PreparedTextReadsLikeTheText) {
+  const std::string text = sample_text();
+  InputFile file{"a.o"};
+  CapturedLink direct, ahead;
+  read_object_text(direct.ctx, file, text);
+  read_object_text(direct.ctx, file, text);  // the second starts in the first's final format
+
+  for (int round = 0; round < 2; ++round) {
+    PreparedText prepared;
+    prepared.records = RecordStream(RecordStream::kSmallBlockSize);
+    prepare_object_text(text, ahead.ctx.reader.radix, ahead.ctx.reader.format, prepared);
+    ASSERT_TRUE(read_prepared_text(ahead.ctx, file, text, prepared));
+  }
+  expect_same_records(direct.ctx.reader.records, ahead.ctx.reader.records);
+  EXPECT_EQ(direct.ctx.reader.headers.size(), ahead.ctx.reader.headers.size());
+  EXPECT_EQ(direct.ctx.reader.headers.back().name, ahead.ctx.reader.headers.back().name);
+  EXPECT_EQ(direct.ctx.reader.place.line, ahead.ctx.reader.place.line);
+  EXPECT_EQ(direct.ctx.reader.radix, ahead.ctx.reader.radix);
+  EXPECT_EQ(direct.err(), ahead.err());
+
+  // A parse that assumed another format is refused and changes nothing.
+  PreparedText stale;
+  prepare_object_text(text, 10, ModuleFormat{}, stale);
+  std::size_t headers = ahead.ctx.reader.headers.size();
+  EXPECT_FALSE(read_prepared_text(ahead.ctx, file, text, stale));
+  EXPECT_EQ(ahead.ctx.reader.headers.size(), headers);
+}
+
+TEST(ObjectPrefetch, HandsOverInOrderAndStopsReadingAtAFailure) {
+  TestFolder folder("prefetch");
+  std::string good = folder.write("good.o", "XH\nH 1 areas 0 global symbols\n");
+  std::string binary = folder.write("bin.o", std::string("\x7f" "ELF\0\0", 6));
+  ObjectPrefetch prefetch({good, binary, folder.path("missing.o"), good}, 10, ModuleFormat{});
+  PrefetchedFile first = prefetch.take();
+  EXPECT_TRUE(first.read && first.parsed);
+  EXPECT_EQ(first.text.line_count, 2);
+  EXPECT_EQ(first.text.end_radix, 16);
+  PrefetchedFile second = prefetch.take();
+  EXPECT_TRUE(second.read);
+  EXPECT_FALSE(second.parsed);
+  EXPECT_FALSE(prefetch.take().read);  // missing
+  EXPECT_FALSE(prefetch.take().read);  // after the failure
+  EXPECT_FALSE(prefetch.take().read);  // past the list
+}
+
+TEST(ObjectPrefetch, StopsWhenTheLinkNoLongerWaits) {
+  TestFolder folder("prefetch-stop");
+  std::string big = folder.write("big.o", std::string(3 << 20, 'x') + "\n");
+  std::vector<std::string> paths(8, big);
+  ObjectPrefetch prefetch(paths, 10, ModuleFormat{});
+  EXPECT_TRUE(prefetch.take().read);
+  // Leaving with files still ahead ends the thread (the test would hang).
+}
+
+}  // namespace
+}  // namespace zeld
