@@ -133,23 +133,4 @@ ElfModulePlan plan_elf_module(const ElfObject& o) {
   return plan;
 }
 
-u32 elf_local_symbol_address(const ElfSymbol& symbol, const ElfModulePlan& plan,
-                             const std::function<u32(u32 part)>& part_address) {
-  if (symbol.section == SHN_ABS || symbol.section >= plan.part_of_section.size()) return symbol.value;
-  u32 part = plan.part_of_section[symbol.section];
-  return part == kNoPart ? symbol.value : part_address(part) + symbol.value;
-}
-
-void relocate_elf_section(const ElfSection& section, std::span<u8> bytes, u32 part_address,
-                          const ElfSymbolAddress& symbol_address, std::vector<ElfFieldError>& errors) {
-  for (const ElfRelocation& r : section.relocations) {
-    if (elf_relocation_use(r.type) != ElfRelocationUse::apply) continue;
-    u32 size = elf_relocation_field_size(r.type);
-    if (r.offset > bytes.size() || size > bytes.size() - r.offset) continue;  // the reader refused these
-    ElfFieldStatus status =
-        apply_elf_relocation(r.type, bytes.subspan(r.offset, size), symbol_address(r.symbol), part_address);
-    if (status != ElfFieldStatus::ok) errors.push_back({r.offset, r.type, r.symbol, status});
-  }
-}
-
 }  // namespace zeld

@@ -8,7 +8,6 @@
 // addresses.
 #pragma once
 
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,28 +49,6 @@ struct ElfModulePlan {
 // Maps the object's sections and symbols. An allocated section of size 0
 // becomes a part only when a symbol lives in it.
 ElfModulePlan plan_elf_module(const ElfObject& object);
-
-struct ElfFieldError {
-  u32 offset = 0;  // of the field in its section
-  u32 type = 0;
-  u32 symbol = 0;
-  ElfFieldStatus status = ElfFieldStatus::ok;
-};
-
-// The address of symbol n of the object (S of a relocation that names it).
-using ElfSymbolAddress = std::function<u32(u32 symbol)>;
-
-// The bytes of one part: `bytes` holds a copy of the section's contents;
-// every relocation of the section is applied to it. Range errors are
-// appended to `errors` in relocation order.
-void relocate_elf_section(const ElfSection& section, std::span<u8> bytes, u32 part_address,
-                          const ElfSymbolAddress& symbol_address, std::vector<ElfFieldError>& errors);
-
-// The address of a symbol that is not global: its part's address plus its
-// value, or its value when absolute (part_address gives the address of a
-// section's part, kNoPart-free sections only).
-u32 elf_local_symbol_address(const ElfSymbol& symbol, const ElfModulePlan& plan,
-                             const std::function<u32(u32 part)>& part_address);
 
 // "symbol 'name'" or "section '.text'" for messages about a relocation.
 std::string elf_symbol_description(const ElfObject& object, u32 symbol);
