@@ -1,10 +1,8 @@
-// Range options: the text range from -btext entries with and without
-// ranges and without a text area, cutting a hole out of a range at every
-// position (down to address 0 and up to the top of the space), reversed
-// holes that cut nothing, holes out of order cut as a walk of the hole list
-// would cut them, and the parsed entries: both separators, a later option
-// replacing an earlier one, bad ranges kept, and a named hole's report made
-// through both of its lists.
+// Holes cut out of ranges: at the edges (all of a range, down to address
+// 0, up to the top of the space), and for random ranges and holes, in order
+// or not, as a walk of the hole list would cut them and with the same
+// reports. The forms of the options and their messages are pinned end to
+// end.
 #include "ranges.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +11,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "areas.h"
 #include "context.h"
@@ -35,44 +32,14 @@ class RangeTest : public LinkTest {
     cut_holes(ctx, RangeKind::kRomHole, a, RangeOption{kFakeHoleName, std::move(holes)});
     return format_address_ranges(a.address_range.get());
   }
-  // The area entries parsed so far, as "name:ranges;".
-  std::string entries() {
-    std::string text;
-    for (const RangeOption& o : ctx.range_options.area_range_options)
-      text += o.name + format_address_ranges(&o.ranges) + ";";
-    return text;
-  }
 };
 
-TEST_F(RangeTest, TextEntriesSetTheTextRange) {
-  ctx.range_options.area_range_options = {{"text", {}}};  // no range: the text range stays unset
-  apply_address_ranges(ctx);
-  EXPECT_FALSE(ctx.text_range_low);
-  EXPECT_EQ(ctx.text_range_high, 0xFFFFu);
-  ctx.range_options.area_range_options = {{"text", {{0x8000, 0xBFFF}}}};  // even where no module has text
-  apply_address_ranges(ctx);
-  EXPECT_EQ(ctx.text_range_low, 0x8000u);
-  EXPECT_EQ(ctx.text_range_high, 0xBFFFu);
-  EXPECT_EQ(err(), "");
-}
-
-TEST_F(RangeTest, CuttingHoles) {
-  struct Case {
-    u32 low, high;
-    RangeList holes;
-    const char* left;
-  } cases[] = {
-      // Plain cuts are pinned end to end and by the walk below; these are the edges.
-      {0x4000, 0x7FFF, {{0x4005, 0x7FF8}}, ""},  // all but ten bytes: the area keeps no list
-      {0x4000, 0x7FFF, {{0x4000, 0x40FF}}, ":0x4000.0x3fff:0x4100.0x7fff"},  // an empty lower piece stays
-      {0, 0xFFFF, {{0, 0xFF}}, ":0x1.0:0x100.0xffff"},  // no wrap below address 0
-      {0xFFFF0000, 0xFFFFFFFF, {{0xFFFF8000, 0xFFFFFFFF}}, ":0xffff0000.0xffff7fff"},  // nor above the top
-      {0, 0xFFFF, {{0xFFFF, 0}}, ":0.0xffff"},  // a reversed hole holds no address
-  };
-  int n = 0;
-  for (const Case& c : cases) EXPECT_EQ(cut("a" + std::to_string(n++), c.low, c.high, c.holes), c.left) << n;
-  EXPECT_EQ(area("a0").address_range, nullptr);
-  EXPECT_EQ(allocate_from_ranges(ctx, area("a2").address_range.get(), 0, "a2"), 0x100u);
+TEST_F(RangeTest, CuttingHolesAtTheEdges) {
+  EXPECT_EQ(cut("all", 0x4000, 0x7FFF, {{0x4005, 0x7FF8}}), "");  // all but ten bytes: the area keeps no list
+  EXPECT_EQ(area("all").address_range, nullptr);
+  EXPECT_EQ(cut("zero", 0, 0xFFFF, {{0, 0xFF}}), ":0x1.0:0x100.0xffff");  // no wrap below address 0
+  EXPECT_EQ(allocate_from_ranges(ctx, area("zero").address_range.get(), 0, "zero"), 0x100u);
+  EXPECT_EQ(cut("top", 0xFFFF0000, 0xFFFFFFFF, {{0xFFFF8000, 0xFFFFFFFF}}), ":0xffff0000.0xffff7fff");  // nor above
   EXPECT_EQ(err(), "");
 }
 
@@ -136,33 +103,6 @@ TEST(RangeCut, MatchesTheWalkOfEveryHole) {
         << "seed " << seed << ": " << format_address_ranges(&ranges) << " less " << format_address_ranges(&holes);
     EXPECT_EQ(link.err(), expected_reports) << "seed " << seed;
   }
-}
-
-TEST_F(RangeTest, ParsedEntries) {
-  ctx.range_options.area_range_options = {{"bss", {{0x100, 0x1FF}}}};  // put in directly, then replaced
-  parse_address_ranges(ctx, "text:0x4000.0x7FFF", RangeKind::kArea);
-  parse_address_ranges(ctx, "data=0x1000", RangeKind::kArea);
-  parse_address_ranges(ctx, "bss=0x800.0x8FF=0x900.0x9FF", RangeKind::kArea);
-  parse_address_ranges(ctx, "text:0xC000.0xFEFF", RangeKind::kArea);  // replaces the first
-  EXPECT_EQ(entries(), "bss:0x800.0x8ff:0x900.0x9ff;text:0xc000.0xfeff;data:0x1000.0xffff;");
-  EXPECT_EQ(err(), "");
-}
-
-TEST_F(RangeTest, BadRangesAreReportedAndKept) {
-  parse_address_ranges(ctx, "text:0x8000.0x7000", RangeKind::kArea);
-  parse_address_ranges(ctx, "data:0xC000.0xFFFF:0x4000.0x7FFF", RangeKind::kArea);
-  parse_address_ranges(ctx, "bss:0x1000.0x1FFF:0x1FFF.0x2FFF", RangeKind::kArea);  // sharing one address passes
-  EXPECT_EQ(err(),
-            "!ERROR {linker} invalid address range:0x8000.0x7000\n"
-            "!ERROR {linker} address ranges \"data:0xC000.0xFFFF:0x4000.0x7FFF\" must be in increasing "
-            "non-overlapping order\n");
-  EXPECT_EQ(entries(), "text:0x8000.0x7000;data:0xc000.0xffff:0x4000.0x7fff;bss:0x1000.0x1fff:0x1fff.0x2fff;");
-}
-
-TEST_F(RangeTest, NamedHoleReportsTwiceThroughBothLists) {
-  parse_address_ranges(ctx, "vector:0xFFFF.0xFF80", RangeKind::kRomHole);
-  std::string one = "!ERROR {linker} invalid address range:0xffff.0xff80\n";
-  EXPECT_EQ(err(), one + one);
 }
 
 }  // namespace
