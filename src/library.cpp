@@ -29,6 +29,7 @@
 #include "object_prefetch.h"
 #include "paths.h"
 #include "source_text.h"
+#include "string_arena.h"
 
 namespace zeld {
 
@@ -90,18 +91,23 @@ struct LibraryScan {
   struct Module {
     std::size_t library = 0;  // index into `libraries`
     std::size_t start = 0, end = 0;  // the member's text between its frame lines
-    std::vector<std::string> references;
+    std::vector<std::string_view> references;  // kept in `names`
     bool selected = false;
     std::string elf_member;  // "archive(member)" for an ELF member of an ar archive
   };
   // Name -> defining member (-1 for a definition in an object file). The
   // first definition of a name wins.
-  std::unordered_map<std::string, long> index;
-  std::vector<std::string> pending_references;
+  std::unordered_map<std::string_view, long> index;
+  std::vector<std::string_view> pending_references;
   std::vector<Module> modules;
   std::vector<std::unique_ptr<ScannedText>> libraries;
 
-  void define(std::string_view name, long module) { index.emplace(std::string(name), module); }
+  StringArena names;  // every name the index and the reference lists hold
+
+  void define(std::string_view name, long module) {
+    if (!index.contains(name)) index.emplace(names.keep(name), module);
+  }
+  void refer(std::string_view name) { pending_references.push_back(names.keep(name)); }
 };
 
 void add_library_path(LinkContext& ctx, const std::string& directory) {
@@ -133,7 +139,7 @@ void scan_object_symbols(LibraryScan& scan, ScannedText& f) {
     if (line.empty() || line[0] != 'S') continue;
     SymbolLine s = parse_symbol_line(line);
     if (s.reference)
-      scan.pending_references.emplace_back(s.name);
+      scan.refer(s.name);
     else
       scan.define(s.name, -1);
   }
@@ -151,7 +157,7 @@ void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library, con
     std::size_t start = f.offset();
     bool have_header = false, have_name = false;
     std::string name;
-    std::vector<std::string> references;
+    std::vector<std::string_view> references;
     std::vector<std::string_view> early_definitions;  // before the frame's H line
     std::vector<std::string_view> definitions;
     std::size_t end;
@@ -163,7 +169,7 @@ void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library, con
         case 'S': {
           SymbolLine s = parse_symbol_line(line);
           if (s.reference)
-            references.emplace_back(s.name);
+            references.push_back(scan.names.keep(s.name));
           else
             (have_header ? definitions : early_definitions).push_back(s.name);
           break;
@@ -201,17 +207,16 @@ void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library, con
 // the members so selected. The output order is the members' order, so a
 // work list serves as well as a depth-first walk and needs no deep stack.
 void select_modules(LibraryScan& scan) {
-  std::vector<const std::string*> work;
-  for (const std::string& r : scan.pending_references) work.push_back(&r);
+  std::vector<std::string_view> work(scan.pending_references.begin(), scan.pending_references.end());
   while (!work.empty()) {
-    const std::string* ref = work.back();
+    std::string_view ref = work.back();
     work.pop_back();
-    auto it = scan.index.find(*ref);
+    auto it = scan.index.find(ref);
     if (it == scan.index.end() || it->second < 0) continue;
     LibraryScan::Module& m = scan.modules[static_cast<std::size_t>(it->second)];
     if (m.selected) continue;
     m.selected = true;
-    for (const std::string& r : m.references) work.push_back(&r);
+    work.insert(work.end(), m.references.begin(), m.references.end());
   }
 }
 
@@ -261,7 +266,7 @@ void scan_elf_object(LinkContext& ctx, LibraryScan& scan, const InputFile& file,
   std::vector<std::string> definitions, references;
   elf_input_symbols(input, definitions, references);
   for (const std::string& d : definitions) scan.define(d, -1);
-  for (std::string& r : references) scan.pending_references.push_back(std::move(r));
+  for (const std::string& r : references) scan.refer(r);
   read_object_early(ctx, [&] { read_elf_module(ctx, file, input); });
 }
 
@@ -275,7 +280,9 @@ void index_archive(LinkContext& ctx, LibraryScan& scan, std::size_t library, con
   long first = static_cast<long>(scan.modules.size());
   for (ElfArchiveMember& m : archive.members) {
     std::size_t start = static_cast<std::size_t>(m.bytes.data() - base);
-    scan.modules.push_back({library, start, start + m.bytes.size(), std::move(m.references), false, std::move(m.name)});
+    std::vector<std::string_view> references;
+    for (const std::string& r : m.references) references.push_back(scan.names.keep(r));
+    scan.modules.push_back({library, start, start + m.bytes.size(), std::move(references), false, std::move(m.name)});
   }
   if (archive.has_symbol_table) {
     for (const auto& [symbol, member] : archive.symbols) scan.define(symbol, first + static_cast<long>(member));

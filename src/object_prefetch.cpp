@@ -2,9 +2,6 @@
 #include "object_prefetch.h"
 
 #include <cstdio>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 #include <new>
 
 #include "elf_input.h"
@@ -26,12 +23,6 @@ bool read_file(const std::string& path, std::string& bytes) {
 
 ObjectPrefetch::ObjectPrefetch(std::vector<std::string> paths, int radix, ModuleFormat format)
     : paths_(std::move(paths)) {
-#if defined(__GLIBC__)
-  // The thread's buffers are freed by the link's thread: with one heap
-  // for both, that memory is reused at once instead of piling up in a
-  // second heap of the reading thread's own.
-  mallopt(M_ARENA_MAX, 1);
-#endif
   if (!paths_.empty()) thread_ = std::thread([this, radix, format] { run(radix, format); });
 }
 
