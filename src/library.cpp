@@ -317,6 +317,16 @@ void read_input_file(LinkContext& ctx, const InputFile& file) {
 
 }  // namespace
 
+void find_symbol_mentions(std::string_view text, std::vector<SymbolMention>& out) {
+  PieceSplitter pieces(text, kMaxPiece);
+  std::string_view line;
+  while (pieces.next(line)) {
+    if (line.empty() || line[0] != 'S') continue;
+    SymbolLine s = parse_symbol_line(line);
+    out.push_back({static_cast<std::size_t>(s.name.data() - text.data()), s.name.size(), s.reference});
+  }
+}
+
 void scan_input_files(LinkContext& ctx) {
   LibraryScan scan;
   std::vector<std::unique_ptr<InputFile>> kept;  // the list without its libraries
@@ -342,14 +352,24 @@ void scan_input_files(LinkContext& ctx) {
         file->elf = true;
         kept.push_back(std::move(file));
         scan_elf_object(ctx, scan, *kept.back(), bytes);
+      } else if (ahead.parsed) {  // text without NUL bytes, its S lines found ahead
+        std::string_view text = bytes;
+        for (const SymbolMention& m : ahead.symbols) {
+          std::string_view symbol = text.substr(m.offset, m.length);
+          if (m.reference)
+            scan.refer(symbol);
+          else
+            scan.define(symbol, -1);
+        }
+        kept.push_back(std::move(file));
+        read_object_early(ctx, [&] {
+          if (!read_prepared_text(ctx, *kept.back(), text, ahead.text)) read_object_text(ctx, *kept.back(), text);
+        });
       } else {
         ScannedText text(ctx.diag, std::move(bytes), name);
         scan_object_symbols(scan, text);
         kept.push_back(std::move(file));
-        read_object_early(ctx, [&] {
-          if (!ahead.parsed || !read_prepared_text(ctx, *kept.back(), text.text(), ahead.text))
-            read_object_text(ctx, *kept.back(), text.text());
-        });
+        read_object_early(ctx, [&] { read_object_text(ctx, *kept.back(), text.text()); });
       }
     } else {
       std::string path = find_in_library_paths(ctx, name);

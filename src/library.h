@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zeld {
@@ -23,6 +24,16 @@ void add_library_path(LinkContext& ctx, const std::string& directory);
 // The readable path of `name`, searched through the library directories
 // (last given first) unless rooted; fatal when there is none.
 std::string find_in_library_paths(LinkContext& ctx, const std::string& name);
+// An S line of an object text as the pre-scan reads it: the name (its
+// place in the text) and whether the line is a reference.
+struct SymbolMention {
+  std::size_t offset = 0, length = 0;
+  bool reference = false;
+};
+// The S lines of an object text without NUL bytes, in order. Touches
+// nothing else, so the reading thread runs it ahead of the pre-scan.
+void find_symbol_mentions(std::string_view text, std::vector<SymbolMention>& out);
+
 // Pre-scans the input-file list before pass 0: checks every file's kind,
 // reads every object (and runs pass 0 over it, its reports held), and
 // replaces the libraries by one input of their needed members.

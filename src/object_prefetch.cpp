@@ -78,6 +78,7 @@ void ObjectPrefetch::read_ahead(int radix, ModuleFormat format) {
         if (file.read && !is_elf_input(file.bytes) && first_nul(file.bytes) == std::string::npos) {
           file.text.records = RecordStream(RecordStream::kSmallBlockSize);
           prepare_object_text(file.bytes, radix, format, file.text);
+          find_symbol_mentions(file.bytes, file.symbols);
           file.parsed = true;
           radix = file.text.end_radix;
           format = file.text.end_format;

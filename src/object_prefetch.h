@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "library.h"
 #include "object_reader.h"
 
 namespace zeld {
@@ -29,6 +30,7 @@ struct PrefetchedFile {
   bool parsed = false;  // `text` holds the parse of an object text
   std::string bytes;
   PreparedText text;
+  std::vector<SymbolMention> symbols;  // when parsed: the S lines for the library index
 };
 
 class ObjectPrefetch {
