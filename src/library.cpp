@@ -28,6 +28,7 @@
 #include "elf_input.h"
 #include "object_prefetch.h"
 #include "paths.h"
+#include "name_index.h"
 #include "source_text.h"
 #include "string_arena.h"
 
@@ -97,7 +98,7 @@ struct LibraryScan {
   };
   // Name -> defining member (-1 for a definition in an object file). The
   // first definition of a name wins.
-  std::unordered_map<std::string_view, long> index;
+  NameIndex<long> index;
   std::vector<std::string_view> pending_references;
   std::vector<Module> modules;
   std::vector<std::unique_ptr<ScannedText>> libraries;
@@ -105,7 +106,7 @@ struct LibraryScan {
   StringArena names;  // every name the index and the reference lists hold
 
   void define(std::string_view name, long module) {
-    if (!index.contains(name)) index.emplace(names.keep(name), module);
+    if (!index.contains(name)) index.insert(names.keep(name), module);
   }
   void refer(std::string_view name) { pending_references.push_back(names.keep(name)); }
 };
@@ -211,9 +212,9 @@ void select_modules(LibraryScan& scan) {
   while (!work.empty()) {
     std::string_view ref = work.back();
     work.pop_back();
-    auto it = scan.index.find(ref);
-    if (it == scan.index.end() || it->second < 0) continue;
-    LibraryScan::Module& m = scan.modules[static_cast<std::size_t>(it->second)];
+    const long* module = scan.index.find(ref);
+    if (!module || *module < 0) continue;
+    LibraryScan::Module& m = scan.modules[static_cast<std::size_t>(*module)];
     if (m.selected) continue;
     m.selected = true;
     work.insert(work.end(), m.references.begin(), m.references.end());

@@ -100,8 +100,8 @@ int symbol_hash(std::string_view name) {
 }  // namespace
 
 Symbol* SymbolTable::find(std::string_view name) const {
-  auto it = index_.find(name);
-  return it == index_.end() ? nullptr : it->second;
+  Symbol* const* found = index_.find(name);
+  return found ? *found : nullptr;
 }
 
 Symbol* SymbolTable::insert(std::string_view name) {
@@ -110,7 +110,7 @@ Symbol* SymbolTable::insert(std::string_view name) {
   int b = symbol_hash(name);
   s.next_in_bucket = buckets_[b];
   buckets_[b] = &s;
-  index_.emplace(s.name, &s);
+  index_.insert(s.name, &s);
   return &s;
 }
 

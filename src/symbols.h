@@ -21,6 +21,7 @@
 #include <unordered_map>
 
 #include "common.h"
+#include "name_index.h"
 
 namespace zeld {
 
@@ -76,7 +77,7 @@ class SymbolTable {
 
  private:
   std::array<Symbol*, kBuckets> buckets_{};
-  std::unordered_map<std::string_view, Symbol*> index_;
+  NameIndex<Symbol*> index_;  // keys view Symbol::name
   std::deque<Symbol> storage_;
 };
 
