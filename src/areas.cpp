@@ -88,7 +88,7 @@ AbsoluteBases collect_absolute_bases(const LinkContext& ctx) {
   bool any = std::any_of(ctx.areas.list().begin(), ctx.areas.list().end(),
                          [](const Area* a) { return (a->flags & AREA_ABS) != 0; });
   if (!any) return bases;
-  ctx.symbols.for_each([&](const Symbol& sym) {
+  ctx.symbols.for_each_entered([&](const Symbol& sym) {
     if (!sym.area_part || !sym.area_part->area) return;
     const Area& area = *sym.area_part->area;
     if (!(area.flags & AREA_ABS) || taken_before(ctx, sym, area)) return;

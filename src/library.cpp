@@ -22,7 +22,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <unordered_map>
 
 #include "context.h"
 #include "elf_input.h"

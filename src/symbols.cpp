@@ -83,6 +83,9 @@ std::string undefined_symbol_message(const Symbol& sym, const Header& header) {
 // module last read.
 template <class Report>
 void for_each_undefined_symbol(LinkContext& ctx, Report&& report) {
+  bool any = false;
+  ctx.symbols.for_each_entered([&](const Symbol& sym) { any = any || (!(sym.flags & SYM_DEFINED) && sym.first_header); });
+  if (!any) return;
   ctx.symbols.for_each([&](const Symbol& sym) {
     if (sym.flags & SYM_DEFINED) return;
     if (sym.first_header) report(undefined_symbol_message(sym, *sym.first_header));
@@ -204,7 +207,7 @@ void report_undefined_symbols(LinkContext& ctx) {
   AreaPart* base = first_area && !first_area->parts.empty() ? first_area->parts.front() : nullptr;
   // From here on every non-absolute symbol has a base, so reports and
   // relocation never meet a symbol without one.
-  ctx.symbols.for_each([&](Symbol& sym) {
+  ctx.symbols.for_each_entered([&](Symbol& sym) {
     if (!sym.area_part && !(sym.flags & SYM_ABSOLUTE)) sym.area_part = base;
   });
   for_each_undefined_symbol(ctx, [&](const std::string& text) { ctx.diag.error("%s", text.c_str()); });
