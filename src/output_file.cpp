@@ -76,7 +76,7 @@ void put_hex(std::FILE* f, u32 value, int width) {
     *--p = "0123456789ABCDEF"[value & 0xF];
     value >>= 4;
   } while (value != 0 || (digits + sizeof digits - p < width && p > digits));
-  std::fwrite(p, 1, static_cast<std::size_t>(digits + sizeof digits - p), f);
+  put(f, std::string_view(p, static_cast<std::size_t>(digits + sizeof digits - p)));
 }
 
 }  // namespace zeld
