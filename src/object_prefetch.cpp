@@ -2,6 +2,7 @@
 #include "object_prefetch.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <new>
 
 #include "elf_input.h"
@@ -11,8 +12,13 @@ namespace zeld {
 
 namespace {
 
-// The whole file, or false when it cannot be opened or read.
+// The whole file, or false when it cannot be opened or read. Only plain
+// files are read ahead: opening a FIFO or a device could wait for ever,
+// and a link that stops before it reaches such a name must not wait for
+// this thread. The link's thread reads those itself, as before.
 bool read_file(const std::string& path, std::string& bytes) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   bool ok = read_stream_text(f, bytes);

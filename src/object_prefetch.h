@@ -6,8 +6,9 @@
 // the link: it hands over each file in list order, and stays at most a
 // few megabytes of text ahead.
 //
-// It never reports anything. A file it cannot open or read, and every file
-// after it, is handed over as not read: the pre-scan then reads it itself
+// It never reports anything. A file it cannot open or read, or one that is
+// not a plain file (a FIFO, a device), and every file after it, is handed
+// over as not read: the pre-scan then reads it itself
 // and reports the failure as it always has. Binary files (ELF objects) come
 // back read but not parsed.
 #pragma once

@@ -194,6 +194,16 @@ def failed_relink(binary, work, tmp):
     expect(os.path.exists(os.path.join(work, "fw.mp")), "the map of the good link is gone")
 
 
+def fifo_after_failure(binary, work, tmp):
+    """A FIFO among the objects, after a name that stops the link: the link
+    ends at once (nothing waits for the FIFO to open)."""
+    make_project(work)
+    os.mkfifo(os.path.join(work, "pipe.o"))
+    proc = run(binary, ["-R", "main.o", "bad.q", "pipe.o"], work, {"TMPDIR": tmp}, timeout=20)
+    expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
+    expect(proc.stderr == b"!E {linker} unknown file type 'bad.q'\n", "unexpected report", proc)
+
+
 def signal_case(signum):
     """An interrupt while the link waits: nothing of the link stays behind."""
     def case(binary, work, tmp):
@@ -239,6 +249,7 @@ CASES = {
     "tmpdir-full": tmpdir_full,
     "no-permission": no_permission,
     "failed-relink": failed_relink,
+    "fifo-after-failure": fifo_after_failure,
     "signal-int": signal_case(signal.SIGINT),
     "signal-term": signal_case(signal.SIGTERM),
     "signal-hup": signal_case(signal.SIGHUP),

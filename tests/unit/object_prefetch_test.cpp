@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <string>
 #include <vector>
 
@@ -96,6 +100,19 @@ TEST(ObjectPrefetch, HandsOverInOrderAndStopsReadingAtAFailure) {
   EXPECT_FALSE(prefetch.take().read);  // after the failure
   EXPECT_FALSE(prefetch.take().read);  // past the list
 }
+
+#ifndef _WIN32
+// A FIFO nobody writes to would block an open for ever: the thread leaves
+// it (and what follows) to the link, so a link that stops earlier ends.
+TEST(ObjectPrefetch, LeavesAFifoToTheLink) {
+  TestFolder folder("prefetch-fifo");
+  std::string fifo = folder.path("pipe.o");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ObjectPrefetch prefetch({fifo, folder.write("a.o", "XH\n")}, 10, ModuleFormat{});
+  EXPECT_FALSE(prefetch.take().read);
+  EXPECT_FALSE(prefetch.take().read);
+}
+#endif
 
 TEST(ObjectPrefetch, StopsWhenTheLinkNoLongerWaits) {
   TestFolder folder("prefetch-stop");
