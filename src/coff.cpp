@@ -132,7 +132,7 @@ u32 get32(const u8* p) { return get16(p) | get16(p + 2) << 16; }
 CoffEntry& entry_at(LinkContext& ctx, u32 index) { return ctx.coff.symbol_table[index]; }
 u32 next_index(const LinkContext& ctx) { return static_cast<u32>(ctx.coff.symbol_table.size()); }
 
-u32 add_long_name(LinkContext& ctx, const std::string& name) {
+u32 add_long_name(LinkContext& ctx, std::string_view name) {
   std::vector<u8>& table = ctx.coff.string_table;
   if (table.empty()) table.assign(4, 0);
   u32 offset = static_cast<u32>(table.size());
@@ -142,7 +142,7 @@ u32 add_long_name(LinkContext& ctx, const std::string& name) {
   return offset;
 }
 
-void set_entry_name(LinkContext& ctx, CoffEntry& entry, const std::string& name) {
+void set_entry_name(LinkContext& ctx, CoffEntry& entry, std::string_view name) {
   std::fill(entry.begin() + kCoffName, entry.begin() + kCoffName + 8, u8{0});
   if (name.size() <= 8) {
     std::copy(name.begin(), name.end(), entry.begin() + kCoffName);
@@ -166,7 +166,7 @@ std::string entry_name_text(const LinkContext& ctx, const CoffEntry& entry) {
   return "[" + name + "]";
 }
 
-u32 add_symbol_entry(LinkContext& ctx, const std::string& name, u32 value, int section, u8 storage_class,
+u32 add_symbol_entry(LinkContext& ctx, std::string_view name, u32 value, int section, u8 storage_class,
                      u8 aux_count) {
   CoffEntry entry{};
   set_entry_name(ctx, entry, name);
@@ -393,7 +393,7 @@ void resolve_tags(LinkContext& ctx, std::vector<CoffState::PendingTag>& pending,
 
 // Register number r spread over the value by the variable's size: one
 // register per byte, unused bytes 0xFF.
-u32 register_value(u32 value, const std::string& type) {
+u32 register_value(u32 value, std::string_view type) {
   u32 r = value & 0xFF;
   char size_letter = type.empty() ? '\0' : type[0];
   u32 b1 = (r + 1) & 0xFF, b2 = 0xFF, b3 = 0xFF;
@@ -543,7 +543,7 @@ void CoffDebugBuilder::enter_function(const DbFunc& function, const DbLine* firs
     if (coff.last_function_aux >= 0)
       put32(entry_at(ctx_, static_cast<u32>(coff.last_function_aux)).data() + kAuxNextEntry, next_index(ctx_));
     u32 index = add_symbol_entry(ctx_, function.name, function.address, kSectionText, C_EXT, 1);
-    map_coff_type(ctx_, index, function.type);
+    map_coff_type(ctx_, index, std::string(function.type));
     u32 aux = add_aux_entry(ctx_);
     put32(entry_at(ctx_, aux).data() + kAuxFunctionSize, function.dbline_last->address - function.address);
     coff.last_function_aux = aux;
@@ -595,7 +595,7 @@ void CoffDebugBuilder::symbol(const DbSym& sym) {
     value = register_value(value, sym.type);
   }
   u32 index = add_symbol_entry(ctx_, sym.name, value, section, storage_class, 0);
-  map_coff_type(ctx_, index, sym.type);
+  map_coff_type(ctx_, index, std::string(sym.type));
 }
 
 void CoffDebugBuilder::structure(const DbStruct& definition) {

@@ -35,7 +35,7 @@ std::string_view read_debug_word(Lexer& lex, bool skip_blanks, bool stop_at_whit
   return rest.substr(0, std::min(n, kMaxDebugWord));
 }
 
-std::string read_debug_type(Lexer& lex) { return std::string(read_debug_word(lex, true, true).substr(0, kMaxDebugType)); }
+std::string_view read_debug_type(Lexer& lex) { return read_debug_word(lex, true, true).substr(0, kMaxDebugType); }
 
 std::string_view last_component(std::string_view path) {
   std::size_t slash = path.rfind('\\');
@@ -72,10 +72,14 @@ void collect_symbol(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
   DbSym sym;
   sym.kind = static_cast<char>(lex.get_nonblank());
-  sym.name = read_debug_word(lex, true, true);
+  std::string_view name = read_debug_word(lex, true, true);
   sym.value = lex.read_number();
-  sym.type = read_debug_type(lex);
+  std::string_view type = read_debug_type(lex);
   bool local = sym.kind == 'l' || sym.kind == 'r';
+  bool kept = (d.current_func && local) || (d.current_file && (sym.kind == 's' || sym.kind == 'e'));
+  if (!kept) return;
+  sym.name = d.texts.keep(name);
+  sym.type = d.texts.keep(type);
   if (d.current_func && local) {
     d.current_func->locals.push_back(std::move(sym));
   } else if (d.current_file && (sym.kind == 's' || sym.kind == 'e')) {
@@ -92,10 +96,10 @@ void collect_function(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   if (!d.current_file) return;
   DbFunc& f = d.function_pool.emplace_back();
   f.area_part = area_part;
-  f.name = name;
+  f.name = d.texts.keep(name);
   f.address = address;
   f.kind = kind;
-  f.type = read_debug_type(lex);
+  f.type = d.texts.keep(read_debug_type(lex));
   d.current_file->functions.push_back(&f);
   d.current_func = &f;
 }
@@ -112,7 +116,7 @@ u32 absolute_debug_address(const AreaPart* part, u32 offset) {
 // A debug record list that the compiler would never write stops the link.
 [[noreturn]] void refuse_debug_records(Diagnostics& diag, const DbFile& file, const DbFunc& function) {
   diag.fatal("incorrect debug information file: \"%s\" function: \"%s\"\n", file.name.c_str(),
-             function.name.c_str());
+             std::string(function.name).c_str());
 }
 
 // The <base>.dbg writer. Lines are built in a buffer that goes to the
@@ -259,7 +263,7 @@ void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
     d.current_func = nullptr;
   } else if (keyword == "stack") {
     std::string_view text = read_debug_word(lex, false, false);
-    if (d.current_func) d.current_func->stack = text;
+    if (d.current_func) d.current_func->stack = d.texts.keep(text);
   } else if (keyword == "struct" || keyword == "union") {
     DbStruct& s = new_struct(d, keyword, read_debug_word(lex, false, false));
     d.current_struct = &s;
@@ -273,9 +277,10 @@ void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   }
 }
 
-void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, const std::string& name,
+void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, std::string_view name,
                                 AreaPart* area_part, u32 offset) {
-  std::string base = std::string(last_component(file.name)) + ":" + name;
+  std::string base = std::string(last_component(file.name)) + ":";
+  base += name;
   std::string candidate = base;
   Symbol* sym = lookup_symbol(ctx, candidate, true);
   if (sym->flags & SYM_DEFINED) {

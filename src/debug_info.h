@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common.h"
+#include "string_arena.h"
 
 namespace zeld {
 
@@ -46,12 +47,13 @@ struct DbLine {
   u32 line = 0;     // > 0 (signed) a source line, or one of the markers above
 };
 
+// Texts of symbols and functions view DebugState::texts.
 struct DbSym {
   u32 value = 0;
-  std::string type;
+  std::string_view type;
   char kind = 0;  // l local, r register, s static, e global
   AreaPart* area_part = nullptr;
-  std::string name;
+  std::string_view name;
 };
 
 struct DbField {
@@ -69,13 +71,13 @@ struct DbFunc {
   DbLine* dbline_head = nullptr;
   DbLine* dbline_last = nullptr;
   u32 address = 0;  // area-relative, absolute after relocation
-  std::string type;
+  std::string_view type;
   char kind = 0;  // s static; anything else global
-  std::optional<std::string> stack;
+  std::optional<std::string_view> stack;
   std::vector<DbSym> locals;
   std::vector<DbStruct*> structs;
   AreaPart* area_part = nullptr;  // none when read before the module's first A line
-  std::string name;               // "?" needs no begin marker and writes no FUNC line
+  std::string_view name;          // "?" needs no begin marker and writes no FUNC line
 
   bool unnamed() const { return name == "?"; }
 };
@@ -95,6 +97,7 @@ struct DebugState {
   std::deque<DbFunc> function_pool;
   std::deque<DbStruct> struct_pool;
   std::deque<DbLine> line_pool;
+  StringArena texts;  // names, types and stack texts of symbols and functions
 
   // Not reset between modules: d lines before a module's first file line
   // attach to what the module before left open.
@@ -121,7 +124,7 @@ void write_debug_file(LinkContext& ctx, const std::string& base_name, DebugVisit
 
 // Inner steps, open to the unit tests.
 DbFile& find_debug_file(LinkContext& ctx, const std::string& path);
-void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, const std::string& name,
+void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, std::string_view name,
                                 AreaPart* area_part, u32 offset);
 
 }  // namespace zeld

@@ -27,20 +27,21 @@ struct CoffTest : LinkTest {
   std::deque<DbLine> lines;
   std::deque<DbFile> files{2};  // as the walk hands them over
   std::deque<DbStruct> definitions;
+  std::deque<std::string> texts;  // what the records' names and types view
 
   const CoffEntry& at(u32 index) { return ctx.coff.symbol_table.at(index); }
   u32 entry_count() const { return static_cast<u32>(ctx.coff.symbol_table.size()); }
   // A variable handed over by the walk; gives the index of its entry.
   u32 add_symbol(const std::string& name, char kind, u32 value, const std::string& type) {
     u32 index = entry_count();
-    builder.symbol(DbSym{.value = value, .type = type, .kind = kind, .name = name});
+    builder.symbol(DbSym{.value = value, .type = texts.emplace_back(type), .kind = kind, .name = texts.emplace_back(name)});
     return index;
   }
   // A function entered by the walk, its first source line at `address`.
   void enter(const std::string& name, u32 first_line, u32 address) {
     DbLine& first = lines.emplace_back(DbLine{nullptr, address, first_line});
     DbFunc& f = functions.emplace_back();
-    f.name = name;
+    f.name = texts.emplace_back(name);
     f.address = address;
     f.type = "fV";
     f.dbline_head = f.dbline_last = &first;
