@@ -1,6 +1,7 @@
 // Character classes and the cursor reads of the lexer; see lexer.h.
 #include "lexer.h"
 
+#include <algorithm>
 #include <array>
 
 namespace zeld {
@@ -51,10 +52,10 @@ std::string_view Lexer::get_identifier(int first) {
   name_.clear();
   if (c == 0) return name_;
   name_.push_back(static_cast<char>(c));
-  while (is_name_char(c = get_char())) {
-    if (name_.size() < kMaxNameLength) name_.push_back(static_cast<char>(c));
-  }
-  unget_char(c);
+  std::size_t end = pos_;
+  while (end < text_.size() && is_name_char(static_cast<unsigned char>(text_[end]))) ++end;
+  name_.append(text_.data() + pos_, std::min(end - pos_, kMaxNameLength - 1));
+  pos_ = end;
   return name_;
 }
 

@@ -155,7 +155,7 @@ bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address) 
 // S name kind-word value: the kind is the word's first character, the
 // second matters only for D ('x' hides), the third is skipped unseen.
 Symbol* define_symbol(LinkContext& ctx, Lexer& lex, Header* header, AreaPart* area_part) {
-  std::string name(lex.get_identifier(-1));
+  std::string_view name = lex.get_identifier(-1);  // valid until the lexer reads another name
   int kind = lex.get_nonblank();
   int second = lex.get_char();
   lex.get_char();
