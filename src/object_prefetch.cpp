@@ -82,7 +82,6 @@ void ObjectPrefetch::read_ahead(int radix, ModuleFormat format) {
       try {
         file.read = read_file(path, file.bytes);
         if (file.read && !is_elf_input(file.bytes) && first_nul(file.bytes) == std::string::npos) {
-          file.text.records = RecordStream(RecordStream::kSmallBlockSize);
           prepare_object_text(file.bytes, radix, format, file.text);
           find_symbol_mentions(file.bytes, file.symbols);
           file.parsed = true;

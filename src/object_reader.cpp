@@ -174,27 +174,6 @@ void apply_state_side(LinkContext& ctx, Lexer& lex, const InputFile& file, int l
   }
 }
 
-// Starts a file's entries and its report place; the lexer takes the format
-// the file before left in force.
-Lexer begin_file(LinkContext& ctx, const InputFile& file) {
-  ObjectReader& r = ctx.reader;
-  r.records.add_file_start(static_cast<u32>(r.files.size()));
-  r.files.push_back(&file);
-  r.place = ReportPlace{display_name(file), 0};
-  Lexer lex;
-  lex.radix = r.radix;
-  lex.high_byte_first = r.format.high_byte_first;
-  lex.xgate_module = r.format.xgate;
-  return lex;
-}
-
-void end_file(LinkContext& ctx, const Lexer& lex) {
-  ObjectReader& r = ctx.reader;
-  r.records.add_file_end(r.place.line);
-  r.radix = lex.radix;
-  r.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
-}
-
 }  // namespace
 
 Header& add_module_header(LinkContext& ctx, const InputFile& file, u32 area_capacity, u32 symbol_capacity) {
@@ -225,23 +204,12 @@ std::string display_name(const InputFile& file) {
   return file.kind == InputKind::kLibraryMembers ? std::string("<library>") : file.name;
 }
 
+// The record side of every line, then the state side of the lines that
+// have one: the records of the lines do not depend on the link's state.
 void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view text) {
-  ObjectReader& r = ctx.reader;
-  Lexer lex = begin_file(ctx, file);
-  RecordEntry scratch;
-  LineSplitter lines(text, kMaxObjectLine);
-  std::string_view line;
-  bool newline = false;
-  while (lines.next(line, newline)) {
-    if (newline) ++r.place.line;
-    lex.reset(line);
-    int letter = lex.record_letter();
-    if (!put_record_side(r.records, lex, letter, r.place.line, scratch)) continue;
-    lex.reset(line);  // the state side reads the line from its start again
-    lex.record_letter();
-    apply_state_side(ctx, lex, file, letter);
-  }
-  end_file(ctx, lex);
+  PreparedText prepared;
+  prepare_object_text(text, ctx.reader.radix, ctx.reader.format, prepared);
+  read_prepared_text(ctx, file, text, prepared);
 }
 
 void prepare_object_text(std::string_view text, int radix, ModuleFormat format, PreparedText& out) {
@@ -273,8 +241,15 @@ bool read_prepared_text(LinkContext& ctx, const InputFile& file, std::string_vie
   if (prepared.start_radix != r.radix || prepared.start_format.high_byte_first != r.format.high_byte_first ||
       prepared.start_format.xgate != r.format.xgate)
     return false;
-  Lexer lex = begin_file(ctx, file);
+  r.records.add_file_start(static_cast<u32>(r.files.size()));
+  r.files.push_back(&file);
+  r.place = ReportPlace{display_name(file), 0};
   r.records.append(std::move(prepared.records));
+  // The state side reads in the format the file before left in force.
+  Lexer lex;
+  lex.radix = r.radix;
+  lex.high_byte_first = r.format.high_byte_first;
+  lex.xgate_module = r.format.xgate;
   for (const PreparedText::Line& line : prepared.lines) {
     r.place.line = line.number;
     lex.reset(text.substr(line.offset, line.length));
@@ -282,7 +257,9 @@ bool read_prepared_text(LinkContext& ctx, const InputFile& file, std::string_vie
     apply_state_side(ctx, lex, file, letter);
   }
   r.place.line = prepared.line_count;
-  end_file(ctx, lex);
+  r.records.add_file_end(r.place.line);
+  r.radix = lex.radix;
+  r.format = ModuleFormat{lex.high_byte_first, lex.xgate_module};
   return true;
 }
 

@@ -121,7 +121,7 @@ struct PreparedText {
   };
   int start_radix = 10, end_radix = 10;
   ModuleFormat start_format, end_format;
-  RecordStream records;
+  RecordStream records{RecordStream::kSmallBlockSize};  // one file's entries
   std::vector<Line> lines;
   int line_count = 0;
 };

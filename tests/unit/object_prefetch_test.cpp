@@ -65,7 +65,6 @@ TEST(ObjectPrefetch, PreparedTextReadsLikeTheText) {
 
   for (int round = 0; round < 2; ++round) {
     PreparedText prepared;
-    prepared.records = RecordStream(RecordStream::kSmallBlockSize);
     prepare_object_text(text, ahead.ctx.reader.radix, ahead.ctx.reader.format, prepared);
     ASSERT_TRUE(read_prepared_text(ahead.ctx, file, text, prepared));
   }
