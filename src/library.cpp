@@ -40,6 +40,11 @@ constexpr std::size_t kMaxPiece = 255;  // characters of one piece of a line
 bool is_object_name(std::string_view ext) { return ext == "o" || ext == "O"; }
 bool is_library_name(std::string_view ext) { return ext == "a" || ext == "A"; }
 
+[[noreturn]] void refuse_binary(Diagnostics& diag, const std::string& name, std::size_t offset) {
+  diag.fatal("'%s' is not an object file or library: binary data at offset %llu", name.c_str(),
+             static_cast<unsigned long long>(offset));
+}
+
 // A scanned file's pieces; a NUL byte (the file is binary, not object
 // text: an ELF object, an executable) stops the link with a message naming
 // the file when the reading reaches it.
@@ -50,9 +55,7 @@ class ScannedText {
 
   bool next(std::string_view& piece) {
     if (!pieces_.next(piece)) return false;
-    if (nul_ < pieces_.offset())
-      diag_.fatal("'%s' is not an object file or library: binary data at offset %llu", name_.c_str(),
-                  static_cast<unsigned long long>(nul_));
+    if (nul_ < pieces_.offset()) refuse_binary(diag_, name_, nul_);
     return true;
   }
   std::size_t offset() const { return pieces_.offset(); }
@@ -132,18 +135,6 @@ std::string find_in_library_paths(LinkContext& ctx, const std::string& name) {
 }
 
 namespace {
-
-void scan_object_symbols(LibraryScan& scan, ScannedText& f) {
-  std::string_view line;
-  while (f.next(line)) {
-    if (line.empty() || line[0] != 'S') continue;
-    SymbolLine s = parse_symbol_line(line);
-    if (s.reference)
-      scan.refer(s.name);
-    else
-      scan.define(s.name, -1);
-  }
-}
 
 void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library, const ReportPlace& place) {
   ScannedText& f = *scan.libraries[library];
@@ -352,9 +343,17 @@ void scan_input_files(LinkContext& ctx) {
         file->elf = true;
         kept.push_back(std::move(file));
         scan_elf_object(ctx, scan, *kept.back(), bytes);
-      } else if (ahead.parsed) {  // text without NUL bytes, its S lines found ahead
+      } else {
+        // Object text: its S lines into the index (found ahead when the
+        // reading thread parsed it), then pass 0. A NUL byte makes it
+        // binary data, which stops the link before anything is entered.
+        std::vector<SymbolMention> found_here;
+        if (!ahead.parsed) {
+          if (std::size_t nul = first_nul(bytes); nul != std::string::npos) refuse_binary(ctx.diag, name, nul);
+          find_symbol_mentions(bytes, found_here);
+        }
         std::string_view text = bytes;
-        for (const SymbolMention& m : ahead.symbols) {
+        for (const SymbolMention& m : ahead.parsed ? ahead.symbols : found_here) {
           std::string_view symbol = text.substr(m.offset, m.length);
           if (m.reference)
             scan.refer(symbol);
@@ -363,13 +362,9 @@ void scan_input_files(LinkContext& ctx) {
         }
         kept.push_back(std::move(file));
         read_object_early(ctx, [&] {
-          if (!read_prepared_text(ctx, *kept.back(), text, ahead.text)) read_object_text(ctx, *kept.back(), text);
+          if (!ahead.parsed || !read_prepared_text(ctx, *kept.back(), text, ahead.text))
+            read_object_text(ctx, *kept.back(), text);
         });
-      } else {
-        ScannedText text(ctx.diag, std::move(bytes), name);
-        scan_object_symbols(scan, text);
-        kept.push_back(std::move(file));
-        read_object_early(ctx, [&] { read_object_text(ctx, *kept.back(), text.text()); });
       }
     } else {
       std::string path = find_in_library_paths(ctx, name);
