@@ -49,6 +49,17 @@ inline bool is_white(int c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
+// The upper-case hexadecimal digits of `value`, at least `width` of them
+// (at most 8), built at the end of `buffer` (the report writers).
+inline std::string_view hex_digits(u32 value, int width, char (&buffer)[8]) {
+  char* p = buffer + sizeof buffer;
+  do {
+    *--p = "0123456789ABCDEF"[value & 0xF];
+    value >>= 4;
+  } while (value != 0 || (buffer + sizeof buffer - p < width && p > buffer));
+  return {p, static_cast<std::size_t>(buffer + sizeof buffer - p)};
+}
+
 // Writes the low byte of `byte` as two upper-case hexadecimal digits at p
 // and returns the position after them (the image record writers).
 inline char* put_hex(char* p, u32 byte) {

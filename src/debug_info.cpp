@@ -201,13 +201,8 @@ class DbgWriter final : public DebugVisitor {
   }
   // Upper-case hex digits, at least `width` of them (at most 8).
   DbgWriter& hex(u32 value, int width = 1) {
-    char digits[8];
-    char* p = digits + sizeof digits;
-    do {
-      *--p = "0123456789ABCDEF"[value & 0xF];
-      value >>= 4;
-    } while (value != 0 || digits + sizeof digits - p < width);
-    text_.append(p, digits + sizeof digits);
+    char buffer[8];
+    text_ += hex_digits(value, width, buffer);
     return *this;
   }
   DbgWriter& decimal(i32 value) {

@@ -70,13 +70,8 @@ bool is_plain_file(const std::string& name) {
 }
 
 void put_hex(std::FILE* f, u32 value, int width) {
-  char digits[8];
-  char* p = digits + sizeof digits;
-  do {
-    *--p = "0123456789ABCDEF"[value & 0xF];
-    value >>= 4;
-  } while (value != 0 || (digits + sizeof digits - p < width && p > digits));
-  put(f, std::string_view(p, static_cast<std::size_t>(digits + sizeof digits - p)));
+  char buffer[8];
+  put(f, hex_digits(value, width, buffer));
 }
 
 }  // namespace zeld
