@@ -336,10 +336,6 @@ u32 allocate_area_parts(LinkContext& ctx, Area& area, FirstFitIndexes& indexes) 
   return end;
 }
 
-}  // namespace
-
-namespace {
-
 u32 text_object_bytes(const Area& area) {
   u32 size = 0;
   for (const AreaPart* part : area.parts)

@@ -24,12 +24,14 @@ constexpr u8 kStoppedAtNonNumber = 0x02;
 }  // namespace
 
 // A block left behind already ends with the end mark of its last entry.
+void RecordStream::start_block() {
+  if (!blocks_.empty()) block_used_.push_back(used_);
+  blocks_.push_back(std::make_unique_for_overwrite<u8[]>(block_size_));
+  used_ = 0;
+}
+
 void RecordStream::begin_entry(RecordKind kind) {
-  if (block_size_ - used_ < kMaxEntry + 1) {
-    if (!blocks_.empty()) block_used_.push_back(used_);
-    blocks_.push_back(std::make_unique_for_overwrite<u8[]>(block_size_));
-    used_ = 0;
-  }
+  if (block_size_ - used_ < kMaxEntry + 1) start_block();
   put(static_cast<u8>(kind));
 }
 
@@ -37,11 +39,7 @@ void RecordStream::append(RecordStream&& other) {
   for (std::size_t i = 0; i < other.blocks_.size(); ++i) {
     std::size_t used = i < other.block_used_.size() ? other.block_used_[i] : other.used_;
     if (used == 0) continue;
-    if (block_size_ - used_ < used + 1) {
-      if (!blocks_.empty()) block_used_.push_back(used_);
-      blocks_.push_back(std::make_unique_for_overwrite<u8[]>(block_size_));
-      used_ = 0;
-    }
+    if (block_size_ - used_ < used + 1) start_block();
     // Whole entries and the end mark after them.
     std::memcpy(block() + used_, other.blocks_[i].get(), used + 1);
     used_ += used;

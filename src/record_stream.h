@@ -115,6 +115,7 @@ class RecordStream {
   // Starts an entry of `kind`, in a new block when this one lacks room;
   // end_entry marks where the entries stop.
   void begin_entry(RecordKind kind);
+  void start_block();
   void end_entry();
   void put(u8 byte) { block()[used_++] = byte; }
   void put_number(u32 value);
