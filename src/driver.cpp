@@ -28,6 +28,7 @@
 #include "context.h"
 #include "debug_info.h"
 #include "expression.h"
+#include "file_prefetch.h"
 #include "image.h"
 #include "intel_hex.h"
 #include "library.h"
@@ -149,9 +150,9 @@ void report_device_usage(LinkContext& ctx) {
 }
 
 // After pass 1, once no error was counted.
-int finish_link(LinkContext& ctx) {
+int finish_link(LinkContext& ctx, FilePrefetch& listings) {
   const Options& o = ctx.options;
-  write_listing(ctx);
+  write_listing(ctx, &listings);
   write_map_file(ctx, MapKind::Standard);
   if (o.emit_extended_labels) write_map_file(ctx, MapKind::Extended);
   if (o.output_formats & FORMAT_COFF) prepare_coff(ctx);
@@ -203,11 +204,12 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
   finish_pass0(ctx);
   ctx.link_pass = 1;
   between_passes(ctx);
+  FilePrefetch listings(module_listing_names(ctx));  // read while pass 1 runs
   relocate_records(ctx);
 
   if (ctx.options.debug_level) relocate_debug_records(ctx);
   if (ctx.diag.error_count() != 0) return kExitFailure;  // no map, outputs unfinished
-  return finish_link(ctx);
+  return finish_link(ctx, listings);
 }
 
 int link_main(int argc, char** argv, std::FILE* out, std::FILE* err) {

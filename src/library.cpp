@@ -19,13 +19,12 @@
 #include "library.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include "context.h"
 #include "elf_input.h"
-#include "object_prefetch.h"
+#include "file_prefetch.h"
 #include "paths.h"
 #include "name_index.h"
 #include "source_text.h"
@@ -211,15 +210,6 @@ void select_modules(LibraryScan& scan) {
   }
 }
 
-// Opens a file of the pre-scan: "can't open <what> '<path>'" and the
-// system's reason when it fails.
-std::FILE* open_scanned_file(LinkContext& ctx, const std::string& path, const char* what) {
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) ctx.diag.fatal("can't open %s '%s'%s", what, path.c_str(), system_reason(errno).c_str());
-  return f;
-}
-
 // The selected members' texts one after the other, as pass 0 reads them.
 std::string selected_members_text(const LibraryScan& scan) {
   std::size_t size = 0;
@@ -327,7 +317,7 @@ void scan_input_files(LinkContext& ctx) {
     std::optional<std::string_view> ext = extension_of(file->name);
     if (ext && is_object_name(*ext)) object_paths.push_back(file->name);
   }
-  ObjectPrefetch prefetch(std::move(object_paths), ctx.reader.radix, ctx.reader.format);
+  FilePrefetch prefetch(std::move(object_paths), object_text_preparer(ctx.reader.radix, ctx.reader.format));
   std::size_t next = 0;
   while (next < ctx.input_files.size()) {
     std::unique_ptr<InputFile>& file = ctx.input_files[next++];
@@ -337,8 +327,7 @@ void scan_input_files(LinkContext& ctx) {
       ctx.diag.fatal("unknown file type '%s'", name.c_str());
     if (is_object_name(*ext)) {
       PrefetchedFile ahead = prefetch.take();
-      std::string bytes = ahead.read ? std::move(ahead.bytes)
-                                     : read_whole_stream(ctx.diag, open_scanned_file(ctx, name, "file"), name);
+      std::string bytes = ahead.read ? std::move(ahead.bytes) : read_file_or_stop(ctx.diag, name, "file");
       if (is_elf_input(bytes)) {
         file->elf = true;
         kept.push_back(std::move(file));
@@ -368,8 +357,8 @@ void scan_input_files(LinkContext& ctx) {
       }
     } else {
       std::string path = find_in_library_paths(ctx, name);
-      std::FILE* f = open_scanned_file(ctx, path, "library file");
-      scan.libraries.push_back(std::make_unique<ScannedText>(ctx.diag, read_whole_stream(ctx.diag, f, path), path));
+      scan.libraries.push_back(
+          std::make_unique<ScannedText>(ctx.diag, read_file_or_stop(ctx.diag, path, "library file"), path));
       if (is_archive_input(scan.libraries.back()->text()))
         index_archive(ctx, scan, scan.libraries.size() - 1, name);
       else

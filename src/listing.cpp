@@ -25,6 +25,7 @@
 #include <string_view>
 
 #include "context.h"
+#include "file_prefetch.h"
 #include "paths.h"
 #include "source_text.h"
 
@@ -181,17 +182,35 @@ void relocate_listing_line(LinkContext& ctx, std::FILE* out, std::string_view li
 
 }  // namespace
 
-std::FILE* open_module_listing(Diagnostics& diag, std::string& name) {
-  if (name.find('.') == std::string::npos) return nullptr;
-  name = replace_extension(name, ".lis");
-  if (name.size() > kMaxFileNameLength) return nullptr;
-  errno = 0;
-  std::FILE* f = std::fopen(name.c_str(), "r");
-  // A module without a listing is normal; one that exists and cannot be
-  // read is not.
-  if (!f && errno != ENOENT && errno != ENOTDIR && errno != 0) report_open_failure(diag, name, "open", errno);
-  if (f) check_not_directory(diag, f, name);
-  return f;
+std::optional<std::string> module_listing_name(const std::string& object_name) {
+  if (object_name.find('.') == std::string::npos) return std::nullopt;
+  std::string name = replace_extension(object_name, ".lis");
+  if (name.size() > kMaxFileNameLength) return std::nullopt;
+  return name;
+}
+
+bool read_module_listing(Diagnostics& diag, const std::string& name, std::string& text) {
+  FileRead result = read_file(name, text, false, true);
+  switch (result.status) {
+    case FileRead::kRead: return true;
+    case FileRead::kCannotOpen:
+      // A module without a listing is normal; one that exists and cannot
+      // be read is not.
+      if (result.error_number == ENOENT || result.error_number == ENOTDIR || result.error_number == 0) return false;
+      report_open_failure(diag, name, "open", result.error_number);
+    default: report_read_failure(diag, name, result.error_number);
+  }
+}
+
+// Library members have no listing of their own, and an ELF object's
+// listing (if any) is not in the form this one copies.
+std::vector<std::string> module_listing_names(const LinkContext& ctx) {
+  std::vector<std::string> names;
+  for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
+    if (node->kind == InputKind::kLibraryMembers || node->elf) continue;
+    if (std::optional<std::string> name = module_listing_name(node->name)) names.push_back(std::move(*name));
+  }
+  return names;
 }
 
 void relocate_listing(LinkContext& ctx, std::FILE* out, std::string_view listing, const std::string& listing_name) {
@@ -213,19 +232,17 @@ void relocate_listing(LinkContext& ctx, std::FILE* out, std::string_view listing
 // The listing reads every module listing, which may take a while (or wait
 // on a slow device): until it is complete, it is deleted if the link is
 // interrupted or fails, like an unfinished image.
-void write_listing(LinkContext& ctx) {
+void write_listing(LinkContext& ctx, FilePrefetch* ahead) {
   OutputFile out = OutputFile::create(ctx.diag, ctx.options.output_base_name, "lst", "w");
   bool registered = is_plain_file(out.name());
   if (registered) ctx.files_to_delete.add_unfinished_image(out.name());
   put(out.get(),
       "WARNING: EXTCODE CODE AREA DO NOT CONTAIN RELOCATED ADDRESSES.\nTHIS WILL BE REMEDIED IN A LATER RELEASE.\n");
-  // Library members have no listing of their own, and an ELF object's
-  // listing (if any) is not in the form this one copies.
-  for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
-    if (node->kind == InputKind::kLibraryMembers || node->elf) continue;
-    std::string name = node->name;
-    if (std::FILE* listing = open_module_listing(ctx.diag, name))
-      relocate_listing(ctx, out.get(), read_whole_stream(ctx.diag, listing, name), name);
+  for (const std::string& name : module_listing_names(ctx)) {
+    PrefetchedFile listing;
+    if (ahead) listing = ahead->take();
+    if (listing.read || read_module_listing(ctx.diag, name, listing.bytes))
+      relocate_listing(ctx, out.get(), listing.bytes, name);
   }
   std::string name = out.name();
   out.finish(ctx.diag);

@@ -6,6 +6,10 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "diagnostics.h"
 
@@ -46,6 +50,70 @@ bool read_stream_text(std::FILE* f, std::string& text) {
   }
   text.resize(used);
   return !std::ferror(f);
+}
+
+#ifdef _WIN32
+FileRead read_file(const std::string& path, std::string& text, bool plain_only, bool host_text) {
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), host_text ? "r" : "rb");
+  if (!f) return {FileRead::kCannotOpen, errno};
+  struct _stat64 st;
+  FileRead result;
+  if (_fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR)
+    result = {FileRead::kFolder, EISDIR};
+  else if (plain_only && (st.st_mode & _S_IFMT) != _S_IFREG)
+    result = {FileRead::kNotPlain, 0};
+  else if (!read_stream_text(f, text))
+    result = {FileRead::kReadError, errno};
+  if (std::fclose(f) != 0 && result.status == FileRead::kRead) result = {FileRead::kReadError, errno};
+  return result;
+}
+#else
+FileRead read_file(const std::string& path, std::string& text, bool plain_only, bool /*host_text*/) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (plain_only ? O_NONBLOCK : 0));
+  if (fd < 0) return {FileRead::kCannotOpen, errno};
+  FileRead result;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    result = {FileRead::kReadError, errno};
+  } else if (S_ISDIR(st.st_mode)) {
+    result = {FileRead::kFolder, EISDIR};
+  } else if (plain_only && !S_ISREG(st.st_mode)) {
+    result = {FileRead::kNotPlain, 0};
+  } else {
+    // One byte more than the file holds, so that a file read whole is
+    // known by the short read; a file that grows meanwhile, or a pipe,
+    // makes the buffer grow.
+    const bool plain = S_ISREG(st.st_mode) && st.st_size > 0;
+    const std::size_t expected = plain ? static_cast<std::size_t>(st.st_size) : 0;
+    text.resize(plain ? expected + 1 : 4096);
+    std::size_t used = 0;
+    for (;;) {
+      if (used == text.size()) text.resize(text.size() * 2);
+      ssize_t got = ::read(fd, text.data() + used, text.size() - used);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        result = {FileRead::kReadError, errno};
+        break;
+      }
+      if (got == 0) break;
+      used += static_cast<std::size_t>(got);
+      if (plain && used == expected) break;  // the whole file, as fstat gave it
+    }
+    text.resize(used);
+  }
+  ::close(fd);  // nothing was written: a failing close loses nothing read
+  return result;
+}
+#endif
+
+std::string read_file_or_stop(Diagnostics& diag, const std::string& path, const char* what) {
+  std::string text;
+  FileRead result = read_file(path, text);
+  if (result.status == FileRead::kCannotOpen)
+    diag.fatal("can't open %s '%s'%s", what, path.c_str(), system_reason(result.error_number).c_str());
+  if (result.status != FileRead::kRead) report_read_failure(diag, path, result.error_number);
+  return text;
 }
 
 std::size_t first_nul(std::string_view text) {

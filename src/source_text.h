@@ -31,6 +31,27 @@ std::string read_whole_stream(Diagnostics& diag, std::FILE* f, const std::string
 // read error (a folder, for one). The stream stays open.
 bool read_stream_text(std::FILE* f, std::string& text);
 
+// How reading a named file whole ended; `error_number` is the system's
+// reason of a failed open or read.
+struct FileRead {
+  enum Status { kRead, kCannotOpen, kFolder, kNotPlain, kReadError };
+  Status status = kRead;
+  int error_number = 0;
+};
+
+// Reads the file `path` whole into `text` without reporting anything: on a
+// POSIX host one open, one fstat, reads straight into a buffer of the
+// file's size, and a close; elsewhere through the C library (`host_text`
+// opens it in the host's text mode there). With `plain_only` anything but
+// a plain file comes back kNotPlain without being read, and opening it
+// never waits (a FIFO nobody writes to).
+FileRead read_file(const std::string& path, std::string& text, bool plain_only = false, bool host_text = false);
+
+// Reads `path` whole, or stops the link: a file that cannot be opened is
+// "can't open <what> '<path>'" with the system's reason, a folder or a read
+// error "cannot read '<path>': <reason>".
+std::string read_file_or_stop(Diagnostics& diag, const std::string& path, const char* what);
+
 // Offset of the first NUL byte of `text`, or npos: a file that holds one is
 // binary, not object text.
 std::size_t first_nul(std::string_view text);

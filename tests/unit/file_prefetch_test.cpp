@@ -1,7 +1,7 @@
 // Reading ahead: a file parsed on the reading thread must leave pass 0
 // exactly where reading its text would, and a file the thread cannot read
 // must come back (with every file after it) for the link to read itself.
-#include "object_prefetch.h"
+#include "file_prefetch.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,14 @@
 #include <sys/stat.h>
 #endif
 
+#include <cerrno>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "context.h"
+#include "source_text.h"
 #include "test_support.h"
 
 namespace zeld {
@@ -56,7 +60,7 @@ void expect_same_records(RecordStream& a, RecordStream& b) {
   EXPECT_GT(entries, 15);
 }
 
-TEST(ObjectPrefetch, PreparedTextReadsLikeTheText) {
+TEST(FilePrefetch, PreparedTextReadsLikeTheText) {
   const std::string text = sample_text();
   InputFile file{"a.o"};
   CapturedLink direct, ahead;
@@ -83,11 +87,12 @@ TEST(ObjectPrefetch, PreparedTextReadsLikeTheText) {
   EXPECT_EQ(ahead.ctx.reader.headers.size(), headers);
 }
 
-TEST(ObjectPrefetch, HandsOverInOrderAndStopsReadingAtAFailure) {
+TEST(FilePrefetch, HandsOverInOrderAndStopsReadingAtAFailure) {
   TestFolder folder("prefetch");
   std::string good = folder.write("good.o", "XH\nH 1 areas 0 global symbols\n");
   std::string binary = folder.write("bin.o", std::string("\x7f" "ELF\0\0", 6));
-  ObjectPrefetch prefetch({good, binary, folder.path("missing.o"), good}, 10, ModuleFormat{});
+  FilePrefetch prefetch({good, binary, folder.path("missing.o"), good, folder.path(""), good},
+                        object_text_preparer(10, ModuleFormat{}));
   PrefetchedFile first = prefetch.take();
   EXPECT_TRUE(first.read && first.parsed);
   EXPECT_EQ(first.text.line_count, 2);
@@ -95,29 +100,59 @@ TEST(ObjectPrefetch, HandsOverInOrderAndStopsReadingAtAFailure) {
   PrefetchedFile second = prefetch.take();
   EXPECT_TRUE(second.read);
   EXPECT_FALSE(second.parsed);
-  EXPECT_FALSE(prefetch.take().read);  // missing
+  EXPECT_FALSE(prefetch.take().read);  // missing: the reading goes on
+  EXPECT_TRUE(prefetch.take().read);
+  EXPECT_FALSE(prefetch.take().read);  // a folder
   EXPECT_FALSE(prefetch.take().read);  // after the failure
   EXPECT_FALSE(prefetch.take().read);  // past the list
+}
+
+// Whole files, a missing one, a folder; on POSIX hosts a FIFO is refused
+// unopened when only plain files are wanted, and read to its end (past the
+// first buffer) otherwise.
+TEST(FilePrefetch, ReadsFilesWholeAndTellsWhyNot) {
+  TestFolder folder("read-file");
+  std::string text;
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{70000}}) {
+    std::string bytes(size, 'a');
+    if (size > 1) bytes[size - 1] = 'z';
+    ASSERT_EQ(read_file(folder.write("f.lis", bytes), text).status, FileRead::kRead);
+    EXPECT_EQ(text, bytes);
+  }
+  FileRead missing = read_file(folder.path("none.lis"), text);
+  EXPECT_EQ(missing.status, FileRead::kCannotOpen);
+  EXPECT_EQ(missing.error_number, ENOENT);
+#ifndef _WIN32
+  EXPECT_EQ(read_file(folder.path(""), text).status, FileRead::kFolder);
+  std::string fifo = folder.path("pipe.lis");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(read_file(fifo, text, true).status, FileRead::kNotPlain);
+  std::string sent(10000, 'p');
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << sent; });
+  EXPECT_EQ(read_file(fifo, text).status, FileRead::kRead);
+  writer.join();
+  EXPECT_EQ(text, sent);
+#endif
 }
 
 #ifndef _WIN32
 // A FIFO nobody writes to would block an open for ever: the thread leaves
 // it (and what follows) to the link, so a link that stops earlier ends.
-TEST(ObjectPrefetch, LeavesAFifoToTheLink) {
+TEST(FilePrefetch, LeavesAFifoToTheLink) {
   TestFolder folder("prefetch-fifo");
   std::string fifo = folder.path("pipe.o");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ObjectPrefetch prefetch({fifo, folder.write("a.o", "XH\n")}, 10, ModuleFormat{});
+  FilePrefetch prefetch({fifo, folder.write("a.o", "XH\n")});
   EXPECT_FALSE(prefetch.take().read);
   EXPECT_FALSE(prefetch.take().read);
 }
 #endif
 
-TEST(ObjectPrefetch, StopsWhenTheLinkNoLongerWaits) {
+TEST(FilePrefetch, StopsWhenTheLinkNoLongerWaits) {
   TestFolder folder("prefetch-stop");
   std::string big = folder.write("big.o", std::string(3 << 20, 'x') + "\n");
   std::vector<std::string> paths(8, big);
-  ObjectPrefetch prefetch(paths, 10, ModuleFormat{});
+  FilePrefetch prefetch(paths);
   EXPECT_TRUE(prefetch.take().read);
   // Leaving with files still ahead ends the thread (the test would hang).
 }

@@ -1,0 +1,104 @@
+// The reading thread; see file_prefetch.h.
+#include "file_prefetch.h"
+
+#include <cerrno>
+#include <new>
+
+#include "elf_input.h"
+#include "source_text.h"
+
+namespace zeld {
+
+FilePrefetch::FilePrefetch(std::vector<std::string> paths, Prepare prepare)
+    : paths_(std::move(paths)), prepare_(std::move(prepare)) {
+  if (!paths_.empty()) thread_ = std::thread([this] { run(); });
+}
+
+FilePrefetch::~FilePrefetch() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+PrefetchedFile FilePrefetch::take() {
+  std::unique_lock lock(mutex_);
+  if (taken_ >= paths_.size()) return {};
+  ++taken_;
+  changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
+  if (ready_.empty()) return {};
+  PrefetchedFile file = std::move(ready_.front());
+  ready_.pop_front();
+  ready_bytes_ -= file.bytes.size();
+  lock.unlock();
+  changed_.notify_all();
+  return file;
+}
+
+// Every path gets one entry, in order: after a failure (or when the link
+// no longer waits) the rest are handed over as not read.
+void FilePrefetch::run() {
+  try {
+    read_ahead();
+  } catch (...) {  // out of memory: the link's thread reads what is left itself
+  }
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+  changed_.notify_all();
+}
+
+void FilePrefetch::read_ahead() {
+  bool failed = false;
+  for (const std::string& path : paths_) {
+    PrefetchedFile file;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return stopping_ || ready_bytes_ < kAheadBytes || ready_.empty(); });
+      if (stopping_) return;
+    }
+    if (!failed) {
+      bool missing = false;
+      try {
+        // Only plain files: opening a FIFO or a device could wait for ever,
+        // and a link that stops before it reaches such a name must not wait
+        // for this thread.
+        FileRead result = read_file(path, file.bytes, true);
+        file.read = result.status == FileRead::kRead;
+        missing = result.status == FileRead::kCannotOpen &&
+                  (result.error_number == ENOENT || result.error_number == ENOTDIR);
+        if (file.read && prepare_) prepare_(file);
+      } catch (const std::bad_alloc&) {  // the link's thread reads it itself
+        file = PrefetchedFile{};
+      }
+      if (!file.read) {
+        // A missing file (a module without a listing) is normal; any other
+        // failure ends the reading ahead.
+        failed = !missing;
+        file = PrefetchedFile{};
+      }
+    }
+    {
+      std::lock_guard lock(mutex_);
+      ready_bytes_ += file.bytes.size();
+      ready_.push_back(std::move(file));
+    }
+    changed_.notify_all();
+  }
+}
+
+FilePrefetch::Prepare object_text_preparer(int radix, ModuleFormat format) {
+  return [radix, format](PrefetchedFile& file) mutable {
+    if (is_elf_input(file.bytes) || first_nul(file.bytes) != std::string::npos) return;
+    prepare_object_text(file.bytes, radix, format, file.text);
+    find_symbol_mentions(file.bytes, file.symbols);
+    file.parsed = true;
+    radix = file.text.end_radix;
+    format = file.text.end_format;
+  };
+}
+
+}  // namespace zeld

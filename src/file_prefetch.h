@@ -1,0 +1,83 @@
+// Reading ahead on the second core. While the link's thread works through
+// a list of files (the objects of the pre-scan, the module listings of the
+// absolute listing), a reading thread opens the files that come next and
+// reads each whole; a prepare step given by the caller may then work on
+// the text there (the objects are parsed into what pass 0 would put in
+// the record stream, see prepare_object_text), so that the link's thread
+// only applies what changes its state. The thread touches nothing of the
+// link: it hands over each file in list order, and stays at most about a
+// megabyte of text ahead.
+//
+// It never reports anything. A file that does not exist is handed over as
+// not read; one it cannot open or read otherwise, or one that is not a
+// plain file (a FIFO, a device), is handed over as not read with every file
+// after it. The link's thread then reads those itself and reports what
+// fails as it always has.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "library.h"
+#include "object_reader.h"
+
+namespace zeld {
+
+struct PrefetchedFile {
+  bool read = false;    // the bytes are the file's whole content
+  bool parsed = false;  // `text` holds the parse of an object text
+  std::string bytes;
+  PreparedText text;
+  std::vector<SymbolMention> symbols;  // when parsed: the S lines for the library index
+};
+
+class FilePrefetch {
+ public:
+  // Runs on the reading thread for each file read, in list order; it may
+  // fill the file's other fields. A failure to allocate leaves the file to
+  // the link's thread.
+  using Prepare = std::function<void(PrefetchedFile&)>;
+
+  // Starts reading `paths` in this order.
+  explicit FilePrefetch(std::vector<std::string> paths, Prepare prepare = {});
+  FilePrefetch(const FilePrefetch&) = delete;
+  FilePrefetch& operator=(const FilePrefetch&) = delete;
+  // Stops the thread (after the file it is reading) and waits for it.
+  ~FilePrefetch();
+
+  // The next file of the list, waiting until the thread has it; not read
+  // past the end of the list.
+  PrefetchedFile take();
+
+ private:
+  void run();
+  void read_ahead();
+
+  // How far the thread may run ahead: text bytes handed over but not
+  // taken yet.
+  static constexpr std::size_t kAheadBytes = std::size_t{1} << 20;
+
+  std::vector<std::string> paths_;
+  Prepare prepare_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<PrefetchedFile> ready_;
+  std::size_t ready_bytes_ = 0;
+  std::size_t taken_ = 0;
+  bool stopping_ = false;
+  bool finished_ = false;  // the thread has handed over all it will
+  std::thread thread_;
+};
+
+// The prepare step of the pre-scan's objects: an object text (not ELF, no
+// NUL byte) is parsed as pass 0 would parse it after the objects before it
+// in the list, starting in `radix` and `format`, and its S lines are found.
+FilePrefetch::Prepare object_text_preparer(int radix, ModuleFormat format);
+
+}  // namespace zeld
