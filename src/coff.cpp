@@ -308,9 +308,11 @@ bool map_array(LinkContext& ctx, u32 index, const char*& p) {
   return true;
 }
 
-void add_tags(CoffTagScopes::TagIndex& index, const DbStructList& list) {
-  for (const DbStruct* s : list)
-    if (!s->tag.empty()) index.try_emplace(s->tag, s);
+void add_tags(const DebugState& debug, CoffTagScopes::TagIndex& index, const DbStructList& list) {
+  for (const DbStruct& s : debug.structs.list(list.first)) {
+    std::string_view tag = debug_struct_tag(debug.text(s.text));
+    if (!tag.empty()) index.try_emplace(tag, &s);
+  }
 }
 
 // Lists this short are searched in place; longer ones (a header file named
@@ -321,13 +323,14 @@ constexpr std::size_t kShortTagList = 16;
 // (its text has no space) is never found.
 const DbStruct* find_tag_in(CoffTagScopes& tags, const DbStructList* list, const std::string& tag) {
   if (!list || tag.empty()) return nullptr;
-  if (list->size() <= kShortTagList) {
-    for (const DbStruct* s : *list)
-      if (s->tag == tag) return s;
+  const DebugState& debug = *tags.debug;  // there whenever a scope is
+  if (list->count <= kShortTagList) {
+    for (const DbStruct& s : debug.structs.list(list->first))
+      if (debug_struct_tag(debug.text(s.text)) == tag) return &s;
     return nullptr;
   }
   auto [entry, fresh] = tags.list_index.try_emplace(list);
-  if (fresh) add_tags(entry->second, *list);
+  if (fresh) add_tags(debug, entry->second, *list);
   auto found = entry->second.find(tag);
   return found == entry->second.end() ? nullptr : found->second;
 }
@@ -347,8 +350,8 @@ long find_struct_tag(LinkContext& ctx, const std::string& tag, bool all_files) {
   if (!all_files) return -1;
   if (!tags.all_files_index) {
     tags.all_files_index.emplace();
-    if (tags.files)
-      for (const DbFile& file : *tags.files) add_tags(*tags.all_files_index, file.structs);
+    if (tags.debug)
+      for (const DbFile& file : tags.debug->files) add_tags(*tags.debug, *tags.all_files_index, file.structs);
   }
   auto found = tags.all_files_index->find(tag);
   if (found != tags.all_files_index->end()) return tag_entry_of(tags, found->second);
@@ -522,7 +525,7 @@ void prepare_coff(LinkContext& ctx) {
   if (ctx.options.debug_level == 0) coff_add_file(ctx, ctx.coff_file_name);
 }
 
-void CoffDebugBuilder::begin_walk(const std::deque<DbFile>& files) { ctx_.coff.tags.files = &files; }
+void CoffDebugBuilder::begin_walk(const DebugState& debug) { ctx_.coff.tags.debug = &debug; }
 
 void CoffDebugBuilder::begin_file(const DbFile& file, std::string_view base_name) {
   coff_add_file(ctx_, base_name);
@@ -532,25 +535,27 @@ void CoffDebugBuilder::begin_file(const DbFile& file, std::string_view base_name
 
 // The function's own type is looked up in the file's scope only: its
 // definitions come into scope behind its entry.
-void CoffDebugBuilder::enter_function(const DbFunc& function, const DbLine* first) {
+void CoffDebugBuilder::enter_function(const DbFunc& function, const DbLine* first, const DbLine* last) {
   CoffState& coff = ctx_.coff;
+  const DebugState& debug = *coff.tags.debug;
   coff.tags.function_scope = nullptr;
   if (first) {
-    coff.function_name = function.name;
+    std::string_view name = debug.text(function.name);
+    coff.function_name = name;
     coff.function_first_line = first->line;
     coff.function_last_line = first->line;
     coff.line_range_reported = false;
     if (coff.last_function_aux >= 0)
       put32(entry_at(ctx_, static_cast<u32>(coff.last_function_aux)).data() + kAuxNextEntry, next_index(ctx_));
-    u32 index = add_symbol_entry(ctx_, function.name, function.address, kSectionText, C_EXT, 1);
-    map_coff_type(ctx_, index, std::string(function.type));
+    u32 index = add_symbol_entry(ctx_, name, function.address, kSectionText, C_EXT, 1);
+    map_coff_type(ctx_, index, std::string(debug.text(function.type)));
     u32 aux = add_aux_entry(ctx_);
-    put32(entry_at(ctx_, aux).data() + kAuxFunctionSize, function.dbline_last->address - function.address);
+    put32(entry_at(ctx_, aux).data() + kAuxFunctionSize, last->address - function.address);
     coff.last_function_aux = aux;
     put32(entry_at(ctx_, aux).data() + kAuxLinePointer, add_lineno_entry(ctx_, 0, index));
     add_symbol_entry(ctx_, ".bf", function.address, kSectionText, C_FCN, 1);
     add_line_aux(ctx_, first->line);
-    if (!function.unnamed()) coff_add_block(ctx_, true, first->line, first->address);
+    if (name != "?") coff_add_block(ctx_, true, first->line, first->address);
   }
   coff.tags.function_scope = &function.structs;
 }
@@ -585,6 +590,8 @@ void CoffDebugBuilder::function_end(const DbLine& /*entry*/) {
 void CoffDebugBuilder::symbol(const DbSym& sym) {
   u8 storage_class = C_STAT;
   int section = kSectionBss;
+  const DebugState& debug = *ctx_.coff.tags.debug;
+  std::string_view type = debug.text(sym.type);
   u32 value = sym.value;
   if (sym.kind == 'l') {
     storage_class = C_AUTO;
@@ -592,16 +599,18 @@ void CoffDebugBuilder::symbol(const DbSym& sym) {
   } else if (sym.kind == 'r') {
     storage_class = C_REG;
     section = kSectionAbsolute;
-    value = register_value(value, sym.type);
+    value = register_value(value, type);
   }
-  u32 index = add_symbol_entry(ctx_, sym.name, value, section, storage_class, 0);
-  map_coff_type(ctx_, index, std::string(sym.type));
+  u32 index = add_symbol_entry(ctx_, debug.text(sym.name), value, section, storage_class, 0);
+  map_coff_type(ctx_, index, std::string(type));
 }
 
 void CoffDebugBuilder::structure(const DbStruct& definition) {
   CoffState& coff = ctx_.coff;
+  const DebugState& debug = *coff.tags.debug;
   coff.structs_present = true;
-  const char* p = definition.text.c_str();
+  std::string text(debug.text(definition.text));
+  const char* p = text.c_str();
   long size = 0;
   std::string tag;
   if (read_decimal(p, size)) tag = read_word(p);
@@ -614,8 +623,9 @@ void CoffDebugBuilder::structure(const DbStruct& definition) {
   u32 tag_aux = add_aux_entry(ctx_);
   put16(entry_at(ctx_, tag_aux).data() + kAuxSize, static_cast<u32>(size));
 
-  for (const DbField& field : definition.fields) {
-    const char* f = field.text.c_str();
+  for (DbText field : debug.fields.run(definition.fields.begin, definition.fields.count)) {
+    std::string field_text(debug.text(field));
+    const char* f = field_text.c_str();
     long offset = 0;
     std::string name, type;
     if (read_decimal(f, offset)) {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <array>
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,7 +40,7 @@ inline constexpr std::size_t kMaxTagBackpatch = 2048;
 // and file scopes of the walk, then the file-level definitions of every
 // file. The first definition of a tag decides.
 struct CoffTagScopes {
-  const std::deque<DbFile>* files = nullptr;  // every file, as the walk handed them
+  const DebugState* debug = nullptr;  // the records, as the walk handed them
   const DbStructList* file_scope = nullptr;
   const DbStructList* function_scope = nullptr;
   std::string file_name;  // the path of file_scope's file, named when a tag is found nowhere
@@ -49,7 +48,7 @@ struct CoffTagScopes {
   // always a .file entry, so no tag entry has it.
   std::unordered_map<const DbStruct*, u32> tag_entry;
   // Built on first use: an index of each long list, and of the file-level
-  // lists of all files in file order. Keys view DbStruct::tag.
+  // lists of all files in file order. Keys view the definitions' tags.
   using TagIndex = std::unordered_map<std::string_view, const DbStruct*>;
   std::unordered_map<const DbStructList*, TagIndex> list_index;
   std::optional<TagIndex> all_files_index;
@@ -97,10 +96,10 @@ class CoffDebugBuilder final : public DebugVisitor {
  public:
   explicit CoffDebugBuilder(LinkContext& ctx) : ctx_(ctx) {}
 
-  void begin_walk(const std::deque<DbFile>& files) override;
+  void begin_walk(const DebugState& debug) override;
   void begin_file(const DbFile& file, std::string_view base_name) override;
   void structure(const DbStruct& definition) override;
-  void enter_function(const DbFunc& function, const DbLine* first) override;
+  void enter_function(const DbFunc& function, const DbLine* first, const DbLine* last) override;
   void symbol(const DbSym& symbol) override;
   void line(const DbLine& entry) override;
   void block_end(const DbLine& end) override;

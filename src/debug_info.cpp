@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <span>
 
 #include "context.h"
@@ -42,30 +43,34 @@ std::string_view last_component(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-DbStruct& new_struct(DebugState& d, std::string_view keyword, std::string_view text) {
-  DbStruct& s = d.struct_pool.emplace_back();
-  s.is_struct = keyword[0] == 's';
-  std::size_t space = text.rfind(' ');
-  if (space != std::string::npos) s.tag = text.substr(space + 1);
-  s.text = text;
-  return s;
+// Appends `index` to a list linked through the records' `next`.
+template <typename Pool>
+void link_record(Pool& pool, DbList& list, u32 index) {
+  if (list.count == 0)
+    list.first = index;
+  else
+    pool[list.last].next = index;
+  list.last = index;
+  ++list.count;
+}
+
+// Appends a record to `run`, which must be the pool's last run: only the
+// current function or definition receives records, and none becomes
+// current again once another has.
+template <typename Pool, typename Record>
+void extend_run(Pool& pool, DbRun& run, const Record& record) {
+  u32 index = pool.add(record);
+  if (run.count == 0) run.begin = index;
+  ++run.count;
 }
 
 void collect_line_entry(LinkContext& ctx, Lexer& lex) {
   DebugState& d = ctx.debug;
   u32 line = lex.read_number();
   u32 address = lex.read_number();
-  DbFunc* f = d.current_func;
-  if (!f) return;
-  DbLine& entry = d.line_pool.emplace_back();
-  entry.address = address;
-  entry.line = line;
-  if (f->dbline_last)
-    f->dbline_last->next = &entry;
-  else
-    f->dbline_head = &entry;
-  f->dbline_last = &entry;
-  if (line == kDebugLineEnd) d.current_func = nullptr;
+  if (d.current_func == kNoDebugRecord) return;
+  extend_run(d.lines, d.functions[d.current_func].lines, DbLine{address, line});
+  if (line == kDebugLineEnd) d.current_func = kNoDebugRecord;
 }
 
 void collect_symbol(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
@@ -76,15 +81,14 @@ void collect_symbol(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   sym.value = lex.read_number();
   std::string_view type = read_debug_type(lex);
   bool local = sym.kind == 'l' || sym.kind == 'r';
-  bool kept = (d.current_func && local) || (d.current_file && (sym.kind == 's' || sym.kind == 'e'));
-  if (!kept) return;
-  sym.name = d.texts.keep(name);
-  sym.type = d.texts.keep(type);
-  if (d.current_func && local) {
-    d.current_func->locals.push_back(std::move(sym));
+  if (d.current_func != kNoDebugRecord && local) {
+    sym.name = d.texts.keep(name);
+    sym.type = d.texts.keep(type);
+    extend_run(d.locals, d.functions[d.current_func].locals, sym);
   } else if (d.current_file && (sym.kind == 's' || sym.kind == 'e')) {
-    sym.area_part = area_part;
-    d.current_file->variables.push_back(std::move(sym));
+    sym.name = d.texts.keep(name);
+    sym.type = d.texts.keep(type);
+    link_record(d.variables, d.current_file->variables, d.variables.add(DbVariable{sym, kNoDebugRecord, area_part}));
   }
 }
 
@@ -94,14 +98,25 @@ void collect_function(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   std::string_view name = read_debug_word(lex, true, true);
   u32 address = lex.read_number();
   if (!d.current_file) return;
-  DbFunc& f = d.function_pool.emplace_back();
+  DbFunc f;
   f.area_part = area_part;
   f.name = d.texts.keep(name);
   f.address = address;
   f.kind = kind;
   f.type = d.texts.keep(read_debug_type(lex));
-  d.current_file->functions.push_back(&f);
-  d.current_func = &f;
+  d.current_func = d.functions.add(f);
+  link_record(d.functions, d.current_file->functions, d.current_func);
+}
+
+void collect_struct(DebugState& d, std::string_view keyword, std::string_view text) {
+  DbStruct s;
+  s.is_struct = keyword[0] == 's';
+  s.text = d.texts.keep(text);
+  d.current_struct = d.structs.add(s);
+  if (d.current_func != kNoDebugRecord)
+    link_record(d.structs, d.functions[d.current_func].structs, d.current_struct);
+  else if (d.current_file)
+    link_record(d.structs, d.current_file->structs, d.current_struct);
 }
 
 // Base of an area-relative address: the part's address; an extended code
@@ -114,9 +129,10 @@ u32 absolute_debug_address(const AreaPart* part, u32 offset) {
 }
 
 // A debug record list that the compiler would never write stops the link.
-[[noreturn]] void refuse_debug_records(Diagnostics& diag, const DbFile& file, const DbFunc& function) {
+[[noreturn]] void refuse_debug_records(Diagnostics& diag, const DebugState& d, const DbFile& file,
+                                       const DbFunc& function) {
   diag.fatal("incorrect debug information file: \"%s\" function: \"%s\"\n", file.name.c_str(),
-             std::string(function.name).c_str());
+             std::string(d.text(function.name)).c_str());
 }
 
 // The <base>.dbg writer. Lines are built in a buffer that goes to the
@@ -124,7 +140,7 @@ u32 absolute_debug_address(const AreaPart* part, u32 offset) {
 // the link still reaches the file, as it would line by line.
 class DbgWriter final : public DebugVisitor {
  public:
-  explicit DbgWriter(std::FILE* out) : out_(out) {
+  DbgWriter(std::FILE* out, const DebugState& debug) : out_(out), debug_(debug) {
     text_.reserve(kFlushSize + 2 * kMaxDebugWord);
     text_ = "KESTRAVINE DEBUG FORMAT\nVERSION 1.2\nCPU HC12\nFRAMEPOINTER SP\n";
   }
@@ -146,14 +162,15 @@ class DbgWriter final : public DebugVisitor {
 
   void structure(const DbStruct& s) override {
     std::string_view word = s.is_struct ? "STRUCT" : "UNION";
-    put(word).put(' ').put(s.text).end_line();
-    for (const DbField& field : s.fields) put("FIELD ").put(field.text).end_line();
+    put(word).put(' ').put(debug_.text(s.text)).end_line();
+    for (DbText field : debug_.fields.run(s.fields.begin, s.fields.count))
+      put("FIELD ").put(debug_.text(field)).end_line();
     put(word).put("END").end_line();
   }
 
-  void enter_function(const DbFunc& f, const DbLine* first) override {
-    if (f.unnamed()) return;
-    put("FUNC ").put(f.name).put(' ').hex(f.address).put(' ').put(f.type).end_line();
+  void enter_function(const DbFunc& f, const DbLine* first, const DbLine* /*last*/) override {
+    if (debug_.unnamed(f)) return;
+    put("FUNC ").put(debug_.text(f.name)).put(' ').hex(f.address).put(' ').put(debug_.text(f.type)).end_line();
     put("BLOCK ").decimal(static_cast<i32>(first->line)).put(' ').hex(first->address).end_line();
   }
 
@@ -164,12 +181,12 @@ class DbgWriter final : public DebugVisitor {
       case 'e': put("DEFGLOBAL "); break;
       default: put("DEFSTATIC "); break;
     }
-    put(sym.name).put(' ');
+    put(debug_.text(sym.name)).put(' ');
     if (sym.kind == 'l' || sym.kind == 'r')
       decimal(static_cast<i32>(sym.value));
     else
       hex(sym.value);
-    put(' ').put(sym.type).end_line();
+    put(' ').put(debug_.text(sym.type)).end_line();
   }
 
   void line(const DbLine& entry) override {
@@ -223,11 +240,25 @@ class DbgWriter final : public DebugVisitor {
   }
 
   std::FILE* out_;
+  const DebugState& debug_;
   std::string text_;
   std::string last_dir_;  // the last DIR written
 };
 
 }  // namespace
+
+DbText DebugTexts::keep(std::string_view text) {
+  text = text.substr(0, kMaxDebugWord);
+  if (text.empty()) return {};
+  if (used_ + text.size() > kChunkSize) {  // a text is never longer than a chunk
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
+    used_ = 0;
+  }
+  DbText kept{static_cast<u32>(chunks_.size() - 1), static_cast<u16>(used_), static_cast<u16>(text.size())};
+  std::memcpy(chunks_.back().get() + used_, text.data(), text.size());
+  used_ += text.size();
+  return kept;
+}
 
 DbFile& find_debug_file(LinkContext& ctx, const std::string& path) {
   DebugState& d = ctx.debug;
@@ -255,20 +286,20 @@ void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
     for (char& c : path)
       if (c == '/') c = '\\';
     d.current_file = &find_debug_file(ctx, path);
-    d.current_func = nullptr;
+    d.current_func = kNoDebugRecord;
   } else if (keyword == "stack") {
     std::string_view text = read_debug_word(lex, false, false);
-    if (d.current_func) d.current_func->stack = d.texts.keep(text);
+    if (d.current_func != kNoDebugRecord) {
+      DbFunc& f = d.functions[d.current_func];
+      f.stack = d.texts.keep(text);
+      f.has_stack = true;
+    }
   } else if (keyword == "struct" || keyword == "union") {
-    DbStruct& s = new_struct(d, keyword, read_debug_word(lex, false, false));
-    d.current_struct = &s;
-    if (d.current_func)
-      d.current_func->structs.push_back(&s);
-    else if (d.current_file)
-      d.current_file->structs.push_back(&s);
+    collect_struct(d, keyword, read_debug_word(lex, false, false));
   } else if (keyword == "field") {
     std::string_view text = read_debug_word(lex, false, false);
-    if (d.current_struct) d.current_struct->fields.push_back(DbField{std::string(text)});
+    if (d.current_struct != kNoDebugRecord)
+      extend_run(d.fields, d.structs[d.current_struct].fields, d.texts.keep(text));
   }
 }
 
@@ -300,15 +331,19 @@ void relocate_debug_records(LinkContext& ctx) {
   if (d.relocated) return;
   d.relocated = true;
   for (DbFile& file : d.files) {
-    for (DbFunc* f : file.functions) {
-      if (f->kind == 's') define_static_debug_symbol(ctx, file, f->name, f->area_part, f->address);
-      f->address = absolute_debug_address(f->area_part, f->address);
-      for (DbLine* entry = f->dbline_head; entry; entry = entry->next)
-        entry->address = absolute_debug_address(f->area_part, entry->address);
+    for (u32 i = file.functions.first; i != kNoDebugRecord;) {
+      DbFunc& f = d.functions[i];
+      if (f.kind == 's') define_static_debug_symbol(ctx, file, d.text(f.name), f.area_part, f.address);
+      f.address = absolute_debug_address(f.area_part, f.address);
+      for (u32 n = f.lines.begin; n != f.lines.begin + f.lines.count; ++n)
+        d.lines[n].address = absolute_debug_address(f.area_part, d.lines[n].address);
+      i = f.next;
     }
-    for (DbSym& sym : file.variables) {
-      if (sym.kind == 's') define_static_debug_symbol(ctx, file, sym.name, sym.area_part, sym.value);
-      sym.value = absolute_debug_address(sym.area_part, sym.value);
+    for (u32 i = file.variables.first; i != kNoDebugRecord;) {
+      DbVariable& v = d.variables[i];
+      if (v.sym.kind == 's') define_static_debug_symbol(ctx, file, d.text(v.sym.name), v.area_part, v.sym.value);
+      v.sym.value = absolute_debug_address(v.area_part, v.sym.value);
+      i = v.next;
     }
   }
 }
@@ -317,36 +352,44 @@ void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugV
   auto each = [&](auto&& call) {
     for (DebugVisitor* v : visitors) call(*v);
   };
-  each([&](DebugVisitor& v) { v.begin_walk(d.files); });
+  each([&](DebugVisitor& v) { v.begin_walk(d); });
   for (const DbFile& file : d.files) {
-    if (file.structs.empty() && file.functions.empty() && file.variables.empty()) continue;
+    if (file.structs.count == 0 && file.functions.count == 0 && file.variables.count == 0) continue;
     std::string_view base_name = last_component(file.name);
     each([&](DebugVisitor& v) { v.begin_file(file, base_name); });
-    for (const DbStruct* s : file.structs) each([&](DebugVisitor& v) { v.structure(*s); });
-    for (const DbFunc* f : file.functions) {
-      const DbLine* first = f->dbline_head;
-      if (!f->unnamed()) {
-        if (!first || first->line != kDebugLineBegin || !first->next) refuse_debug_records(diag, file, *f);
-        first = first->next;
+    for (const DbStruct& s : d.structs.list(file.structs.first)) each([&](DebugVisitor& v) { v.structure(s); });
+    for (const DbFunc& f : d.functions.list(file.functions.first)) {
+      // The function's entries [n, end); a named one starts with the begin
+      // marker and a line behind it.
+      u32 n = f.lines.begin;
+      const u32 end = f.lines.begin + f.lines.count;
+      if (!d.unnamed(f)) {
+        if (f.lines.count < 2 || d.lines[n].line != kDebugLineBegin) refuse_debug_records(diag, d, file, f);
+        ++n;
       }
-      each([&](DebugVisitor& v) { v.enter_function(*f, first); });
-      for (const DbStruct* s : f->structs) each([&](DebugVisitor& v) { v.structure(*s); });
-      for (const DbSym& sym : f->locals) each([&](DebugVisitor& v) { v.symbol(sym); });
+      const DbLine* first = n != end ? &d.lines[n] : nullptr;
+      const DbLine* last = f.lines.count != 0 ? &d.lines[end - 1] : nullptr;
+      each([&](DebugVisitor& v) { v.enter_function(f, first, last); });
+      for (const DbStruct& s : d.structs.list(f.structs.first)) each([&](DebugVisitor& v) { v.structure(s); });
+      for (const DbSym& sym : d.locals.run(f.locals.begin, f.locals.count))
+        each([&](DebugVisitor& v) { v.symbol(sym); });
       // The entry behind a block end gives the end, then counts as an
       // entry of its own; other markers inside the table are skipped.
-      for (const DbLine* entry = first; entry; entry = entry->next) {
-        if (static_cast<i32>(entry->line) > 0) {
-          each([&](DebugVisitor& v) { v.line(*entry); });
-        } else if (entry->line == kDebugLineBlockEnd) {
-          if (!entry->next) refuse_debug_records(diag, file, *f);
-          each([&](DebugVisitor& v) { v.block_end(*entry->next); });
-        } else if (entry->line == kDebugLineEnd) {
-          each([&](DebugVisitor& v) { v.function_end(*entry); });
+      for (; n != end; ++n) {
+        const DbLine& entry = d.lines[n];
+        if (static_cast<i32>(entry.line) > 0) {
+          each([&](DebugVisitor& v) { v.line(entry); });
+        } else if (entry.line == kDebugLineBlockEnd) {
+          if (n + 1 == end) refuse_debug_records(diag, d, file, f);
+          each([&](DebugVisitor& v) { v.block_end(d.lines[n + 1]); });
+        } else if (entry.line == kDebugLineEnd) {
+          each([&](DebugVisitor& v) { v.function_end(entry); });
         }
       }
-      each([&](DebugVisitor& v) { v.leave_function(*f); });
+      each([&](DebugVisitor& v) { v.leave_function(f); });
     }
-    for (const DbSym& sym : file.variables) each([&](DebugVisitor& v) { v.symbol(sym); });
+    for (const DbVariable& var : d.variables.list(file.variables.first))
+      each([&](DebugVisitor& v) { v.symbol(var.sym); });
     each([&](DebugVisitor& v) { v.end_file(file); });
   }
 }
@@ -354,7 +397,7 @@ void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugV
 void write_debug_file(LinkContext& ctx, const std::string& base_name, DebugVisitor* also) {
   OutputFile stream = OutputFile::create(ctx.diag, base_name, "dbg", "w");
   {
-    DbgWriter writer(stream.get());
+    DbgWriter writer(stream.get(), ctx.debug);
     DebugVisitor* both[] = {&writer, also};
     walk_debug_records(ctx.debug, ctx.diag, std::span(both, also ? 2 : 1));
     if (Symbol* start = lookup_symbol(ctx, "__start", false)) writer.start(symbol_address(ctx, *start));

@@ -10,20 +10,27 @@
 //   dXline FFFFFFFF 10          function-begin marker, then source lines
 //   dXsym l i FFFFFFFE I
 //
-// Records are owned by pools in DebugState that never move their elements;
-// files, functions and definitions keep their lists as vectors of pointers
-// into the pools, so a link with many modules pays little per record.
+// Records live in chunked pools of DebugState and name each other by
+// index. A function's line entries and locals, and a definition's fields,
+// arrive together (only the current function or definition receives them,
+// and none becomes current again), so each holds a run of its pool; a
+// source file's functions, variables and definitions arrive over many
+// modules and are linked through the records. Names and types are kept in
+// one text store; no record holds an allocation of its own.
 #pragma once
 
+#include <cstddef>
 #include <deque>
-#include <optional>
+#include <iterator>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
 #include "common.h"
-#include "string_arena.h"
 
 namespace zeld {
 
@@ -41,73 +48,187 @@ inline constexpr u32 kDebugLineBegin = 0xFFFFFFFF;     // function begin
 inline constexpr u32 kDebugLineBlockEnd = 0xFFFFFFFE;  // the next entry gives the block end
 inline constexpr u32 kDebugLineEnd = 0;                // function end
 
+// The index that names no record (the end of a list).
+inline constexpr u32 kNoDebugRecord = 0xFFFFFFFF;
+
+// Records in chunks of 2^kChunkBits: an index names its record for the
+// whole link, growing moves nothing (no copy at the peak), and releasing
+// the pool frees a few chunks instead of a node per record.
+template <typename T, unsigned kChunkBits>
+class DebugPool {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  static constexpr u32 kChunkSize = u32{1} << kChunkBits;
+
+  u32 size() const { return size_; }
+  T& operator[](u32 index) { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
+  const T& operator[](u32 index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
+
+  // Appends a record and gives its index. Past four thousand million
+  // records the link is out of memory long before; it fails the same way.
+  u32 add(const T& record) {
+    if (size_ == kNoDebugRecord) throw std::bad_alloc();
+    if ((size_ & (kChunkSize - 1)) == 0) chunks_.emplace_back(allocate_chunk());
+    std::construct_at(&chunks_.back()[size_ & (kChunkSize - 1)], record);
+    return size_++;
+  }
+
+  // The records [begin, begin + count), in order.
+  auto run(u32 begin, u32 count) const { return Range<RunStep>{this, begin, begin + count}; }
+  // The records of a list linked through their `next` indexes, in order.
+  auto list(u32 first) const { return Range<ListStep>{this, first, kNoDebugRecord}; }
+
+ private:
+  struct FreeChunk {
+    void operator()(T* chunk) const { std::allocator<T>().deallocate(chunk, kChunkSize); }
+  };
+  static T* allocate_chunk() { return std::allocator<T>().allocate(kChunkSize); }
+
+  struct RunStep {
+    u32 operator()(const DebugPool&, u32 index) const { return index + 1; }
+  };
+  struct ListStep {
+    u32 operator()(const DebugPool& pool, u32 index) const { return pool[index].next; }
+  };
+  template <typename Step>
+  struct Range {
+    struct iterator {
+      const DebugPool* pool;
+      u32 index;
+      const T& operator*() const { return (*pool)[index]; }
+      const T* operator->() const { return &(*pool)[index]; }
+      iterator& operator++() {
+        index = Step()(*pool, index);
+        return *this;
+      }
+      bool operator==(const iterator& other) const { return index == other.index; }
+    };
+    const DebugPool* pool;
+    u32 first, end_index;
+    iterator begin() const { return {pool, first}; }
+    iterator end() const { return {pool, end_index}; }
+  };
+
+  std::vector<std::unique_ptr<T[], FreeChunk>> chunks_;
+  u32 size_ = 0;
+};
+
+// A text of a d line, kept in DebugTexts: 8 bytes where a view takes 16.
+struct DbText {
+  u32 chunk = 0;
+  u16 offset = 0;
+  u16 size = 0;  // at most kMaxDebugWord
+};
+
+// Texts kept for the length of a link in chunks of 64 KB.
+class DebugTexts {
+ public:
+  DbText keep(std::string_view text);
+  std::string_view operator[](DbText text) const {
+    if (text.size == 0) return {};
+    return {chunks_[text.chunk].get() + text.offset, text.size};
+  }
+
+ private:
+  static constexpr std::size_t kChunkSize = std::size_t{1} << 16;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  std::size_t used_ = kChunkSize;  // of the last chunk
+};
+
+// The first and last records of a list linked through the records' `next`
+// indexes, and how many it holds.
+struct DbList {
+  u32 first = kNoDebugRecord;
+  u32 last = kNoDebugRecord;
+  u32 count = 0;
+};
+
+// A run of a pool: the records [begin, begin + count).
+struct DbRun {
+  u32 begin = 0;
+  u32 count = 0;
+};
+
 struct DbLine {
-  DbLine* next = nullptr;
   u32 address = 0;  // area-relative, absolute after relocation
   u32 line = 0;     // > 0 (signed) a source line, or one of the markers above
 };
 
-// Texts of symbols and functions view DebugState::texts.
 struct DbSym {
+  DbText name;
+  DbText type;
   u32 value = 0;
-  std::string_view type;
   char kind = 0;  // l local, r register, s static, e global
-  AreaPart* area_part = nullptr;
-  std::string_view name;
 };
 
-struct DbField {
-  std::string text;  // offset, name and type
+// A variable of a source file (kinds s and e).
+struct DbVariable {
+  DbSym sym;
+  u32 next = kNoDebugRecord;  // in the file's list
+  AreaPart* area_part = nullptr;
 };
 
 struct DbStruct {
-  std::vector<DbField> fields;
+  DbText text;    // size and tag
+  DbRun fields;   // of DebugState::fields: offset, name and type
+  u32 next = kNoDebugRecord;  // in its function's or file's list
   bool is_struct = true;
-  std::string tag;   // text after the last space; empty when it has none
-  std::string text;  // size and tag
 };
 
-struct DbFunc {
-  DbLine* dbline_head = nullptr;
-  DbLine* dbline_last = nullptr;
-  u32 address = 0;  // area-relative, absolute after relocation
-  std::string_view type;
-  char kind = 0;  // s static; anything else global
-  std::optional<std::string_view> stack;
-  std::vector<DbSym> locals;
-  std::vector<DbStruct*> structs;
-  AreaPart* area_part = nullptr;  // none when read before the module's first A line
-  std::string_view name;          // "?" needs no begin marker and writes no FUNC line
+// The tag of a definition's text: what follows its last space; empty when
+// it has none.
+inline std::string_view debug_struct_tag(std::string_view text) {
+  std::size_t space = text.rfind(' ');
+  return space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+}
 
-  bool unnamed() const { return name == "?"; }
+struct DbFunc {
+  DbText name;  // "?" needs no begin marker and writes no FUNC line
+  DbText type;
+  DbText stack;
+  u32 address = 0;  // area-relative, absolute after relocation
+  DbRun lines;      // of DebugState::lines
+  DbRun locals;     // of DebugState::locals (kinds l and r)
+  DbList structs;   // of DebugState::structs
+  u32 next = kNoDebugRecord;  // in the file's list
+  char kind = 0;  // s static; anything else global
+  bool has_stack = false;
+  AreaPart* area_part = nullptr;  // none when read before the module's first A line
 };
 
 struct DbFile {
-  std::vector<DbFunc*> functions;
-  std::vector<DbSym> variables;  // kinds s and e
-  std::vector<DbStruct*> structs;
+  DbList functions;  // of DebugState::functions
+  DbList variables;  // of DebugState::variables
+  DbList structs;    // of DebugState::structs
   std::string name;  // the path, '/' turned into '\'
 };
 
-using DbStructList = std::vector<DbStruct*>;
+using DbStructList = DbList;
 
 struct DebugState {
   std::deque<DbFile> files;  // first-appearance order
   std::unordered_map<std::string_view, DbFile*> files_by_path;  // keys view DbFile::name
-  std::deque<DbFunc> function_pool;
-  std::deque<DbStruct> struct_pool;
-  std::deque<DbLine> line_pool;
-  StringArena texts;  // names, types and stack texts of symbols and functions
+  DebugPool<DbFunc, 12> functions;
+  DebugPool<DbLine, 15> lines;
+  DebugPool<DbSym, 13> locals;
+  DebugPool<DbVariable, 12> variables;
+  DebugPool<DbStruct, 12> structs;
+  DebugPool<DbText, 13> fields;
+  DebugTexts texts;  // names, types, stack texts, definitions and fields
 
   // Not reset between modules: d lines before a module's first file line
   // attach to what the module before left open.
   DbFile* current_file = nullptr;
-  DbFunc* current_func = nullptr;
-  DbStruct* current_struct = nullptr;
+  u32 current_func = kNoDebugRecord;
+  u32 current_struct = kNoDebugRecord;
 
   bool relocated = false;
   // Next ":n" suffix to try for each "file:name" of a static.
   std::unordered_map<std::string, int> next_static_suffix;
+
+  std::string_view text(DbText t) const { return texts[t]; }
+  bool unnamed(const DbFunc& f) const { return text(f.name) == "?"; }
 };
 
 class Lexer;

@@ -15,10 +15,10 @@
 //     symbol ...                          the file's variables (kinds s and e)
 //   end_file
 //
-// begin_walk comes first, with every file (empty ones too).
+// begin_walk comes first, with the records, whose pools give every
+// visitor the texts and lists that the records name.
 #pragma once
 
-#include <deque>
 #include <span>
 #include <string_view>
 
@@ -32,14 +32,14 @@ class DebugVisitor {
  public:
   virtual ~DebugVisitor() = default;
 
-  virtual void begin_walk(const std::deque<DbFile>& /*files*/) {}
+  virtual void begin_walk(const DebugState& /*debug*/) {}
   // `base_name` is the path's last component.
   virtual void begin_file(const DbFile& /*file*/, std::string_view /*base_name*/) {}
   virtual void structure(const DbStruct& /*definition*/) {}
   // `first` is the function's first source-line entry: the one behind the
-  // begin marker, or the head of an unnamed function's list (none when
-  // that list is empty).
-  virtual void enter_function(const DbFunc& /*function*/, const DbLine* /*first*/) {}
+  // begin marker, or the first of an unnamed function's entries (none when
+  // it has none); `last` is its last entry of all, there whenever `first` is.
+  virtual void enter_function(const DbFunc& /*function*/, const DbLine* /*first*/, const DbLine* /*last*/) {}
   virtual void symbol(const DbSym& /*symbol*/) {}
   // A source line (a positive line number).
   virtual void line(const DbLine& /*entry*/) {}

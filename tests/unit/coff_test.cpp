@@ -22,30 +22,31 @@ namespace zeld {
 namespace {
 
 struct CoffTest : LinkTest {
+  CoffTest() {
+    records.files.resize(2);
+    builder.begin_walk(records);
+  }
+
   CoffDebugBuilder builder{ctx};
-  std::deque<DbFunc> functions;
-  std::deque<DbLine> lines;
-  std::deque<DbFile> files{2};  // as the walk hands them over
-  std::deque<DbStruct> definitions;
-  std::deque<std::string> texts;  // what the records' names and types view
+  DebugState records;  // as the walk hands them over
+  std::deque<DbFile>& files = records.files;
 
   const CoffEntry& at(u32 index) { return ctx.coff.symbol_table.at(index); }
   u32 entry_count() const { return static_cast<u32>(ctx.coff.symbol_table.size()); }
   // A variable handed over by the walk; gives the index of its entry.
   u32 add_symbol(const std::string& name, char kind, u32 value, const std::string& type) {
     u32 index = entry_count();
-    builder.symbol(DbSym{.value = value, .type = texts.emplace_back(type), .kind = kind, .name = texts.emplace_back(name)});
+    builder.symbol(DbSym{.name = records.texts.keep(name), .type = records.texts.keep(type), .value = value, .kind = kind});
     return index;
   }
   // A function entered by the walk, its first source line at `address`.
   void enter(const std::string& name, u32 first_line, u32 address) {
-    DbLine& first = lines.emplace_back(DbLine{nullptr, address, first_line});
-    DbFunc& f = functions.emplace_back();
-    f.name = texts.emplace_back(name);
+    const DbLine& first = records.lines[records.lines.add(DbLine{address, first_line})];
+    DbFunc f;
+    f.name = records.texts.keep(name);
     f.address = address;
-    f.type = "fV";
-    f.dbline_head = f.dbline_last = &first;
-    builder.enter_function(f, &first);
+    f.type = records.texts.keep("fV");
+    builder.enter_function(records.functions[records.functions.add(f)], &first, &first);
   }
   u32 get16(u32 index, int offset) { return at(index)[offset] | at(index)[offset + 1] << 8; }
   u32 get32(u32 index, int offset) { return get16(index, offset) | get16(index, offset + 2) << 16; }
@@ -57,16 +58,25 @@ struct CoffTest : LinkTest {
     map_coff_type(ctx, index, type);
     return index;
   }
-  DbStruct& define(DbStructList& list, const std::string& tag) {
-    DbStruct& s = definitions.emplace_back();
-    s.text = "2 " + tag;
-    s.tag = tag;
-    list.push_back(&s);
-    return s;
+  void define(DbStructList& list, const std::string& tag) {
+    DbStruct s;
+    s.text = records.texts.keep("2 " + tag);
+    u32 index = records.structs.add(s);
+    if (list.count++ == 0)
+      list.first = index;
+    else
+      records.structs[list.last].next = index;
+    list.last = index;
+  }
+  // The definition of `file` at `position` in its list.
+  const DbStruct& definition(const DbFile& file, int position) {
+    u32 index = file.structs.first;
+    while (position-- > 0) index = records.structs[index].next;
+    return records.structs[index];
   }
   void begin(DbFile& file, const char* base_name) {
     builder.begin_file(file, base_name);
-    for (const DbStruct* s : file.structs) builder.structure(*s);
+    for (const DbStruct& s : records.structs.list(file.structs.first)) builder.structure(s);
   }
   u32 tag_entry(const DbStruct& s) { return ctx.coff.tags.tag_entry.at(&s); }
   // The tag index in the structure-reference entry behind `index`.
@@ -134,14 +144,14 @@ TEST_F(CoffTest, WrittenRangeOfTheImage) {
 
 TEST_F(CoffTest, LinesTheFormatCannotHoldAreReportedAndDropped) {
   enter("f", 10, 0x100);
-  builder.line(DbLine{nullptr, 0x100, 10 + 0xFFFE});
-  builder.line(DbLine{nullptr, 0x102, 10 + 0xFFFF});
+  builder.line(DbLine{0x100, 10 + 0xFFFE});
+  builder.line(DbLine{0x102, 10 + 0xFFFF});
   EXPECT_EQ(ctx.coff.lineno_table.size(), 6u * 2);
   EXPECT_EQ(err(), "!ERROR {linker} function 'f': relative line number 65536 does not fit in a COFF line entry\n");
 
   ctx.coff.lineno_table.resize(6 * (kMaxCoffLineEntries - 1));
-  builder.line(DbLine{nullptr, 0x100, 11});
-  builder.line(DbLine{nullptr, 0x102, 12});
+  builder.line(DbLine{0x100, 11});
+  builder.line(DbLine{0x102, 12});
   u32 h = entry_count();
   enter("h", 1, 0x300);
   EXPECT_EQ(ctx.coff.lineno_table.size(), 6u * kMaxCoffLineEntries);
@@ -155,7 +165,6 @@ TEST_F(CoffTest, FirstDefinitionDecidesInLongLists) {
   for (DbFile& file : files)
     for (int i = 0; i < 40; ++i) define(file.structs, "t" + std::to_string(i % 20));
   files.emplace_back();
-  builder.begin_walk(files);
   begin(files[0], "a.c");
   builder.end_file(files[0]);
   begin(files[1], "b.c");
@@ -164,13 +173,12 @@ TEST_F(CoffTest, FirstDefinitionDecidesInLongLists) {
   builder.begin_file(files[2], "c.c");
   u32 across_files = add_symbol("y", 's', 0, "S[t19]");
   builder.end_file(files[2]);
-  EXPECT_EQ(reference(in_list), tag_entry(*files[1].structs[7]));
-  EXPECT_EQ(reference(across_files), tag_entry(*files[0].structs[19]));
+  EXPECT_EQ(reference(in_list), tag_entry(definition(files[1], 7)));
+  EXPECT_EQ(reference(across_files), tag_entry(definition(files[0], 19)));
   EXPECT_EQ(err(), "");
 }
 
 TEST_F(CoffTest, BackpatchTableHoldsTwoThousandAndFortyEightReferences) {
-  builder.begin_walk(files);
   begin(files[0], "a.c");
   for (std::size_t i = 0; i < kMaxTagBackpatch; ++i) add_symbol("v", 'e', 0, "S[x]");
   EXPECT_EQ(stop_status([&] { add_symbol("v", 'e', 0, "S[x]"); }), -1);

@@ -45,23 +45,30 @@ TEST_F(DebugInfoTest, FieldsKeepTheirLimitsAndTheirText) {
   collect("Xunion 8");  // the tag is the text after the last space: none here
   collect("Xstruct 6 trailing ");
 
-  ASSERT_EQ(ctx.debug.files.size(), 1u);
-  DbFile& f = ctx.debug.files[0];
-  EXPECT_TRUE(f.structs.empty());
-  ASSERT_EQ(f.functions.size(), 1u);
+  const DebugState& d = ctx.debug;
+  ASSERT_EQ(d.files.size(), 1u);
+  const DbFile& f = d.files[0];
+  EXPECT_EQ(f.structs.count, 0u);
+  ASSERT_EQ(f.functions.count, 1u);
   EXPECT_EQ(f.name, "my dir\\sub\\a b.c ");  // blanks inside and after the path stay
-  ASSERT_EQ(f.variables.size(), 1u);
-  EXPECT_EQ(f.variables[0].name, std::string(511, 'n'));
-  EXPECT_EQ(f.variables[0].value, 0x1Fu);  // the dropped rest of the name is not read as the value
-  EXPECT_EQ(f.variables[0].type, std::string(131, 'T'));
-  DbFunc& fn = *f.functions[0];
-  EXPECT_EQ(*fn.stack, std::string(511, 'x'));
-  ASSERT_EQ(fn.structs.size(), 3u);
-  EXPECT_EQ(fn.structs[0]->text, "  4 point");
-  EXPECT_EQ(fn.structs[0]->tag, "point");
-  EXPECT_EQ(fn.structs[0]->fields.at(0).text, " 0 x I");
-  EXPECT_EQ(fn.structs[1]->tag, "");
-  EXPECT_EQ(fn.structs[2]->tag, "");
+  ASSERT_EQ(f.variables.count, 1u);
+  const DbSym& variable = d.variables[f.variables.first].sym;
+  EXPECT_EQ(d.text(variable.name), std::string(511, 'n'));
+  EXPECT_EQ(variable.value, 0x1Fu);  // the dropped rest of the name is not read as the value
+  EXPECT_EQ(d.text(variable.type), std::string(131, 'T'));
+  const DbFunc& fn = d.functions[f.functions.first];
+  EXPECT_TRUE(fn.has_stack);
+  EXPECT_EQ(d.text(fn.stack), std::string(511, 'x'));
+  std::vector<std::string_view> texts, tags;
+  for (const DbStruct& s : d.structs.list(fn.structs.first)) {
+    texts.push_back(d.text(s.text));
+    tags.push_back(debug_struct_tag(d.text(s.text)));
+  }
+  EXPECT_EQ(texts, (std::vector<std::string_view>{"  4 point", "8", "6 trailing "}));
+  EXPECT_EQ(tags, (std::vector<std::string_view>{"point", "", ""}));
+  const DbStruct& point = d.structs[fn.structs.first];
+  ASSERT_EQ(point.fields.count, 1u);
+  EXPECT_EQ(d.text(d.fields[point.fields.begin]), " 0 x I");
 }
 
 // A referenced symbol of the name is taken over; later ones number on
