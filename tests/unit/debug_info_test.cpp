@@ -1,13 +1,16 @@
 // Debug information: what the end-to-end links do not show. Field limits
-// and texts kept as read, lines with nothing to attach to, and the static
-// symbols' names at scale and at the name limit. The walk's order, its .dbg
-// and COFF outputs and the record lists it refuses are pinned end to end.
+// and texts kept as read, lines with nothing to attach to, entries that
+// reach their function across interruptions and across the pools' chunks,
+// and the static symbols' names at scale and at the name limit. The walk's
+// order, its .dbg and COFF outputs and the record lists it refuses are
+// pinned end to end.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "context.h"
 #include "debug_info.h"
+#include "debug_visitor.h"
 #include "test_support.h"
 
 namespace zeld {
@@ -22,6 +25,43 @@ class DebugInfoTest : public LinkTest {
     line_ = rest;
     ctx.lex.reset(line_);
     collect_debug_line(ctx, ctx.lex, part);
+  }
+
+  // The walk's callbacks, one line each.
+  std::string walk() {
+    struct Trace final : DebugVisitor {
+      const DebugState* d = nullptr;
+      std::string text;
+      // "<what> <line>@<address>", nothing when there is no entry.
+      void line_text(const char* what, const DbLine* entry, const char* behind = "") {
+        if (entry) text += what + (" " + std::to_string(entry->line)) + "@" + std::to_string(entry->address) + behind;
+      }
+      void begin_walk(const DebugState& debug) override { d = &debug; }
+      void begin_file(const DbFile&, std::string_view base_name) override {
+        text += "file " + std::string(base_name) + "\n";
+      }
+      void structure(const DbStruct& s) override {
+        text += "struct " + std::string(d->text(s.text));
+        for (DbText field : d->fields.run(s.fields.begin, s.fields.count)) text += " | " + std::string(d->text(field));
+        text += "\n";
+      }
+      void enter_function(const DbFunc& f, const DbLine* first, const DbLine* last) override {
+        text += "func " + std::string(d->text(f.name));
+        line_text(" first", first);
+        line_text(" last", last);
+        text += "\n";
+      }
+      void symbol(const DbSym& sym) override {
+        text += std::string("sym ") + sym.kind + " " + std::string(d->text(sym.name)) + "\n";
+      }
+      void line(const DbLine& entry) override { line_text("line", &entry, "\n"); }
+      void block_end(const DbLine& end) override { line_text("block end", &end, "\n"); }
+      void function_end(const DbLine& entry) override { line_text("end", &entry, "\n"); }
+      void leave_function(const DbFunc&) override { text += "leave\n"; }
+    } trace;
+    DebugVisitor* visitors[] = {&trace};
+    walk_debug_records(ctx.debug, ctx.diag, visitors);
+    return trace.text;
   }
 
   std::string line_;
@@ -69,6 +109,61 @@ TEST_F(DebugInfoTest, FieldsKeepTheirLimitsAndTheirText) {
   const DbStruct& point = d.structs[fn.structs.first];
   ASSERT_EQ(point.fields.count, 1u);
   EXPECT_EQ(d.text(d.fields[point.fields.begin]), " 0 x I");
+}
+
+// Entries go to the function that is current when they come; lines,
+// locals and fields cut off by a file switch or a function end are dropped
+// or go where the records say, and a revisited file gathers on.
+TEST_F(DebugInfoTest, EntriesKeepTheirFunctionAcrossInterruptions) {
+  for (const char* line : {"Xfile a.c", "Xstruct 2 s1", "Xfield 0 a I", "Xfunc e f 0 fV", "Xline FFFFFFFF 0",
+                           "Xsym l x 2 I", "Xline 1 0", "Xunion 2 u", "Xfield 0 b C", "Xsym r y 1 C",
+                           "Xline FFFFFFFE 2", "Xline 2 4",
+                           "Xfile b.c",     // f ends without its end entry
+                           "Xline 3 6",     // dropped: no function is current
+                           "Xsym l lost 0 I",
+                           "Xfield 1 c C",  // joins u, the last definition
+                           "Xfunc e ? 8 fV",  // unnamed, without entries
+                           "Xfile a.c", "Xfunc s g 10 fV", "Xline FFFFFFFF 10", "Xline 5 10", "Xline 0 12",
+                           "Xsym l after 0 I",  // behind the end entry: dropped
+                           "Xsym e v 20 I"})
+    collect(line);
+  EXPECT_EQ(walk(),
+            "file a.c\n"
+            "struct 2 s1 | 0 a I\n"
+            "func f first 1@0 last 2@4\n"
+            "struct 2 u | 0 b C | 1 c C\n"
+            "sym l x\nsym r y\n"
+            "line 1@0\nblock end 2@4\nline 2@4\n"
+            "leave\n"
+            "func g first 5@16 last 0@18\n"
+            "line 5@16\nend 0@18\n"
+            "leave\n"
+            "sym e v\n"
+            "file b.c\n"
+            "func ?\n"
+            "leave\n");
+  EXPECT_EQ(err(), "");
+}
+
+// A function's entries and locals run on across the pools' chunks.
+TEST_F(DebugInfoTest, LongRunsCrossChunks) {
+  constexpr u32 kLines = 70000, kLocals = 20000;
+  std::string expected = "file a.c\nfunc small first 1@0 last 0@2\nline 1@0\nend 0@2\nleave\n"
+                         "func big first 1@1 last 0@65535\n";
+  for (const char* line : {"Xfile a.c", "Xfunc e small 0 fV", "Xline FFFFFFFF 0", "Xline 1 0", "Xline 0 2",
+                           "Xfunc e big 0 fV", "Xline FFFFFFFF 0"})
+    collect(line);
+  for (u32 i = 1; i <= kLines; ++i) {
+    collect(strprintf("Xline %X %X", i, i));
+    if (i <= kLocals) {
+      collect(strprintf("Xsym l v%u 0 I", i));
+      expected += strprintf("sym l v%u\n", i);
+    }
+  }
+  collect("Xline 0 FFFF");
+  for (u32 i = 1; i <= kLines; ++i) expected += strprintf("line %u@%u\n", i, i);
+  expected += "end 0@65535\nleave\n";
+  EXPECT_TRUE(walk() == expected);
 }
 
 // A referenced symbol of the name is taken over; later ones number on
