@@ -555,7 +555,7 @@ void CoffDebugBuilder::enter_function(const DbFunc& function, const DbLine* firs
     put32(entry_at(ctx_, aux).data() + kAuxLinePointer, add_lineno_entry(ctx_, 0, index));
     add_symbol_entry(ctx_, ".bf", function.address, kSectionText, C_FCN, 1);
     add_line_aux(ctx_, first->line);
-    if (name != "?") coff_add_block(ctx_, true, first->line, first->address);
+    if (!debug.unnamed(function)) coff_add_block(ctx_, true, first->line, first->address);
   }
   coff.tags.function_scope = &function.structs;
 }
