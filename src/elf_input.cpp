@@ -29,7 +29,7 @@ std::string module_name(const std::string& name) {
 
 std::string describe_target(const ElfLinkModule& m, u32 symbol) {
   const ElfLinkModule::Target& t = m.targets[symbol];
-  if (t.global) return "symbol '" + t.global->name + "'";
+  if (t.global) return "symbol '" + std::string(t.global->name) + "'";
   return t.label;
 }
 

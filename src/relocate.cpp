@@ -54,8 +54,8 @@ void report_undefined_area(LinkContext& ctx, u32 area, const Header& header) {
 // Names the symbol of a symbol item, else the area of the record itself.
 void report_range_error(LinkContext& ctx, const char* text, u32 mode, const Symbol* sym, const Area& area) {
   bool by_symbol = (mode & R_SYM) != 0;
-  ctx.diag.error_at(ctx.reader.place, "%s %s '%s'", text, by_symbol ? "for symbol" : "in area",
-                 by_symbol ? sym->name.c_str() : area.name.c_str());
+  std::string name = by_symbol ? std::string(sym->name) : area.name;
+  ctx.diag.error_at(ctx.reader.place, "%s %s '%s'", text, by_symbol ? "for symbol" : "in area", name.c_str());
 }
 
 void report_page_area_error(LinkContext& ctx) { ctx.diag.error_at(ctx.reader.place, "P area error"); }

@@ -8,14 +8,18 @@
 // symbols are added, then report_undefined_symbols names each symbol that
 // is still undefined with the first module (reading order) that lists it.
 //
-// A symbol remembers that first module when it is first filed, so the
-// report costs one walk of the table however many modules there are.
+// The first module of each undefined symbol is found by one walk of the
+// modules' symbol lists in reading order, made only when some symbol is
+// undefined.
 // Names of 128 characters or more are reported and cut to 128, except the
 // names the linker makes itself, which are kept whole.
 #include "symbols.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <string>
+#include <unordered_map>
 
 #include "areas.h"
 #include "context.h"
@@ -31,7 +35,8 @@ void report_name_too_long(LinkContext& ctx, std::string_view name) {
 }
 
 void report_multiple_define(LinkContext& ctx, const Symbol& sym) {
-  ctx.diag.error_at(ctx.reader.place, "multiple define: '%s'", sym.name.c_str());
+  std::string name(sym.name);
+  ctx.diag.error_at(ctx.reader.place, "multiple define: '%s'", name.c_str());
 }
 
 // Code-page, section and line markers are told apart by their first four
@@ -74,7 +79,8 @@ std::string undefined_symbol_message(const Symbol& sym, const Header& header) {
         function.c_str(), "12", "12", function.c_str());
   }
   std::string object = replace_extension(header.name, ".o");
-  return strprintf("file '%s': undefined symbol '%s'", object.c_str(), sym.name.c_str());
+  std::string symbol(name);
+  return strprintf("file '%s': undefined symbol '%s'", object.c_str(), symbol.c_str());
 }
 
 // Calls report(text) for every undefined symbol, in table order. A symbol
@@ -83,12 +89,23 @@ std::string undefined_symbol_message(const Symbol& sym, const Header& header) {
 // module last read.
 template <class Report>
 void for_each_undefined_symbol(LinkContext& ctx, Report&& report) {
+  std::unordered_map<const Symbol*, const Header*> first_header;
+  ctx.symbols.for_each_entered([&](const Symbol& sym) {
+    if (!(sym.flags & SYM_DEFINED)) first_header.emplace(&sym, nullptr);
+  });
+  if (first_header.empty()) return;
   bool any = false;
-  ctx.symbols.for_each_entered([&](const Symbol& sym) { any = any || (!(sym.flags & SYM_DEFINED) && sym.first_header); });
+  for (const Header& header : ctx.reader.headers)
+    for (const Symbol* sym : header.symbols) {
+      auto it = first_header.find(sym);
+      if (it == first_header.end() || it->second) continue;
+      it->second = &header;
+      any = true;
+    }
   if (!any) return;
   ctx.symbols.for_each([&](const Symbol& sym) {
     if (sym.flags & SYM_DEFINED) return;
-    if (sym.first_header) report(undefined_symbol_message(sym, *sym.first_header));
+    if (const Header* header = first_header.at(&sym)) report(undefined_symbol_message(sym, *header));
   });
 }
 
@@ -102,36 +119,51 @@ int symbol_hash(std::string_view name) {
 
 }  // namespace
 
-Symbol* SymbolTable::find(std::string_view name) const {
-  Symbol* const* found = index_.find(name);
-  return found ? *found : nullptr;
+Symbol* SymbolTable::find(std::string_view name, u32 hash) const {
+  u32 n = index_.find(name, hash, [this](u32 m) { return at(m).name; });
+  return n == NumberIndex::kAbsent ? nullptr : &at(n);
 }
 
-Symbol* SymbolTable::insert(std::string_view name) {
-  Symbol& s = storage_.emplace_back();
-  s.name = name;
-  int b = symbol_hash(name);
-  s.next_in_bucket = buckets_[b];
-  buckets_[b] = &s;
-  index_.insert(s.name, &s);
+Symbol* SymbolTable::insert(std::string_view name, u32 hash) {
+  const u32 n = count_;  // memory runs out long before 2^32 symbols
+  if ((n & (kChunkSize - 1)) == 0) chunks_.push_back(std::make_unique<Symbol[]>(kChunkSize));
+  ++count_;
+  Symbol& s = at(n);
+  s.name = name.empty() ? std::string_view("") : names_.keep(name);
+  s.bucket = static_cast<u16>(symbol_hash(name));
+  index_.insert_absent(hash, n);
   return &s;
 }
 
+// A counting sort by bucket; numbers taken from the newest down stay in
+// that order within a bucket.
+std::vector<u32> SymbolTable::walk_order() const {
+  std::array<u32, kBuckets + 1> next{};
+  for (u32 n = 0; n < count_; ++n) ++next[at(n).bucket + 1];
+  for (int b = 0; b < kBuckets; ++b) next[b + 1] += next[b];
+  std::vector<u32> order(count_);
+  for (u32 n = count_; n-- > 0;) order[next[at(n).bucket]++] = n;
+  return order;
+}
+
 Symbol* lookup_symbol(LinkContext& ctx, std::string_view name, bool create) {
-  Symbol* s = ctx.symbols.find(name);
+  const u32 hash = name_hash(name);
+  Symbol* s = ctx.symbols.find(name, hash);
   if (s || !create) return s;
-  if (name.size() < kMaxNameLength) return ctx.symbols.insert(name);
+  if (name.size() < kMaxNameLength) return ctx.symbols.insert(name, hash);
   report_name_too_long(ctx, name);
   // A longer name may already stand in the table under its first 128
   // characters; entering it twice would give one name two symbols.
   std::string_view kept = name.substr(0, kMaxNameLength);
-  s = ctx.symbols.find(kept);
-  return s ? s : ctx.symbols.insert(kept);
+  const u32 kept_hash = name_hash(kept);
+  s = ctx.symbols.find(kept, kept_hash);
+  return s ? s : ctx.symbols.insert(kept, kept_hash);
 }
 
 Symbol* lookup_linker_symbol(LinkContext& ctx, std::string_view name) {
-  Symbol* s = ctx.symbols.find(name);
-  return s ? s : ctx.symbols.insert(name);
+  const u32 hash = name_hash(name);
+  Symbol* s = ctx.symbols.find(name, hash);
+  return s ? s : ctx.symbols.insert(name, hash);
 }
 
 u32 symbol_address(LinkContext& ctx, const Symbol& sym) {
@@ -139,7 +171,7 @@ u32 symbol_address(LinkContext& ctx, const Symbol& sym) {
   if (sym.area_part && !(sym.flags & SYM_ABSOLUTE)) {
     const Area* area = sym.area_part->area;
     if (ctx.symbols.applying_global_definitions && area && !area->placed)
-      ctx.diag.fatal("command line option: symbol '%s' address not yet known", sym.name.c_str());
+      ctx.diag.fatal("command line option: symbol '%s' address not yet known", std::string(sym.name).c_str());
     address += sym.area_part->address;
   }
   return address;
@@ -192,13 +224,12 @@ Symbol* enter_module_symbol(LinkContext& ctx, Header* header, AreaPart* area_par
     }
     default:
       // The end of the line stands as a blank rather than a NUL byte.
-      ctx.diag.fatal("invalid symbol type %c for '%s'", kind == 0 ? ' ' : kind, sym->name.c_str());
+      ctx.diag.fatal("invalid symbol type %c for '%s'", kind == 0 ? ' ' : kind, std::string(sym->name).c_str());
   }
 
   if (!header) ctx.diag.fatal("no header defined");
   if (header->symbols.size() >= header->symbol_capacity) ctx.diag.fatal("header symbol list overflow");
   header->symbols.push_back(sym);
-  if (!sym->first_header) sym->first_header = header;
   return sym;
 }
 

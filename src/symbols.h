@@ -7,20 +7,24 @@
 //   S _putchar Ref0000   reference
 //   S SIZE Eq 0400       absolute value (E kind)
 //
-// Lookup is a hash map; the order in which symbols are walked (reports,
-// absolute-area addresses, the map) is that of 512 buckets keyed by the sum
-// of the name's characters, bucket ascending and newest first within a
-// bucket, which the chains below keep.
+// Symbols are numbered in the order they are entered and kept in chunks
+// that never move, since pointers to them are held everywhere; their names
+// are kept in one arena. Lookup goes through an index of {hash, number}
+// slots. The order in which symbols are walked for reports, absolute-area
+// addresses and the map is that of 512 buckets keyed by the sum of the
+// name's characters, bucket ascending and newest first within a bucket:
+// each symbol keeps its bucket, and a walk sorts the numbers by it.
 #pragma once
 
-#include <array>
 #include <cstdio>
-#include <deque>
-#include <string>
+#include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common.h"
 #include "name_index.h"
+#include "string_arena.h"
 
 namespace zeld {
 
@@ -44,51 +48,60 @@ enum SymbolFlags : u16 {
 };
 
 struct Symbol {
-  Symbol* next_in_bucket = nullptr;
+  std::string_view name;          // text kept by the table
   AreaPart* area_part = nullptr;  // base of value unless SYM_ABSOLUTE
-  u16 flags = 0;
   u32 value = 0;
-  std::string name;
-  // The first module (reading order) whose symbol list holds the symbol.
-  const Header* first_header = nullptr;
+  u16 flags = 0;
+  u16 bucket = 0;  // of the walk order, set by the table
 };
+static_assert(sizeof(Symbol) <= 32);
 
 class SymbolTable {
  public:
   static constexpr int kBuckets = 512;
 
-  // The symbol of that name, or nullptr.
-  Symbol* find(std::string_view name) const;
-  // Enters a new symbol (name already known to be absent).
-  Symbol* insert(std::string_view name);
+  // The symbol of that name, or nullptr; `hash` is name_hash(name).
+  Symbol* find(std::string_view name, u32 hash) const;
+  Symbol* find(std::string_view name) const { return find(name, name_hash(name)); }
+  // Enters a new symbol (name already known to be absent), keeping a copy
+  // of the name.
+  Symbol* insert(std::string_view name, u32 hash);
+  Symbol* insert(std::string_view name) { return insert(name, name_hash(name)); }
 
-  // Visits every symbol: bucket 0 to 511, each chain newest first.
+  // Visits every symbol: bucket 0 to 511, each newest first.
   template <class F>
   void for_each(F&& visit) const {
-    for (Symbol* head : buckets_)
-      for (Symbol* s = head; s; s = s->next_in_bucket) visit(*s);
+    for (u32 n : walk_order()) visit(std::as_const(at(n)));
   }
 
   // Visits every symbol in the order they were entered: the fast walk,
   // for work whose order does not show.
   template <class F>
   void for_each_entered(F&& visit) {
-    for (Symbol& s : storage_) visit(s);
+    for (u32 n = 0; n < count_; ++n) visit(at(n));
   }
   template <class F>
   void for_each_entered(F&& visit) const {
-    for (const Symbol& s : storage_) visit(s);
+    for (u32 n = 0; n < count_; ++n) visit(std::as_const(at(n)));
   }
 
-  std::size_t size() const { return storage_.size(); }
+  std::size_t size() const { return count_; }
 
   // Set while the -d definitions are evaluated.
   bool applying_global_definitions = false;
 
  private:
-  std::array<Symbol*, kBuckets> buckets_{};
-  NameIndex<Symbol*> index_;  // keys view Symbol::name
-  std::deque<Symbol> storage_;
+  static constexpr unsigned kChunkBits = 10;
+  static constexpr u32 kChunkSize = u32{1} << kChunkBits;
+
+  Symbol& at(u32 n) const { return chunks_[n >> kChunkBits][n & (kChunkSize - 1)]; }
+  // The symbol numbers in the order of for_each.
+  std::vector<u32> walk_order() const;
+
+  NumberIndex index_;                              // name to symbol number
+  std::vector<std::unique_ptr<Symbol[]>> chunks_;  // kChunkSize symbols each
+  u32 count_ = 0;
+  StringArena names_;
 };
 
 // Finds the symbol; with `create`, enters a missing one (a name of 128

@@ -37,7 +37,7 @@ TEST_F(MapFileTest, PageAreaErrorWordsAndUndefinedSymbolsAtTheEnd) {
   h.name = "main.c";
   Symbol* missing = ctx.symbols.insert("_missing");
   missing->flags = SYM_REFERENCED;
-  missing->first_header = &h;
+  h.symbols.push_back(missing);
 
   write_map_file(ctx, MapKind::Standard);
 

@@ -1,10 +1,12 @@
 // Symbol table: references against definitions, malformed S lines, names at
-// the length limit, near-miss markers and hidden symbols, and the area part
-// given to symbols that have none. Conflicts, undefined-symbol errors, the
+// the length limit, near-miss markers and hidden symbols, the area part
+// given to symbols that have none, the two walk orders, and symbols that
+// keep their place and name while the table grows. Conflicts, undefined-symbol errors, the
 // table limits and the markers are pinned end to end.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "context.h"
 #include "symbols.h"
@@ -99,6 +101,49 @@ TEST_F(SymbolsTest, BaselessSymbolsGetTheFirstPartOfTheFirstArea) {
   EXPECT_EQ(err(), "");
   EXPECT_EQ(e->area_part, nullptr);  // absolute
   EXPECT_EQ(lone->area_part, first);
+}
+
+TEST_F(SymbolsTest, AnUndefinedSymbolBlamesTheFirstModuleThatListsIt) {
+  Header& a = add_header("a.c");
+  define(" _y Def0", &a, add_part("text", a));
+  define(" _x Ref0", &a);
+  Header& b = add_header("b.c");
+  define(" _z Ref0", &b);
+  define(" _x Ref0", &b);
+  define(" _y Ref0", &b);
+  report_undefined_symbols(ctx);
+  EXPECT_EQ(err(), "!ERROR {linker} file 'a.o': undefined symbol '_x'\n!ERROR {linker} file 'b.o': undefined symbol '_z'\n");
+}
+
+std::vector<std::string> walk(const SymbolTable& table, bool entered) {
+  std::vector<std::string> names;
+  auto add = [&](const Symbol& s) { names.emplace_back(s.name); };
+  entered ? table.for_each_entered(add) : table.for_each(add);
+  return names;
+}
+
+TEST_F(SymbolsTest, BucketsByCharacterSumAscendingNewestFirst) {
+  // Buckets: "A" 65; "B" and "!!" 66; "c" 99 and "zzzzz" 610 & 511 = 99;
+  // "ab" and "ba" 195; a byte above 0x7F counts negative: -1 & 511 = 511.
+  const std::vector<std::string> entered = {"B", "c", "\xFF", "ab", "A", "!!", "zzzzz", "ba"};
+  for (const std::string& name : entered) lookup_symbol(ctx, name, true);
+  EXPECT_EQ(walk(ctx.symbols, false), (std::vector<std::string>{"A", "!!", "B", "zzzzz", "c", "ba", "ab", "\xFF"}));
+  EXPECT_EQ(walk(ctx.symbols, true), entered);
+}
+
+TEST_F(SymbolsTest, SymbolsKeepTheirAddressAndNameWhileTheTableGrows) {
+  std::vector<Symbol*> made;
+  for (int i = 0; i < 5000; ++i) {
+    std::string name = "_f" + std::to_string(i);  // gone after the call: the table keeps its own copy
+    made.push_back(lookup_symbol(ctx, name, true));
+  }
+  ASSERT_EQ(ctx.symbols.size(), 5000u);
+  for (int i = 0; i < 5000; ++i) {
+    ASSERT_EQ(lookup_symbol(ctx, "_f" + std::to_string(i), false), made[i]) << i;
+    ASSERT_EQ(made[i]->name, "_f" + std::to_string(i));
+  }
+  EXPECT_EQ(lookup_symbol(ctx, "_f5000", false), nullptr);
+  EXPECT_EQ(walk(ctx.symbols, true).back(), "_f4999");
 }
 
 }  // namespace
