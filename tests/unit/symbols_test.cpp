@@ -1,7 +1,8 @@
 // Symbol table: references against definitions, malformed S lines, names at
 // the length limit, near-miss markers and hidden symbols, the area part
-// given to symbols that have none, the two walk orders, and symbols that
-// keep their place and name while the table grows. Conflicts, undefined-symbol errors, the
+// given to symbols that have none, the module an undefined symbol is
+// blamed on, the two walk orders, and symbols that keep their place and
+// name while the table grows. Conflicts, the undefined-symbol messages, the
 // table limits and the markers are pinned end to end.
 #include <gtest/gtest.h>
 
@@ -112,7 +113,8 @@ TEST_F(SymbolsTest, AnUndefinedSymbolBlamesTheFirstModuleThatListsIt) {
   define(" _x Ref0", &b);
   define(" _y Ref0", &b);
   report_undefined_symbols(ctx);
-  EXPECT_EQ(err(), "!ERROR {linker} file 'a.o': undefined symbol '_x'\n!ERROR {linker} file 'b.o': undefined symbol '_z'\n");
+  EXPECT_EQ(err(),
+            "!ERROR {linker} file 'a.o': undefined symbol '_x'\n!ERROR {linker} file 'b.o': undefined symbol '_z'\n");
 }
 
 std::vector<std::string> walk(const SymbolTable& table, bool entered) {
