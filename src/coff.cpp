@@ -309,7 +309,7 @@ bool map_array(LinkContext& ctx, u32 index, const char*& p) {
 }
 
 void add_tags(const DebugState& debug, CoffTagScopes::TagIndex& index, const DbStructList& list) {
-  for (const DbStruct& s : debug.structs.list(list.first)) {
+  for (const DbStruct& s : debug.structs.list(list)) {
     std::string_view tag = debug_struct_tag(debug.text(s.text));
     if (!tag.empty()) index.try_emplace(tag, &s);
   }
@@ -325,7 +325,7 @@ const DbStruct* find_tag_in(CoffTagScopes& tags, const DbStructList* list, const
   if (!list || tag.empty()) return nullptr;
   const DebugState& debug = *tags.debug;  // there whenever a scope is
   if (list->count <= kShortTagList) {
-    for (const DbStruct& s : debug.structs.list(list->first))
+    for (const DbStruct& s : debug.structs.list(*list))
       if (debug_struct_tag(debug.text(s.text)) == tag) return &s;
     return nullptr;
   }
@@ -623,7 +623,7 @@ void CoffDebugBuilder::structure(const DbStruct& definition) {
   u32 tag_aux = add_aux_entry(ctx_);
   put16(entry_at(ctx_, tag_aux).data() + kAuxSize, static_cast<u32>(size));
 
-  for (DbText field : debug.fields.run(definition.fields.begin, definition.fields.count)) {
+  for (DbText field : debug.fields.run(definition.fields)) {
     std::string field_text(debug.text(field));
     const char* f = field_text.c_str();
     long offset = 0;

@@ -163,7 +163,7 @@ class DbgWriter final : public DebugVisitor {
   void structure(const DbStruct& s) override {
     std::string_view word = s.is_struct ? "STRUCT" : "UNION";
     put(word).put(' ').put(debug_.text(s.text)).end_line();
-    for (DbText field : debug_.fields.run(s.fields.begin, s.fields.count))
+    for (DbText field : debug_.fields.run(s.fields))
       put("FIELD ").put(debug_.text(field)).end_line();
     put(word).put("END").end_line();
   }
@@ -357,8 +357,8 @@ void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugV
     if (file.structs.count == 0 && file.functions.count == 0 && file.variables.count == 0) continue;
     std::string_view base_name = last_component(file.name);
     each([&](DebugVisitor& v) { v.begin_file(file, base_name); });
-    for (const DbStruct& s : d.structs.list(file.structs.first)) each([&](DebugVisitor& v) { v.structure(s); });
-    for (const DbFunc& f : d.functions.list(file.functions.first)) {
+    for (const DbStruct& s : d.structs.list(file.structs)) each([&](DebugVisitor& v) { v.structure(s); });
+    for (const DbFunc& f : d.functions.list(file.functions)) {
       // The function's entries [n, end); a named one starts with the begin
       // marker and a line behind it.
       u32 n = f.lines.begin;
@@ -370,8 +370,8 @@ void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugV
       const DbLine* first = n != end ? &d.lines[n] : nullptr;
       const DbLine* last = f.lines.count != 0 ? &d.lines[end - 1] : nullptr;
       each([&](DebugVisitor& v) { v.enter_function(f, first, last); });
-      for (const DbStruct& s : d.structs.list(f.structs.first)) each([&](DebugVisitor& v) { v.structure(s); });
-      for (const DbSym& sym : d.locals.run(f.locals.begin, f.locals.count))
+      for (const DbStruct& s : d.structs.list(f.structs)) each([&](DebugVisitor& v) { v.structure(s); });
+      for (const DbSym& sym : d.locals.run(f.locals))
         each([&](DebugVisitor& v) { v.symbol(sym); });
       // The entry behind a block end gives the end, then counts as an
       // entry of its own; other markers inside the table are skipped.
@@ -388,7 +388,7 @@ void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugV
       }
       each([&](DebugVisitor& v) { v.leave_function(f); });
     }
-    for (const DbVariable& var : d.variables.list(file.variables.first))
+    for (const DbVariable& var : d.variables.list(file.variables))
       each([&](DebugVisitor& v) { v.symbol(var.sym); });
     each([&](DebugVisitor& v) { v.end_file(file); });
   }

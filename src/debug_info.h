@@ -21,7 +21,6 @@
 
 #include <cstddef>
 #include <deque>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -51,6 +50,20 @@ inline constexpr u32 kDebugLineEnd = 0;                // function end
 // The index that names no record (the end of a list).
 inline constexpr u32 kNoDebugRecord = 0xFFFFFFFF;
 
+// The first and last records of a list linked through the records' `next`
+// indexes, and how many it holds.
+struct DbList {
+  u32 first = kNoDebugRecord;
+  u32 last = kNoDebugRecord;
+  u32 count = 0;
+};
+
+// A run of a pool: the records [begin, begin + count).
+struct DbRun {
+  u32 begin = 0;
+  u32 count = 0;
+};
+
 // Records in chunks of 2^kChunkBits: an index names its record for the
 // whole link, growing moves nothing (no copy at the peak), and releasing
 // the pool frees a few chunks instead of a node per record.
@@ -74,10 +87,10 @@ class DebugPool {
     return size_++;
   }
 
-  // The records [begin, begin + count), in order.
-  auto run(u32 begin, u32 count) const { return Range<RunStep>{this, begin, begin + count}; }
-  // The records of a list linked through their `next` indexes, in order.
-  auto list(u32 first) const { return Range<ListStep>{this, first, kNoDebugRecord}; }
+  // The records of a run, or of a list linked through their `next`
+  // indexes, in order.
+  auto run(const DbRun& run) const { return Range<RunStep>{this, run.begin, run.begin + run.count}; }
+  auto list(const DbList& list) const { return Range<ListStep>{this, list.first, kNoDebugRecord}; }
 
  private:
   struct FreeChunk {
@@ -134,20 +147,6 @@ class DebugTexts {
   static constexpr std::size_t kChunkSize = std::size_t{1} << 16;
   std::vector<std::unique_ptr<char[]>> chunks_;
   std::size_t used_ = kChunkSize;  // of the last chunk
-};
-
-// The first and last records of a list linked through the records' `next`
-// indexes, and how many it holds.
-struct DbList {
-  u32 first = kNoDebugRecord;
-  u32 last = kNoDebugRecord;
-  u32 count = 0;
-};
-
-// A run of a pool: the records [begin, begin + count).
-struct DbRun {
-  u32 begin = 0;
-  u32 count = 0;
 };
 
 struct DbLine {

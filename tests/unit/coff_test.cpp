@@ -76,7 +76,7 @@ struct CoffTest : LinkTest {
   }
   void begin(DbFile& file, const char* base_name) {
     builder.begin_file(file, base_name);
-    for (const DbStruct& s : records.structs.list(file.structs.first)) builder.structure(s);
+    for (const DbStruct& s : records.structs.list(file.structs)) builder.structure(s);
   }
   u32 tag_entry(const DbStruct& s) { return ctx.coff.tags.tag_entry.at(&s); }
   // The tag index in the structure-reference entry behind `index`.

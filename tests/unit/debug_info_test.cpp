@@ -42,7 +42,7 @@ class DebugInfoTest : public LinkTest {
       }
       void structure(const DbStruct& s) override {
         text += "struct " + std::string(d->text(s.text));
-        for (DbText field : d->fields.run(s.fields.begin, s.fields.count)) text += " | " + std::string(d->text(field));
+        for (DbText field : d->fields.run(s.fields)) text += " | " + std::string(d->text(field));
         text += "\n";
       }
       void enter_function(const DbFunc& f, const DbLine* first, const DbLine* last) override {
@@ -100,7 +100,7 @@ TEST_F(DebugInfoTest, FieldsKeepTheirLimitsAndTheirText) {
   EXPECT_TRUE(fn.has_stack);
   EXPECT_EQ(d.text(fn.stack), std::string(511, 'x'));
   std::vector<std::string_view> texts, tags;
-  for (const DbStruct& s : d.structs.list(fn.structs.first)) {
+  for (const DbStruct& s : d.structs.list(fn.structs)) {
     texts.push_back(d.text(s.text));
     tags.push_back(debug_struct_tag(d.text(s.text)));
   }
