@@ -149,6 +149,10 @@ void report_device_usage(LinkContext& ctx) {
   ctx.diag.write("Device %ld%% full.\n", percent);
 }
 
+// Module listings read ahead while pass 1 runs, at most: pass 1 frees the
+// parsed records faster than this fills.
+constexpr std::size_t kListingsAhead = std::size_t{4} << 20;
+
 // After pass 1, once no error was counted.
 int finish_link(LinkContext& ctx, FilePrefetch& listings) {
   const Options& o = ctx.options;
@@ -204,7 +208,7 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
   finish_pass0(ctx);
   ctx.link_pass = 1;
   between_passes(ctx);
-  FilePrefetch listings(module_listing_names(ctx));  // read while pass 1 runs
+  FilePrefetch listings(module_listing_names(ctx), kListingsAhead);  // read while pass 1 runs
   relocate_records(ctx);
 
   if (ctx.options.debug_level) relocate_debug_records(ctx);

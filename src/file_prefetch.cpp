@@ -9,8 +9,8 @@
 
 namespace zeld {
 
-FilePrefetch::FilePrefetch(std::vector<std::string> paths, Prepare prepare)
-    : paths_(std::move(paths)), prepare_(std::move(prepare)) {
+FilePrefetch::FilePrefetch(std::vector<std::string> paths, std::size_t ahead_bytes, Prepare prepare)
+    : paths_(std::move(paths)), ahead_bytes_(ahead_bytes), prepare_(std::move(prepare)) {
   if (!paths_.empty()) thread_ = std::thread([this] { run(); });
 }
 
@@ -19,7 +19,7 @@ FilePrefetch::~FilePrefetch() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  drained_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -27,13 +27,14 @@ PrefetchedFile FilePrefetch::take() {
   std::unique_lock lock(mutex_);
   if (taken_ >= paths_.size()) return {};
   ++taken_;
-  changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
+  filled_.wait(lock, [this] { return !ready_.empty() || finished_; });
   if (ready_.empty()) return {};
   PrefetchedFile file = std::move(ready_.front());
   ready_.pop_front();
   ready_bytes_ -= file.bytes.size();
+  bool wake = ready_bytes_ <= ahead_bytes_ / 2;
   lock.unlock();
-  changed_.notify_all();
+  if (wake) drained_.notify_one();
   return file;
 }
 
@@ -48,7 +49,7 @@ void FilePrefetch::run() {
     std::lock_guard lock(mutex_);
     finished_ = true;
   }
-  changed_.notify_all();
+  filled_.notify_one();
 }
 
 void FilePrefetch::read_ahead() {
@@ -56,8 +57,11 @@ void FilePrefetch::read_ahead() {
   for (const std::string& path : paths_) {
     PrefetchedFile file;
     {
+      // A full window waits until half of it is taken, so that the two
+      // threads do not wake each other for every file.
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [this] { return stopping_ || ready_bytes_ < kAheadBytes || ready_.empty(); });
+      if (ready_bytes_ >= ahead_bytes_)
+        drained_.wait(lock, [this] { return stopping_ || ready_bytes_ <= ahead_bytes_ / 2; });
       if (stopping_) return;
     }
     if (!failed) {
@@ -86,7 +90,7 @@ void FilePrefetch::read_ahead() {
       ready_bytes_ += file.bytes.size();
       ready_.push_back(std::move(file));
     }
-    changed_.notify_all();
+    filled_.notify_one();
   }
 }
 

@@ -5,8 +5,8 @@
 // the text there (the objects are parsed into what pass 0 would put in
 // the record stream, see prepare_object_text), so that the link's thread
 // only applies what changes its state. The thread touches nothing of the
-// link: it hands over each file in list order, and stays at most about a
-// megabyte of text ahead.
+// link: it hands over each file in list order, and stays at most a given
+// amount of text ahead (a full window waits until half of it is taken).
 //
 // It never reports anything. A file that does not exist is handed over as
 // not read; one it cannot open or read otherwise, or one that is not a
@@ -44,8 +44,9 @@ class FilePrefetch {
   // the link's thread.
   using Prepare = std::function<void(PrefetchedFile&)>;
 
-  // Starts reading `paths` in this order.
-  explicit FilePrefetch(std::vector<std::string> paths, Prepare prepare = {});
+  // Starts reading `paths` in this order, at most about `ahead_bytes` of
+  // text ahead of the link's thread.
+  FilePrefetch(std::vector<std::string> paths, std::size_t ahead_bytes, Prepare prepare = {});
   FilePrefetch(const FilePrefetch&) = delete;
   FilePrefetch& operator=(const FilePrefetch&) = delete;
   // Stops the thread (after the file it is reading) and waits for it.
@@ -59,14 +60,12 @@ class FilePrefetch {
   void run();
   void read_ahead();
 
-  // How far the thread may run ahead: text bytes handed over but not
-  // taken yet.
-  static constexpr std::size_t kAheadBytes = std::size_t{1} << 20;
-
   std::vector<std::string> paths_;
+  std::size_t ahead_bytes_;  // text handed over but not taken yet, at most
   Prepare prepare_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable filled_;   // the link's thread waits for a file
+  std::condition_variable drained_;  // the reading thread waits for room
   std::deque<PrefetchedFile> ready_;
   std::size_t ready_bytes_ = 0;
   std::size_t taken_ = 0;

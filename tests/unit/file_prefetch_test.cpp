@@ -91,7 +91,7 @@ TEST(FilePrefetch, HandsOverInOrderAndStopsReadingAtAFailure) {
   TestFolder folder("prefetch");
   std::string good = folder.write("good.o", "XH\nH 1 areas 0 global symbols\n");
   std::string binary = folder.write("bin.o", std::string("\x7f" "ELF\0\0", 6));
-  FilePrefetch prefetch({good, binary, folder.path("missing.o"), good, folder.path(""), good},
+  FilePrefetch prefetch({good, binary, folder.path("missing.o"), good, folder.path(""), good}, 1 << 20,
                         object_text_preparer(10, ModuleFormat{}));
   PrefetchedFile first = prefetch.take();
   EXPECT_TRUE(first.read && first.parsed);
@@ -142,7 +142,7 @@ TEST(FilePrefetch, LeavesAFifoToTheLink) {
   TestFolder folder("prefetch-fifo");
   std::string fifo = folder.path("pipe.o");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  FilePrefetch prefetch({fifo, folder.write("a.o", "XH\n")});
+  FilePrefetch prefetch({fifo, folder.write("a.o", "XH\n")}, 1 << 20);
   EXPECT_FALSE(prefetch.take().read);
   EXPECT_FALSE(prefetch.take().read);
 }
@@ -152,7 +152,7 @@ TEST(FilePrefetch, StopsWhenTheLinkNoLongerWaits) {
   TestFolder folder("prefetch-stop");
   std::string big = folder.write("big.o", std::string(3 << 20, 'x') + "\n");
   std::vector<std::string> paths(8, big);
-  FilePrefetch prefetch(paths);
+  FilePrefetch prefetch(paths, 1 << 20);
   EXPECT_TRUE(prefetch.take().read);
   // Leaving with files still ahead ends the thread (the test would hang).
 }
