@@ -298,13 +298,32 @@ void read_input_file(LinkContext& ctx, const InputFile& file) {
 
 }  // namespace
 
+namespace {
+void add_mention(std::string_view text, std::string_view piece, std::vector<SymbolMention>& out) {
+  SymbolLine s = parse_symbol_line(piece);
+  out.push_back({static_cast<std::size_t>(s.name.data() - text.data()), s.name.size(), s.reference});
+}
+}  // namespace
+
 void find_symbol_mentions(std::string_view text, std::vector<SymbolMention>& out) {
   PieceSplitter pieces(text, kMaxPiece);
   std::string_view line;
-  while (pieces.next(line)) {
-    if (line.empty() || line[0] != 'S') continue;
-    SymbolLine s = parse_symbol_line(line);
-    out.push_back({static_cast<std::size_t>(s.name.data() - text.data()), s.name.size(), s.reference});
+  while (pieces.next(line))
+    if (!line.empty() && line[0] == 'S') add_mention(text, line, out);
+}
+
+// With every line (and its line feed) within a piece, the pieces are the
+// lines, and the S lines are among the lines the parse kept.
+void find_symbol_mentions(std::string_view text, const PreparedText& prepared, std::vector<SymbolMention>& out) {
+  if (prepared.longest_line > kMaxPiece) {
+    find_symbol_mentions(text, out);
+    return;
+  }
+  for (const PreparedText::Line& line : prepared.lines) {
+    if (line.length == 0 || text[line.offset] != 'S') continue;
+    std::string_view piece = text.substr(line.offset, kMaxPiece);
+    if (std::size_t newline = piece.find('\n'); newline != std::string_view::npos) piece = piece.substr(0, newline + 1);
+    add_mention(text, piece, out);
   }
 }
 

@@ -26,6 +26,8 @@ void add_library_path(LinkContext& ctx, const std::string& directory);
 std::string find_in_library_paths(LinkContext& ctx, const std::string& name);
 // An S line of an object text as the pre-scan reads it: the name (its
 // place in the text) and whether the line is a reference.
+struct PreparedText;
+
 struct SymbolMention {
   std::size_t offset = 0, length = 0;
   bool reference = false;
@@ -33,6 +35,9 @@ struct SymbolMention {
 // The S lines of an object text without NUL bytes, in order. Touches
 // nothing else, so the reading thread runs it ahead of the pre-scan.
 void find_symbol_mentions(std::string_view text, std::vector<SymbolMention>& out);
+// The same, from the parse of the text (prepare_object_text): only its S
+// lines are looked at when no line is longer than a piece.
+void find_symbol_mentions(std::string_view text, const PreparedText& prepared, std::vector<SymbolMention>& out);
 
 // Pre-scans the input-file list before pass 0: checks every file's kind,
 // reads every object (and runs pass 0 over it, its reports held), and

@@ -224,7 +224,10 @@ void prepare_object_text(std::string_view text, int radix, ModuleFormat format, 
   std::string_view line;
   bool newline = false;
   int number = 0;
+  std::size_t start = 0;
   while (lines.next(line, newline)) {
+    out.longest_line = std::max(out.longest_line, lines.offset() - start);
+    start = lines.offset();
     if (newline) ++number;
     lex.reset(line);
     int letter = lex.record_letter();

@@ -124,6 +124,7 @@ struct PreparedText {
   RecordStream records{RecordStream::kSmallBlockSize};  // one file's entries
   std::vector<Line> lines;
   int line_count = 0;
+  std::size_t longest_line = 0;  // characters of the longest line, its line feed included
 };
 
 // Parses `text` as pass 0 would, starting in the given format. Touches

@@ -57,5 +57,25 @@ TEST_F(LibraryTest, SearchPathTriesTheLastDirectoryFirst) {
             "!ERROR {linker} No more than 10 -L<path> allowed\n");
 }
 
+// The S lines found through the parse are the ones the piece walk finds:
+// with short lines, CR LF and a last line without a line feed, and with a
+// long line whose 256th character starts a piece of its own.
+TEST(SymbolMentions, TheParseFindsWhatThePieceWalkFinds) {
+  std::string short_lines = "XH\nS a Def0\r\nS  b\tRef0\nT 00 00\n S c Def0\nSd\nS e Ref";
+  std::string long_line = short_lines + "\nT " + std::string(253, '1') + "S f Def0\nS g Ref0\n";
+  for (const std::string& text : {short_lines, long_line}) {
+    std::vector<SymbolMention> walked, parsed;
+    find_symbol_mentions(text, walked);
+    PreparedText prepared;
+    prepare_object_text(text, 16, ModuleFormat{}, prepared);
+    find_symbol_mentions(text, prepared, parsed);
+    ASSERT_EQ(walked.size(), parsed.size()) << text.size();
+    for (std::size_t i = 0; i < walked.size(); ++i) {
+      EXPECT_EQ(text.substr(walked[i].offset, walked[i].length), text.substr(parsed[i].offset, parsed[i].length));
+      EXPECT_EQ(walked[i].reference, parsed[i].reference);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zeld
