@@ -106,10 +106,22 @@ struct LibraryScan {
 
   StringArena names;  // every name the index and the reference lists hold
 
+  // Names that objects define or refer to in lines pass 0 reads alike are
+  // not entered here: the symbol table marks them as pass 0 enters them
+  // (SYM_SCANNED_DEFINITION, SYM_SCANNED_REFERENCE), and a definition
+  // marked there came before every library indexed after it.
+  const SymbolTable* symbols = nullptr;
+
   void define(std::string_view name, long module) {
-    if (!index.contains(name)) index.insert(names.keep(name), module);
+    if (!index.contains(name) && !scanned_definition(name)) index.insert(names.keep(name), module);
   }
   void refer(std::string_view name) { pending_references.push_back(names.keep(name)); }
+
+  bool scanned_definition(std::string_view name) const {
+    if (!symbols || name.size() >= kMaxNameLength) return false;
+    const Symbol* s = symbols->find(name);
+    return s && (s->flags & SYM_SCANNED_DEFINITION);
+  }
 };
 
 void add_library_path(LinkContext& ctx, const std::string& directory) {
@@ -197,7 +209,11 @@ void index_library(LinkContext& ctx, LibraryScan& scan, std::size_t library, con
 // the members so selected. The output order is the members' order, so a
 // work list serves as well as a depth-first walk and needs no deep stack.
 void select_modules(LibraryScan& scan) {
-  std::vector<std::string_view> work(scan.pending_references.begin(), scan.pending_references.end());
+  std::vector<std::string_view> work(std::move(scan.pending_references));
+  if (scan.symbols)
+    scan.symbols->for_each_entered([&](const Symbol& s) {
+      if (s.flags & SYM_SCANNED_REFERENCE) work.push_back(s.name);
+    });
   while (!work.empty()) {
     std::string_view ref = work.back();
     work.pop_back();
@@ -324,7 +340,17 @@ void find_symbol_mentions(std::string_view text, const PreparedText& prepared, s
     std::string_view piece = text.substr(line.offset, kMaxPiece);
     if (std::size_t newline = piece.find('\n'); newline != std::string_view::npos) piece = piece.substr(0, newline + 1);
     add_mention(text, piece, out);
+    out.back().reads_alike = symbol_name_reads_alike(piece.substr(1));
   }
+}
+
+bool symbol_name_reads_alike(std::string_view after_letter) {
+  std::size_t i = 0;
+  while (i < after_letter.size() && (after_letter[i] == ' ' || after_letter[i] == '\t')) ++i;
+  if (i == after_letter.size() || is_white(after_letter[i]) || after_letter[i] == '\0') return false;
+  std::size_t start = i++;
+  while (i < after_letter.size() && is_name_char(static_cast<unsigned char>(after_letter[i]))) ++i;
+  return i - start < kMaxNameLength && (i == after_letter.size() || is_white(after_letter[i]));
 }
 
 // Object text read ahead of the pre-scan, at most.
@@ -343,6 +369,7 @@ void scan_input_files(LinkContext& ctx) {
   // ahead at little cost in memory.
   FilePrefetch prefetch(std::move(object_paths), kObjectsAhead,
                         object_text_preparer(ctx.reader.radix, ctx.reader.format));
+  scan.symbols = &ctx.symbols;
   std::size_t next = 0;
   while (next < ctx.input_files.size()) {
     std::unique_ptr<InputFile>& file = ctx.input_files[next++];
@@ -366,8 +393,12 @@ void scan_input_files(LinkContext& ctx) {
           if (std::size_t nul = first_nul(bytes); nul != std::string::npos) refuse_binary(ctx.diag, name, nul);
           find_symbol_mentions(bytes, found_here);
         }
+        // With every line within a piece, the pre-scan's S lines are pass
+        // 0's: the names both read alike are left to the symbol table.
+        const bool leave_to_table = ahead.parsed && ahead.text.longest_line <= kMaxPiece;
         std::string_view text = bytes;
         for (const SymbolMention& m : ahead.parsed ? ahead.symbols : found_here) {
+          if (leave_to_table && m.reads_alike) continue;
           std::string_view symbol = text.substr(m.offset, m.length);
           if (m.reference)
             scan.refer(symbol);
@@ -376,6 +407,7 @@ void scan_input_files(LinkContext& ctx) {
         }
         kept.push_back(std::move(file));
         read_object_early(ctx, [&] {
+          MarkScannedSymbols mark(ctx.reader, leave_to_table);
           if (!ahead.parsed || !read_prepared_text(ctx, *kept.back(), text, ahead.text))
             read_object_text(ctx, *kept.back(), text);
         });

@@ -31,6 +31,9 @@ struct PreparedText;
 struct SymbolMention {
   std::size_t offset = 0, length = 0;
   bool reference = false;
+  // Pass 0 reads the same name from the line (symbol_name_reads_alike),
+  // found through the parse of the text.
+  bool reads_alike = false;
 };
 // The S lines of an object text without NUL bytes, in order. Touches
 // nothing else, so the reading thread runs it ahead of the pre-scan.
@@ -38,6 +41,12 @@ void find_symbol_mentions(std::string_view text, std::vector<SymbolMention>& out
 // The same, from the parse of the text (prepare_object_text): only its S
 // lines are looked at when no line is longer than a piece.
 void find_symbol_mentions(std::string_view text, const PreparedText& prepared, std::vector<SymbolMention>& out);
+// True when the pre-scan and pass 0 read the same name from an S line that
+// begins with its letter (`after_letter` is the rest of the line): blanks
+// or tabs, a first character that is not white space, then letters and
+// digits up to white space or the line's end, fewer than 128 in all. The
+// pre-scan leaves such names of an object to the symbol table.
+bool symbol_name_reads_alike(std::string_view after_letter);
 
 // Pre-scans the input-file list before pass 0: checks every file's kind,
 // reads every object (and runs pass 0 over it, its reports held), and

@@ -14,6 +14,7 @@
 #include "elf_input.h"
 #include "relocate.h"
 #include "source_text.h"
+#include "library.h"
 #include "symbols.h"
 
 namespace zeld {
@@ -163,9 +164,19 @@ void apply_state_side(LinkContext& ctx, Lexer& lex, const InputFile& file, int l
     case 'M':
       set_module_name(ctx, lex, r.current_header);
       return;
-    case 'S':
-      define_symbol(ctx, lex, r.current_header, r.current_area_part);
+    case 'S': {
+      const std::string_view rest = lex.rest();
+      const bool mark = r.mark_scanned_symbols && lex.position() == 1 && symbol_name_reads_alike(rest);
+      Symbol* sym = define_symbol(ctx, lex, r.current_header, r.current_area_part);
+      if (mark) {
+        // The kind letter after the name and its blanks, as read above.
+        std::size_t kind = rest.find_first_of(" \t\r\n\v\f", rest.find_first_not_of(" \t"));
+        if (kind != std::string_view::npos) kind = rest.find_first_not_of(" \t", kind);
+        const bool reference = kind != std::string_view::npos && rest[kind] == 'R';
+        sym->flags |= reference ? SYM_SCANNED_REFERENCE : SYM_SCANNED_DEFINITION;
+      }
       return;
+    }
     case 'd':
       collect_debug_line(ctx, lex, r.current_area_part);
       return;

@@ -94,6 +94,23 @@ struct ObjectReader {
   // list), and whether a stop ended it.
   std::size_t early_pass0_files = 0;
   bool early_pass0_stopped = false;
+
+  // While set, an S line that begins with its letter and whose name the
+  // library pre-scan reads alike marks its symbol (SYM_SCANNED_*): the
+  // pre-scan left that name to the symbol table.
+  bool mark_scanned_symbols = false;
+};
+
+// Sets ObjectReader::mark_scanned_symbols for the time of one read.
+class MarkScannedSymbols {
+ public:
+  MarkScannedSymbols(ObjectReader& reader, bool on) : reader_(reader) { reader_.mark_scanned_symbols = on; }
+  ~MarkScannedSymbols() { reader_.mark_scanned_symbols = false; }
+  MarkScannedSymbols(const MarkScannedSymbols&) = delete;
+  MarkScannedSymbols& operator=(const MarkScannedSymbols&) = delete;
+
+ private:
+  ObjectReader& reader_;
 };
 
 // A new module of `file`, appended to the headers (as an H line makes

@@ -44,6 +44,11 @@ enum SymbolFlags : u16 {
   SYM_MARK_LB = 0x0400,
   SYM_MARK_LE = 0x0800,
   SYM_HIDDEN = 0x1000,
+  // An object's S line named the symbol, in a line the library pre-scan
+  // reads the same way (symbol_name_reads_alike) and leaves to the table:
+  // a definition, or a reference.
+  SYM_SCANNED_DEFINITION = 0x2000,
+  SYM_SCANNED_REFERENCE = 0x4000,
   SYM_MARKERS = SYM_MARK_CB | SYM_MARK_CE | SYM_MARK_SB | SYM_MARK_SE | SYM_MARK_LB | SYM_MARK_LE,
 };
 
