@@ -36,7 +36,8 @@ struct CoffTest : LinkTest {
   // A variable handed over by the walk; gives the index of its entry.
   u32 add_symbol(const std::string& name, char kind, u32 value, const std::string& type) {
     u32 index = entry_count();
-    builder.symbol(DbSym{.name = records.texts.keep(name), .type = records.texts.keep(type), .value = value, .kind = kind});
+    DebugTexts& texts = records.texts;
+    builder.symbol(DbSym{.name = texts.keep(name), .type = texts.keep(type), .value = value, .kind = kind});
     return index;
   }
   // A function entered by the walk, its first source line at `address`.

@@ -32,14 +32,9 @@ class DebugInfoTest : public LinkTest {
     struct Trace final : DebugVisitor {
       const DebugState* d = nullptr;
       std::string text;
-      // "<what> <line>@<address>", nothing when there is no entry.
-      void line_text(const char* what, const DbLine* entry, const char* behind = "") {
-        if (entry) text += what + (" " + std::to_string(entry->line)) + "@" + std::to_string(entry->address) + behind;
-      }
+      static std::string at(const DbLine* e) { return strprintf(" %u@%u", e->line, e->address); }
       void begin_walk(const DebugState& debug) override { d = &debug; }
-      void begin_file(const DbFile&, std::string_view base_name) override {
-        text += "file " + std::string(base_name) + "\n";
-      }
+      void begin_file(const DbFile&, std::string_view base) override { text += "file " + std::string(base) + "\n"; }
       void structure(const DbStruct& s) override {
         text += "struct " + std::string(d->text(s.text));
         for (DbText field : d->fields.run(s.fields)) text += " | " + std::string(d->text(field));
@@ -47,16 +42,14 @@ class DebugInfoTest : public LinkTest {
       }
       void enter_function(const DbFunc& f, const DbLine* first, const DbLine* last) override {
         text += "func " + std::string(d->text(f.name));
-        line_text(" first", first);
-        line_text(" last", last);
-        text += "\n";
+        text += (first ? " first" + at(first) + " last" + at(last) : "") + "\n";
       }
-      void symbol(const DbSym& sym) override {
-        text += std::string("sym ") + sym.kind + " " + std::string(d->text(sym.name)) + "\n";
+      void symbol(const DbSym& s) override {
+        text += std::string("sym ") + s.kind + " " + std::string(d->text(s.name)) + "\n";
       }
-      void line(const DbLine& entry) override { line_text("line", &entry, "\n"); }
-      void block_end(const DbLine& end) override { line_text("block end", &end, "\n"); }
-      void function_end(const DbLine& entry) override { line_text("end", &entry, "\n"); }
+      void line(const DbLine& e) override { text += "line" + at(&e) + "\n"; }
+      void block_end(const DbLine& e) override { text += "block end" + at(&e) + "\n"; }
+      void function_end(const DbLine& e) override { text += "end" + at(&e) + "\n"; }
       void leave_function(const DbFunc&) override { text += "leave\n"; }
     } trace;
     DebugVisitor* visitors[] = {&trace};
@@ -128,20 +121,11 @@ TEST_F(DebugInfoTest, EntriesKeepTheirFunctionAcrossInterruptions) {
                            "Xsym e v 20 I"})
     collect(line);
   EXPECT_EQ(walk(),
-            "file a.c\n"
-            "struct 2 s1 | 0 a I\n"
-            "func f first 1@0 last 2@4\n"
-            "struct 2 u | 0 b C | 1 c C\n"
-            "sym l x\nsym r y\n"
-            "line 1@0\nblock end 2@4\nline 2@4\n"
-            "leave\n"
-            "func g first 5@16 last 0@18\n"
-            "line 5@16\nend 0@18\n"
-            "leave\n"
-            "sym e v\n"
-            "file b.c\n"
-            "func ?\n"
-            "leave\n");
+            "file a.c\nstruct 2 s1 | 0 a I\n"
+            "func f first 1@0 last 2@4\nstruct 2 u | 0 b C | 1 c C\nsym l x\nsym r y\n"
+            "line 1@0\nblock end 2@4\nline 2@4\nleave\n"
+            "func g first 5@16 last 0@18\nline 5@16\nend 0@18\nleave\nsym e v\n"
+            "file b.c\nfunc ?\nleave\n");
   EXPECT_EQ(err(), "");
 }
 
