@@ -13,10 +13,11 @@
 // Records live in chunked pools of DebugState and name each other by
 // index. A function's line entries and locals, and a definition's fields,
 // arrive together (only the current function or definition receives them,
-// and none becomes current again), so each holds a run of its pool; a
+// and none becomes current again), so each holds a run of its pool. A
 // source file's functions, variables and definitions arrive over many
-// modules and are linked through the records. Names and types are kept in
-// one text store; no record holds an allocation of its own.
+// modules and are linked through the records, as are a function's
+// definitions. Names, types and texts are kept in one text store; no
+// record holds an allocation of its own.
 #pragma once
 
 #include <cstddef>
