@@ -30,9 +30,19 @@ void RecordStream::start_block() {
   used_ = 0;
 }
 
-void RecordStream::begin_entry(RecordKind kind) {
+// An entry is written through a local pointer: a store through a byte
+// pointer may alias any member, so the members are read once, before, and
+// written once, after.
+u8* RecordStream::begin_entry(RecordKind kind) {
   if (block_size_ - used_ < kMaxEntry + 1) start_block();
-  put(static_cast<u8>(kind));
+  u8* p = block() + used_;
+  *p++ = static_cast<u8>(kind);
+  return p;
+}
+
+void RecordStream::end_entry(u8* p) {
+  used_ = static_cast<std::size_t>(p - block());
+  *p = static_cast<u8>(RecordKind::kEndOfBlock);
 }
 
 void RecordStream::append(RecordStream&& other) {
@@ -48,83 +58,77 @@ void RecordStream::append(RecordStream&& other) {
   other = RecordStream(other.block_size_);
 }
 
-void RecordStream::end_entry() { block()[used_] = static_cast<u8>(RecordKind::kEndOfBlock); }
-
-void RecordStream::put_number(u32 value) {
+u8* RecordStream::put_number(u8* p, u32 value) {
   while (value >= 0x80) {
-    put(static_cast<u8>(value | 0x80));
+    *p++ = static_cast<u8>(value | 0x80);
     value >>= 7;
   }
-  put(static_cast<u8>(value));
+  *p++ = static_cast<u8>(value);
+  return p;
 }
 
-void RecordStream::put_line(int line) {
-  put_number(static_cast<u32>(line - last_line_));
+u8* RecordStream::put_line(u8* p, int line) {
+  p = put_number(p, static_cast<u32>(line - last_line_));
   last_line_ = line;
+  return p;
 }
 
 void RecordStream::add_file_start(u32 file_index) {
-  begin_entry(RecordKind::kFileStart);
-  put_number(file_index);
+  u8* p = begin_entry(RecordKind::kFileStart);
+  p = put_number(p, file_index);
   last_line_ = 0;
-  end_entry();
+  end_entry(p);
 }
 
 void RecordStream::add_file_end(int lines) {
-  begin_entry(RecordKind::kFileEnd);
-  put_number(static_cast<u32>(lines));
-  end_entry();
+  u8* p = begin_entry(RecordKind::kFileEnd);
+  end_entry(put_number(p, static_cast<u32>(lines)));
 }
 
-void RecordStream::add_event(RecordKind kind) {
-  begin_entry(kind);
-  end_entry();
-}
+void RecordStream::add_event(RecordKind kind) { end_entry(begin_entry(kind)); }
 
 void RecordStream::add_module(u32 index) {
-  begin_entry(RecordKind::kModule);
-  put_number(index);
-  end_entry();
+  u8* p = begin_entry(RecordKind::kModule);
+  end_entry(put_number(p, index));
 }
 
 void RecordStream::add_format(bool high_byte_first, bool xgate) {
-  begin_entry(RecordKind::kFormat);
-  put(static_cast<u8>((high_byte_first ? 1 : 0) | (xgate ? 2 : 0)));
-  end_entry();
+  u8* p = begin_entry(RecordKind::kFormat);
+  *p++ = static_cast<u8>((high_byte_first ? 1 : 0) | (xgate ? 2 : 0));
+  end_entry(p);
 }
 
 void RecordStream::add_text(int line, const TextLine& text) {
-  begin_entry(RecordKind::kText);
-  put_line(line);
-  bool raw = true;
-  for (int i = 0; i < text.count; ++i)
-    if (text.values[i] > 0xFF) raw = false;
-  put(static_cast<u8>(text.status | (raw ? kRawBytes : 0)));
-  put(static_cast<u8>(text.count));
-  for (int i = 0; i < text.count; ++i) {
-    if (raw)
-      put(static_cast<u8>(text.values[i]));
-    else
-      put_number(text.values[i]);
+  u8* p = begin_entry(RecordKind::kText);
+  p = put_line(p, line);
+  const int count = text.count;
+  u32 all = 0;
+  for (int i = 0; i < count; ++i) all |= text.values[i];
+  const bool raw = all <= 0xFF;
+  *p++ = static_cast<u8>(text.status | (raw ? kRawBytes : 0));
+  *p++ = static_cast<u8>(count);
+  if (raw) {
+    for (int i = 0; i < count; ++i) *p++ = static_cast<u8>(text.values[i]);
+  } else {
+    for (int i = 0; i < count; ++i) p = put_number(p, text.values[i]);
   }
-  end_entry();
+  end_entry(p);
 }
 
 void RecordStream::add_fields(RecordKind kind, int line, const FieldLine& fields) {
-  begin_entry(kind);
-  put_line(line);
-  put(static_cast<u8>((fields.zero_pair_ok ? kZeroPairOk : 0) |
-                      (fields.stopped_at_non_number ? kStoppedAtNonNumber : 0)));
-  put_number(fields.area_b1);
-  put_number(fields.area_b2);
-  put_number(static_cast<u32>(fields.items.size()));
+  u8* p = begin_entry(kind);
+  p = put_line(p, line);
+  *p++ = static_cast<u8>((fields.zero_pair_ok ? kZeroPairOk : 0) | (fields.stopped_at_non_number ? kStoppedAtNonNumber : 0));
+  p = put_number(p, fields.area_b1);
+  p = put_number(p, fields.area_b2);
+  p = put_number(p, static_cast<u32>(fields.items.size()));
   for (const FieldItem& item : fields.items) {
-    put_number(item.mode);
-    put_number(item.position);
-    put_number(item.index_b1);
-    put_number(item.index_b2);
+    p = put_number(p, item.mode);
+    p = put_number(p, item.position);
+    p = put_number(p, item.index_b1);
+    p = put_number(p, item.index_b2);
   }
-  end_entry();
+  end_entry(p);
 }
 
 u32 RecordStream::Cursor::number() {

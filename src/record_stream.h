@@ -112,14 +112,14 @@ class RecordStream {
   static constexpr std::size_t kMaxEntry = 4096;
   static_assert(kSmallBlockSize > kMaxEntry + 1);
 
-  // Starts an entry of `kind`, in a new block when this one lacks room;
-  // end_entry marks where the entries stop.
-  void begin_entry(RecordKind kind);
+  // Starts an entry of `kind`, in a new block when this one lacks room,
+  // and gives where its bytes go; end_entry takes where they stopped and
+  // marks where the entries stop.
+  u8* begin_entry(RecordKind kind);
   void start_block();
-  void end_entry();
-  void put(u8 byte) { block()[used_++] = byte; }
-  void put_number(u32 value);
-  void put_line(int line);
+  void end_entry(u8* p);
+  static u8* put_number(u8* p, u32 value);
+  u8* put_line(u8* p, int line);
   u8* block() { return blocks_.back().get(); }
 
   std::size_t block_size_;
