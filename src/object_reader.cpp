@@ -60,23 +60,36 @@ void set_module_name(LinkContext& ctx, Lexer& lex, Header* header) {
 
 // T line: at most 16 numbers, the load address first.
 void parse_text_line(Lexer& lex, TextLine& t) {
-  t.count = 0;
+  // The fields as next_field reads them, straight over the rest of the
+  // line: the line's one hot loop keeps its place in a register.
+  const std::string_view rest = lex.rest();
+  const char* p = rest.data();
+  const char* const end = p + rest.size();
+  const unsigned bound = lexer_detail::digit_bound(lex.radix);
+  int count = 0;
   t.status = TextLine::kOk;
-  u32 value = 0;
-  for (Field f; (f = lex.next_field(value)) != Field::kEnd;) {
-    if (f == Field::kNotANumber) {
+  for (;;) {
+    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    if (p == end) break;
+    unsigned d = lexer_detail::kDigitTable[static_cast<unsigned char>(*p)];
+    if (d >= bound) {
+      if (*p == '\0' || *p == ';') break;
       t.status = TextLine::kNotANumber;
-      t.count = 0;
-      return;
+      break;
     }
-    if (t.count == kMaxRecordValues) {
+    u32 v = d;
+    while (++p != end && (d = lexer_detail::kDigitTable[static_cast<unsigned char>(*p)]) < bound) v = v * bound + d;
+    if (count == kMaxRecordValues) {
       t.status = TextLine::kTooManyValues;
-      t.count = 0;
-      return;
+      break;
     }
-    t.values[static_cast<std::size_t>(t.count++)] = value;
+    t.values[static_cast<std::size_t>(count++)] = v;
   }
-  if (t.count < 2) {
+  lex.skip_chars(static_cast<std::size_t>(p - rest.data()));
+  t.count = count;
+  if (t.status != TextLine::kOk)
+    t.count = 0;
+  else if (count < 2) {
     t.status = TextLine::kNoLoadAddress;
     t.count = 0;
   }
