@@ -256,7 +256,7 @@ void prepare_object_text(std::string_view text, int radix, ModuleFormat format, 
     lex.reset(line);
     int letter = lex.record_letter();
     if (put_record_side(out.records, lex, letter, number, scratch))
-      out.lines.push_back(PreparedText::Line{static_cast<std::size_t>(line.data() - text.data()), line.size(), number});
+      out.lines.push_back(PreparedText::Line{static_cast<std::size_t>(line.data() - text.data()), static_cast<u32>(line.size()), number});
   }
   out.line_count = number;
   out.end_radix = lex.radix;

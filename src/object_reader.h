@@ -133,8 +133,9 @@ void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view 
 // debug lines. The parse assumed the format in force at its start.
 struct PreparedText {
   struct Line {
-    std::size_t offset = 0, length = 0;  // in the file's text
-    int number = 0;                      // the line number reports give
+    std::size_t offset = 0;  // in the file's text
+    u32 length = 0;          // at most a line's 1023 characters
+    int number = 0;          // the line number reports give
   };
   int start_radix = 10, end_radix = 10;
   ModuleFormat start_format, end_format;
