@@ -302,8 +302,12 @@ void add_selected_elf_members(LinkContext& ctx, const LibraryScan& scan) {
 
 // Pass 0 over an input the pre-scan did not read, text or ELF.
 void read_input_file(LinkContext& ctx, const InputFile& file) {
-  std::FILE* f = open_file(ctx.diag, file.name, nullptr, "rb");
-  std::string bytes = read_whole_stream(ctx.diag, f, file.name);
+  std::string bytes;
+  FileRead read{FileRead::kCannotOpen, 0};
+  if (file.name.size() <= kMaxFileNameLength && file.name.find('\0') == std::string::npos)
+    read = read_file(file.name, bytes);
+  if (read.status == FileRead::kCannotOpen) report_open_failure(ctx.diag, file.name, "open", read.error_number);
+  if (read.status != FileRead::kRead) report_read_failure(ctx.diag, file.name, read.error_number);
   if (!is_elf_input(bytes)) {
     read_object_text(ctx, file, bytes);
     return;

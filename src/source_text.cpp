@@ -15,18 +15,6 @@
 
 namespace zeld {
 
-std::string read_whole_stream(Diagnostics& diag, std::FILE* f, const std::string& name) {
-  check_not_directory(diag, f, name);  // closes and stops on a folder
-  std::string text;
-  if (!read_stream_text(f, text)) {
-    int error_number = errno;
-    std::fclose(f);
-    report_read_failure(diag, name, error_number);
-  }
-  std::fclose(f);
-  return text;
-}
-
 bool read_stream_text(std::FILE* f, std::string& text) {
   // Sized from the file's length plus one byte, so that the read that
   // meets the end needs no second buffer; a file that grows meanwhile, or

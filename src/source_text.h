@@ -22,11 +22,6 @@ namespace zeld {
 
 class Diagnostics;
 
-// The whole contents of the open stream `f` (named `name` in reports), read
-// in one go; the stream is closed. A folder and a read error are the fatal
-// "cannot read '<name>': <reason>".
-std::string read_whole_stream(Diagnostics& diag, std::FILE* f, const std::string& name);
-
 // Reads the rest of `f` into `text` without reporting anything; false on a
 // read error (a folder, for one). The stream stays open.
 bool read_stream_text(std::FILE* f, std::string& text);
