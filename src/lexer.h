@@ -40,6 +40,9 @@ inline bool is_name_char(int c) { return (char_class(c) & (CC_LETTER | CC_DIGIT)
 // Value of c as a digit of radix 2, 8, 10 or 16; -1 otherwise.
 int digit_value(int c, int radix);
 
+// What next_field found.
+enum class Field { kNumber, kEnd, kNotANumber };
+
 namespace lexer_detail {
 
 inline constexpr u8 kNoDigit = 0xFF;
@@ -62,10 +65,22 @@ inline unsigned digit_bound(int radix) {
   return (radix == 2 || radix == 8 || radix == 10 || radix == 16) ? static_cast<unsigned>(radix) : 0;
 }
 
-}  // namespace lexer_detail
+// One field of a record line over [p, end), as Lexer::next_field reads
+// it: blanks are skipped, and `p` then stays before an end or a character
+// that is no digit of the radix, or moves past the number read. Loops over
+// a whole line call this with `p` kept in a register.
+inline Field scan_field(const char*& p, const char* end, unsigned bound, u32& value) {
+  while (p != end && (*p == ' ' || *p == '\t')) ++p;
+  if (p == end) return Field::kEnd;
+  unsigned d = kDigitTable[static_cast<unsigned char>(*p)];
+  if (d >= bound) return (*p == '\0' || *p == ';') ? Field::kEnd : Field::kNotANumber;
+  u32 v = d;
+  while (++p != end && (d = kDigitTable[static_cast<unsigned char>(*p)]) < bound) v = v * bound + d;
+  value = v;
+  return Field::kNumber;
+}
 
-// What next_field found.
-enum class Field { kNumber, kEnd, kNotANumber };
+}  // namespace lexer_detail
 
 class Lexer {
  public:
@@ -114,21 +129,10 @@ class Lexer {
   // a NUL or ';' (after blanks), kNotANumber when the next character is no
   // digit of the radix (the cursor stays before it), else the number.
   Field next_field(u32& value) {
-    const char* text = text_.data();
-    const std::size_t size = text_.size();
-    std::size_t i = pos_;
-    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
-    pos_ = i;
-    if (i >= size) return Field::kEnd;
-    const unsigned bound = lexer_detail::digit_bound(radix);
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    unsigned d = lexer_detail::kDigitTable[c];
-    if (d >= bound) return (c == '\0' || c == ';') ? Field::kEnd : Field::kNotANumber;
-    u32 v = d;
-    while (++i < size && (d = lexer_detail::kDigitTable[static_cast<unsigned char>(text[i])]) < bound) v = v * bound + d;
-    pos_ = i;
-    value = v;
-    return Field::kNumber;
+    const char* p = text_.data() + pos_;
+    Field f = lexer_detail::scan_field(p, text_.data() + text_.size(), lexer_detail::digit_bound(radix), value);
+    pos_ = static_cast<std::size_t>(p - text_.data());
+    return f;
   }
   // Steps over up to n characters as n get_char calls would: never past
   // the end or a NUL.

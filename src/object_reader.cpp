@@ -12,9 +12,9 @@
 #include "context.h"
 #include "debug_info.h"
 #include "elf_input.h"
+#include "library.h"
 #include "relocate.h"
 #include "source_text.h"
-#include "library.h"
 #include "symbols.h"
 
 namespace zeld {
@@ -68,17 +68,13 @@ void parse_text_line(Lexer& lex, TextLine& t) {
   const unsigned bound = lexer_detail::digit_bound(lex.radix);
   int count = 0;
   t.status = TextLine::kOk;
-  for (;;) {
-    while (p != end && (*p == ' ' || *p == '\t')) ++p;
-    if (p == end) break;
-    unsigned d = lexer_detail::kDigitTable[static_cast<unsigned char>(*p)];
-    if (d >= bound) {
-      if (*p == '\0' || *p == ';') break;
+  for (u32 v = 0;;) {
+    Field f = lexer_detail::scan_field(p, end, bound, v);
+    if (f == Field::kEnd) break;
+    if (f == Field::kNotANumber) {
       t.status = TextLine::kNotANumber;
       break;
     }
-    u32 v = d;
-    while (++p != end && (d = lexer_detail::kDigitTable[static_cast<unsigned char>(*p)]) < bound) v = v * bound + d;
     if (count == kMaxRecordValues) {
       t.status = TextLine::kTooManyValues;
       break;
@@ -178,16 +174,8 @@ void apply_state_side(LinkContext& ctx, Lexer& lex, const InputFile& file, int l
       set_module_name(ctx, lex, r.current_header);
       return;
     case 'S': {
-      const std::string_view rest = lex.rest();
-      const bool mark = r.mark_scanned_symbols && lex.position() == 1 && symbol_name_reads_alike(rest);
-      Symbol* sym = define_symbol(ctx, lex, r.current_header, r.current_area_part);
-      if (mark) {
-        // The kind letter after the name and its blanks, as read above.
-        std::size_t kind = rest.find_first_of(" \t\r\n\v\f", rest.find_first_not_of(" \t"));
-        if (kind != std::string_view::npos) kind = rest.find_first_not_of(" \t", kind);
-        const bool reference = kind != std::string_view::npos && rest[kind] == 'R';
-        sym->flags |= reference ? SYM_SCANNED_REFERENCE : SYM_SCANNED_DEFINITION;
-      }
+      const bool mark = r.mark_scanned_symbols && lex.position() == 1 && symbol_name_reads_alike(lex.rest());
+      define_symbol(ctx, lex, r.current_header, r.current_area_part, mark);
       return;
     }
     case 'd':

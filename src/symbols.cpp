@@ -186,13 +186,15 @@ bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address) 
 
 // S name kind-word value: the kind is the word's first character, the
 // second matters only for D ('x' hides), the third is skipped unseen.
-Symbol* define_symbol(LinkContext& ctx, Lexer& lex, Header* header, AreaPart* area_part) {
+Symbol* define_symbol(LinkContext& ctx, Lexer& lex, Header* header, AreaPart* area_part, bool mark_scanned) {
   std::string_view name = lex.get_identifier(-1);  // valid until the lexer reads another name
   int kind = lex.get_nonblank();
   int second = lex.get_char();
   lex.get_char();
   u32 value = kind == 'R' || kind == 'D' || kind == 'E' ? lex.read_number() : 0;
-  return enter_module_symbol(ctx, header, area_part, name, kind, second, value);
+  Symbol* sym = enter_module_symbol(ctx, header, area_part, name, kind, second, value);
+  if (mark_scanned) sym->flags |= kind == 'R' ? SYM_SCANNED_REFERENCE : SYM_SCANNED_DEFINITION;
+  return sym;
 }
 
 Symbol* enter_module_symbol(LinkContext& ctx, Header* header, AreaPart* area_part, std::string_view name, int kind,

@@ -120,7 +120,9 @@ u32 symbol_address(LinkContext& ctx, const Symbol& sym);
 // Address of a named symbol (defined or not); false when there is none.
 bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address);
 // Pass-0 handler of an S line ("S name kind-word value", read through `lex`).
-Symbol* define_symbol(LinkContext& ctx, Lexer& lex, Header* header, AreaPart* area_part);
+// With `mark_scanned` the symbol is marked as a scanned definition or
+// reference (the library pre-scan left the name to the table).
+Symbol* define_symbol(LinkContext& ctx, Lexer& lex, Header* header, AreaPart* area_part, bool mark_scanned = false);
 // Enters a module's symbol as an S line does: `kind` 'R' a reference, 'D'
 // a definition relative to `area_part` (hidden when `second` is 'x'), 'E'
 // an absolute definition; any other kind is fatal.
