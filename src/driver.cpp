@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -149,6 +150,21 @@ void report_device_usage(LinkContext& ctx) {
   ctx.diag.write("Device %ld%% full.\n", percent);
 }
 
+// The parsed records kept in memory between the passes, at most; a larger
+// link keeps the rest in a temporary file (spill_file.h) until pass 1.
+constexpr std::size_t kRecordsKeptInMemory = std::size_t{4} << 20;
+
+// Pass 1, which stops the link when records kept in the temporary file
+// cannot be read back.
+void relocate_all_records(LinkContext& ctx) {
+  try {
+    relocate_records(ctx);
+  } catch (const RecordSpillError& e) {
+    ctx.diag.fatal("cannot read back the parsed records: %s",
+                   e.error_number != 0 ? std::strerror(e.error_number) : "read error");
+  }
+}
+
 // Module listings read ahead while pass 1 runs, at most: pass 1 frees the
 // parsed records faster than this fills.
 constexpr std::size_t kListingsAhead = std::size_t{4} << 20;
@@ -202,6 +218,7 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
   expand_option_files(ctx, words);
   scan_options(ctx, words);
   complete_input_list(ctx);
+  ctx.reader.records.spill_after(kRecordsKeptInMemory);
   if (!ctx.input_files.empty()) scan_input_files(ctx);
   create_output_files(ctx);
 
@@ -209,7 +226,7 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
   ctx.link_pass = 1;
   between_passes(ctx);
   FilePrefetch listings(module_listing_names(ctx), kListingsAhead);  // read while pass 1 runs
-  relocate_records(ctx);
+  relocate_all_records(ctx);
 
   if (ctx.options.debug_level) relocate_debug_records(ctx);
   if (ctx.diag.error_count() != 0) return kExitFailure;  // no map, outputs unfinished

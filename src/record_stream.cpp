@@ -10,10 +10,15 @@
 //                line delta, flag bits, area index numbers, item count,
 //                then mode, position and two index numbers per item
 //
-// A block ends with kEndOfBlock; an entry never spans two blocks.
+// A block ends with kEndOfBlock; an entry never spans two blocks. A block
+// goes to the temporary file whole, end mark included, and comes back
+// into one buffer of the cursor.
 #include "record_stream.h"
 
+#include <cerrno>
 #include <cstring>
+
+#include "spill_file.h"
 
 namespace zeld {
 
@@ -23,11 +28,39 @@ constexpr u8 kZeroPairOk = 0x01;
 constexpr u8 kStoppedAtNonNumber = 0x02;
 }  // namespace
 
+RecordStream::RecordStream(std::size_t block_size) : block_size_(block_size), used_(block_size) {}
+RecordStream::RecordStream(RecordStream&&) noexcept = default;
+RecordStream& RecordStream::operator=(RecordStream&&) noexcept = default;
+RecordStream::~RecordStream() = default;
+
 // A block left behind already ends with the end mark of its last entry.
 void RecordStream::start_block() {
-  if (!blocks_.empty()) block_used_.push_back(used_);
-  blocks_.push_back(std::make_unique_for_overwrite<u8[]>(block_size_));
+  if (!blocks_.empty()) {
+    block_used_.push_back(used_);
+    block_offset_.push_back(0);
+    held_ += used_;
+    if (held_ > spill_after_) spill_blocks();
+  }
+  blocks_.push_back(spare_ ? std::move(spare_) : std::make_unique_for_overwrite<u8[]>(block_size_));
   used_ = 0;
+}
+
+// Writes every finished block still in memory to the file; the last one
+// written is kept to be filled again. Past a failure nothing more is
+// written, and what was written stays readable.
+void RecordStream::spill_blocks() {
+  if (!spill_tried_) {
+    spill_tried_ = true;
+    spill_ = SpillFile::open();
+  }
+  for (; spill_ && spilled_ < block_used_.size(); ++spilled_) {
+    std::size_t bytes = block_used_[spilled_] + 1;
+    if (!spill_->append(blocks_[spilled_].get(), bytes, block_offset_[spilled_])) break;
+    held_ -= block_used_[spilled_];
+    spare_ = std::move(blocks_[spilled_]);
+  }
+  // From now on every finished block follows, unless writing failed.
+  spill_after_ = spilled_ < block_used_.size() ? static_cast<std::size_t>(-1) : 0;
 }
 
 // An entry is written through a local pointer: a store through a byte
@@ -131,8 +164,21 @@ void RecordStream::add_fields(RecordKind kind, int line, const FieldLine& fields
   end_entry(p);
 }
 
+void RecordStream::Cursor::load_block() {
+  if (const auto& block = stream_.blocks_[block_]) {
+    data_ = block.get();
+    return;
+  }
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<u8[]>(stream_.block_size_);
+  errno = 0;
+  const std::size_t bytes = stream_.block_used_[block_] + 1;
+  if (!stream_.spill_ || !stream_.spill_->read(stream_.block_offset_[block_], buffer_.get(), bytes))
+    throw RecordSpillError{errno};
+  data_ = buffer_.get();
+}
+
 u32 RecordStream::Cursor::number() {
-  const u8* p = stream_.blocks_[block_].get();
+  const u8* p = data_;
   u32 value = 0;
   for (int shift = 0;; shift += 7) {
     u8 byte = p[pos_++];
@@ -143,13 +189,25 @@ u32 RecordStream::Cursor::number() {
 
 bool RecordStream::Cursor::next(RecordEntry& entry) {
   for (;;) {
-    if (block_ >= stream_.blocks_.size()) return false;
-    const u8* p = stream_.blocks_[block_].get();
+    if (!data_) {
+      if (block_ >= stream_.blocks_.size()) {
+        // A consuming walk is the last: the file goes with its blocks.
+        if (consume_) {
+          stream_.spill_.reset();
+          stream_.spare_.reset();
+          buffer_.reset();
+        }
+        return false;
+      }
+      load_block();
+    }
+    const u8* p = data_;
     auto kind = static_cast<RecordKind>(p[pos_]);
     if (kind == RecordKind::kEndOfBlock) {
       if (consume_) stream_.blocks_[block_].reset();
       ++block_;
       pos_ = 0;
+      data_ = nullptr;
       continue;
     }
     ++pos_;

@@ -7,7 +7,9 @@
 //
 // Entries are packed into blocks of bytes (numbers as 7-bit groups, small
 // ones in one byte), so that the parsed records take a fraction of the
-// text they come from.
+// text they come from. Past a set amount, finished blocks wait for pass 1
+// in a temporary file (spill_file.h) rather than in memory, and a cursor
+// reads them back one at a time.
 #pragma once
 
 #include <array>
@@ -19,6 +21,8 @@
 #include "common.h"
 
 namespace zeld {
+
+class SpillFile;
 
 inline constexpr int kMaxRecordValues = 16;
 
@@ -69,6 +73,12 @@ struct RecordEntry {
   FieldLine fields;
 };
 
+// A block kept in the temporary file could not be read back; the error
+// number says why.
+struct RecordSpillError {
+  int error_number = 0;
+};
+
 class RecordStream {
  public:
   // Blocks of the default size suit the link's one stream; a stream of
@@ -76,7 +86,17 @@ class RecordStream {
   static constexpr std::size_t kDefaultBlockSize = 1 << 18;
   static constexpr std::size_t kSmallBlockSize = 1 << 14;
   RecordStream() : RecordStream(kDefaultBlockSize) {}
-  explicit RecordStream(std::size_t block_size) : block_size_(block_size), used_(block_size) {}
+  explicit RecordStream(std::size_t block_size);
+  RecordStream(RecordStream&&) noexcept;
+  RecordStream& operator=(RecordStream&&) noexcept;
+  ~RecordStream();
+
+  // Once the finished blocks in memory exceed `bytes`, they and every
+  // block finished after them go to a temporary file. Without one (none
+  // can be made, or the disk is full) the blocks stay in memory.
+  void spill_after(std::size_t bytes) { spill_after_ = bytes; }
+  // Blocks in the temporary file, for the tests.
+  std::size_t spilled_blocks() const { return spilled_; }
 
   void add_file_start(u32 file_index);
   void add_file_end(int lines);
@@ -95,14 +115,18 @@ class RecordStream {
   class Cursor {
    public:
     explicit Cursor(RecordStream& stream, bool consume = false) : stream_(stream), consume_(consume) {}
-    // Fills `entry` with the next entry; false after the last.
+    // Fills `entry` with the next entry; false after the last. Throws
+    // RecordSpillError when a block cannot be read back.
     bool next(RecordEntry& entry);
 
    private:
     u32 number();
+    void load_block();
     RecordStream& stream_;
     bool consume_ = false;
     std::size_t block_ = 0, pos_ = 0;
+    const u8* data_ = nullptr;       // the block walked, or none yet
+    std::unique_ptr<u8[]> buffer_;   // a block read back from the file
     int line_ = 0;
   };
 
@@ -117,16 +141,25 @@ class RecordStream {
   // marks where the entries stop.
   u8* begin_entry(RecordKind kind);
   void start_block();
+  void spill_blocks();
   void end_entry(u8* p);
   static u8* put_number(u8* p, u32 value);
   u8* put_line(u8* p, int line);
   u8* block() { return blocks_.back().get(); }
 
   std::size_t block_size_;
-  std::vector<std::unique_ptr<u8[]>> blocks_;
+  std::vector<std::unique_ptr<u8[]>> blocks_;  // none for a block in the file
   std::vector<std::size_t> block_used_;  // bytes used in each block before the last
+  std::vector<u64> block_offset_;        // where each block before the last is in the file
   std::size_t used_;                     // in the last block; block_size_ before the first
   int last_line_ = 0;
+
+  std::size_t spill_after_ = static_cast<std::size_t>(-1);
+  std::size_t held_ = 0;     // bytes used in finished blocks still in memory
+  std::size_t spilled_ = 0;  // the blocks [0, spilled_) are in the file
+  bool spill_tried_ = false;
+  std::unique_ptr<SpillFile> spill_;
+  std::unique_ptr<u8[]> spare_;  // a block written out, for the next block
 };
 
 }  // namespace zeld

@@ -1,0 +1,98 @@
+// The nameless temporary file of spill_file.h.
+#include "spill_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace zeld {
+
+#ifndef _WIN32
+
+namespace {
+
+std::string temporary_folder() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir && *dir ? dir : "/tmp";
+}
+
+int open_nameless(const std::string& dir) {
+#ifdef O_TMPFILE
+  // Made without a name at all.
+  if (int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) return fd;
+#endif
+  // Elsewhere a named file loses its name at once; no signal may end the
+  // link between the two steps and leave the name behind.
+  std::string path = dir + "/zeld12-XXXXXX";
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &before);
+  int fd = mkstemp(path.data());
+  if (fd >= 0) {
+    unlink(path.c_str());
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<SpillFile> SpillFile::open() {
+  int fd = open_nameless(temporary_folder());
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<SpillFile>(new SpillFile(fd));
+}
+
+SpillFile::~SpillFile() { ::close(fd_); }
+
+bool SpillFile::append(const void* data, std::size_t size, u64& offset) {
+  const char* p = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = pwrite(fd_, p + done, size - done, static_cast<off_t>(end_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // the bytes written are past end_ and never read
+    done += static_cast<std::size_t>(n);
+  }
+  offset = end_;
+  end_ += size;
+  return true;
+}
+
+bool SpillFile::read(u64 offset, void* data, std::size_t size) const {
+  char* p = static_cast<char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(fd_, p + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;  // shorter than what was written to it
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+#else
+
+// Windows keeps the records in memory.
+std::unique_ptr<SpillFile> SpillFile::open() { return nullptr; }
+SpillFile::~SpillFile() = default;
+bool SpillFile::append(const void*, std::size_t, u64&) { return false; }
+bool SpillFile::read(u64, void*, std::size_t) const {
+  errno = EIO;
+  return false;
+}
+
+#endif
+
+}  // namespace zeld

@@ -1,0 +1,42 @@
+// A temporary file that holds data the link has finished writing until it
+// reads it again: the parsed records wait in it between pass 0 and pass 1
+// instead of in the process's memory (record_stream.h). The file has no
+// name from the moment it exists, so nothing of it stays behind on any way
+// out of the link, a signal or a crash included; the system drops its
+// blocks when the link closes it, before most of them ever reach a disk.
+//
+// Where the host offers no such file (Windows, a temporary folder that is
+// missing or read-only), `open` gives none and the caller keeps its data
+// in memory: a link never fails for want of a temporary file.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "common.h"
+
+namespace zeld {
+
+class SpillFile {
+ public:
+  // A file in the folder TMPDIR names, or else /tmp; none when it cannot
+  // be made.
+  static std::unique_ptr<SpillFile> open();
+  ~SpillFile();
+  SpillFile(const SpillFile&) = delete;
+  SpillFile& operator=(const SpillFile&) = delete;
+
+  // Appends `size` bytes and gives where they went; false when not all of
+  // them were written (a full disk): the caller keeps them instead.
+  bool append(const void* data, std::size_t size, u64& offset);
+  // Reads `size` bytes from `offset`; false with errno set on a failure or
+  // a file shorter than that.
+  bool read(u64 offset, void* data, std::size_t size) const;
+
+ private:
+  explicit SpillFile(int fd) : fd_(fd) {}
+  int fd_ = -1;
+  u64 end_ = 0;
+};
+
+}  // namespace zeld

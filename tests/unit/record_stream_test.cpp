@@ -1,0 +1,157 @@
+// The parsed records between the passes: whether kept in memory, in the
+// temporary file, or partly in each when the file stops taking them, a walk
+// must give back every entry as it was added.
+#include "record_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+#include "spill_file.h"
+
+namespace zeld {
+namespace {
+
+constexpr int kTextLines = 3000;
+
+// Every kind of entry, with small and large numbers, over many blocks.
+void fill(RecordStream& s) {
+  s.add_file_start(7);
+  s.add_event(RecordKind::kHeader);
+  s.add_format(true, false);
+  s.add_event(RecordKind::kArea);
+  for (int i = 0; i < kTextLines; ++i) {
+    TextLine t;
+    t.count = 1 + i % kMaxRecordValues;
+    for (int v = 0; v < t.count; ++v) t.values[v] = static_cast<u32>(i % 3 == 0 ? i * 977 + v : (i + v) & 0xFF);
+    s.add_text(3 * i + 1, t);
+    FieldLine f;
+    f.area_b1 = static_cast<u32>(i);
+    f.stopped_at_non_number = i % 5 == 0;
+    f.items.push_back({0x0A, 2, static_cast<u32>(i) & 0xFF, 0xFFFFFFFF});
+    s.add_fields(i % 7 == 0 ? RecordKind::kPaging : RecordKind::kRelocation, 3 * i + 2, f);
+  }
+  s.add_module(12345);
+  s.add_file_end(3 * kTextLines + 5);
+}
+
+// Walks `s` and checks it against what fill() added.
+void expect_filled(RecordStream& s, bool consume) {
+  RecordStream::Cursor c(s, consume);
+  RecordEntry e;
+  ASSERT_TRUE(c.next(e));
+  EXPECT_EQ(e.kind, RecordKind::kFileStart);
+  EXPECT_EQ(e.number, 7u);
+  ASSERT_TRUE(c.next(e) && c.next(e) && c.next(e));
+  EXPECT_EQ(e.kind, RecordKind::kArea);
+  for (int i = 0; i < kTextLines; ++i) {
+    ASSERT_TRUE(c.next(e));
+    ASSERT_EQ(e.kind, RecordKind::kText);
+    EXPECT_EQ(e.line, 3 * i + 1);
+    ASSERT_EQ(e.text.count, 1 + i % kMaxRecordValues);
+    for (int v = 0; v < e.text.count; ++v)
+      ASSERT_EQ(e.text.values[v], static_cast<u32>(i % 3 == 0 ? i * 977 + v : (i + v) & 0xFF)) << i;
+    ASSERT_TRUE(c.next(e));
+    EXPECT_EQ(e.kind, i % 7 == 0 ? RecordKind::kPaging : RecordKind::kRelocation);
+    EXPECT_EQ(e.line, 3 * i + 2);
+    EXPECT_EQ(e.fields.area_b1, static_cast<u32>(i));
+    EXPECT_EQ(e.fields.stopped_at_non_number, i % 5 == 0);
+    ASSERT_EQ(e.fields.items.size(), 1u);
+    EXPECT_EQ(e.fields.items[0].index_b2, 0xFFFFFFFFu);
+  }
+  ASSERT_TRUE(c.next(e));
+  EXPECT_EQ(e.number, 12345u);
+  ASSERT_TRUE(c.next(e));
+  EXPECT_EQ(e.kind, RecordKind::kFileEnd);
+  EXPECT_EQ(e.line, 3 * kTextLines + 5);
+  EXPECT_FALSE(c.next(e));
+}
+
+#ifndef _WIN32
+
+// Points TMPDIR elsewhere for one test.
+class TemporaryFolder {
+ public:
+  explicit TemporaryFolder(const char* dir) {
+    if (const char* old = std::getenv("TMPDIR")) old_ = old, had_ = true;
+    setenv("TMPDIR", dir, 1);
+  }
+  ~TemporaryFolder() { had_ ? setenv("TMPDIR", old_.c_str(), 1) : unsetenv("TMPDIR"); }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+TEST(RecordStream, BlocksInTheTemporaryFileComeBackAsAdded) {
+  RecordStream s(RecordStream::kSmallBlockSize);
+  s.spill_after(RecordStream::kSmallBlockSize);  // blocks wait in memory until they pass one block
+  fill(s);
+  ASSERT_GT(s.spilled_blocks(), 3u);
+  expect_filled(s, false);
+  expect_filled(s, false);  // a walk that keeps the blocks can be repeated
+  expect_filled(s, true);
+}
+
+TEST(RecordStream, WithoutATemporaryFolderTheBlocksStayInMemory) {
+  TemporaryFolder missing("/nonexistent-folder-of-the-tests");
+  RecordStream s(RecordStream::kSmallBlockSize);
+  s.spill_after(0);
+  fill(s);
+  EXPECT_EQ(s.spilled_blocks(), 0u);
+  expect_filled(s, true);
+}
+
+// A full disk: the file takes the first blocks and refuses the next; the
+// refused ones and all after them stay in memory.
+TEST(RecordStream, AFullTemporaryFileKeepsTheRestInMemory) {
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = before;
+  small.rlim_cur = 3 * RecordStream::kSmallBlockSize;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  RecordStream s(RecordStream::kSmallBlockSize);
+  s.spill_after(0);
+  fill(s);
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_GT(s.spilled_blocks(), 0u);
+  EXPECT_LT(s.spilled_blocks(), 4u);
+  expect_filled(s, true);
+}
+
+TEST(SpillFile, ReadsWhatWasWrittenAndRefusesToReadPastIt) {
+  auto f = SpillFile::open();
+  ASSERT_TRUE(f);
+  u64 first = 99, second = 99;
+  ASSERT_TRUE(f->append("abcdef", 6, first));
+  ASSERT_TRUE(f->append("XYZ", 3, second));
+  EXPECT_EQ(first, 0u);
+  EXPECT_EQ(second, 6u);
+  char got[9] = {};
+  ASSERT_TRUE(f->read(4, got, 5));
+  EXPECT_EQ(std::string(got, 5), "efXYZ");
+  errno = 0;
+  EXPECT_FALSE(f->read(6, got, 4));
+  EXPECT_EQ(errno, EIO);
+}
+
+#endif
+
+TEST(RecordStream, InMemoryByDefault) {
+  RecordStream s(RecordStream::kSmallBlockSize);
+  fill(s);
+  EXPECT_EQ(s.spilled_blocks(), 0u);
+  expect_filled(s, true);
+}
+
+}  // namespace
+}  // namespace zeld
