@@ -535,29 +535,30 @@ void CoffDebugBuilder::begin_file(const DbFile& file, std::string_view base_name
 
 // The function's own type is looked up in the file's scope only: its
 // definitions come into scope behind its entry.
-void CoffDebugBuilder::enter_function(const DbFunc& function, const DbLine* first, const DbLine* last) {
+void CoffDebugBuilder::enter_function(const DbFunc& function, const DbFunctionHead& head) {
   CoffState& coff = ctx_.coff;
   const DebugState& debug = *coff.tags.debug;
   coff.tags.function_scope = nullptr;
-  if (first) {
-    std::string_view name = debug.text(function.name);
+  if (head.first) {
+    const DbLine& first = *head.first;
+    std::string_view name = debug.text(function.name());
     coff.function_name = name;
-    coff.function_first_line = first->line;
-    coff.function_last_line = first->line;
+    coff.function_first_line = first.line;
+    coff.function_last_line = first.line;
     coff.line_range_reported = false;
     if (coff.last_function_aux >= 0)
       put32(entry_at(ctx_, static_cast<u32>(coff.last_function_aux)).data() + kAuxNextEntry, next_index(ctx_));
-    u32 index = add_symbol_entry(ctx_, name, function.address, kSectionText, C_EXT, 1);
+    u32 index = add_symbol_entry(ctx_, name, head.address, kSectionText, C_EXT, 1);
     map_coff_type(ctx_, index, std::string(debug.text(function.type)));
     u32 aux = add_aux_entry(ctx_);
-    put32(entry_at(ctx_, aux).data() + kAuxFunctionSize, last->address - function.address);
+    put32(entry_at(ctx_, aux).data() + kAuxFunctionSize, head.last->address - head.address);
     coff.last_function_aux = aux;
     put32(entry_at(ctx_, aux).data() + kAuxLinePointer, add_lineno_entry(ctx_, 0, index));
-    add_symbol_entry(ctx_, ".bf", function.address, kSectionText, C_FCN, 1);
-    add_line_aux(ctx_, first->line);
-    if (!debug.unnamed(function)) coff_add_block(ctx_, true, first->line, first->address);
+    add_symbol_entry(ctx_, ".bf", head.address, kSectionText, C_FCN, 1);
+    add_line_aux(ctx_, first.line);
+    if (!debug.unnamed(function)) coff_add_block(ctx_, true, first.line, first.address);
   }
-  coff.tags.function_scope = &function.structs;
+  coff.tags.function_scope = &debug.structs_of(function);
 }
 
 void CoffDebugBuilder::leave_function(const DbFunc& /*function*/) { ctx_.coff.tags.function_scope = nullptr; }
@@ -593,15 +594,16 @@ void CoffDebugBuilder::symbol(const DbSym& sym) {
   const DebugState& debug = *ctx_.coff.tags.debug;
   std::string_view type = debug.text(sym.type);
   u32 value = sym.value;
-  if (sym.kind == 'l') {
+  char kind = sym.kind();
+  if (kind == 'l') {
     storage_class = C_AUTO;
     section = kSectionAbsolute;
-  } else if (sym.kind == 'r') {
+  } else if (kind == 'r') {
     storage_class = C_REG;
     section = kSectionAbsolute;
     value = register_value(value, type);
   }
-  u32 index = add_symbol_entry(ctx_, debug.text(sym.name), value, section, storage_class, 0);
+  u32 index = add_symbol_entry(ctx_, debug.text(sym.name()), value, section, storage_class, 0);
   map_coff_type(ctx_, index, std::string(type));
 }
 

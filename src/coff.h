@@ -99,7 +99,7 @@ class CoffDebugBuilder final : public DebugVisitor {
   void begin_walk(const DebugState& debug) override;
   void begin_file(const DbFile& file, std::string_view base_name) override;
   void structure(const DbStruct& definition) override;
-  void enter_function(const DbFunc& function, const DbLine* first, const DbLine* last) override;
+  void enter_function(const DbFunc& function, const DbFunctionHead& head) override;
   void symbol(const DbSym& symbol) override;
   void line(const DbLine& entry) override;
   void block_end(const DbLine& end) override;

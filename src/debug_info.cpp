@@ -1,9 +1,10 @@
 // Debug information. Pass 0 hands every d line here; its records pile up
-// per source file whatever the options. With -g they are made absolute
-// after pass 1 (statics getting "file:name" symbols before the map is
-// written), and walk_debug_records hands them once to its visitors: files
-// in order of first appearance, then each file's definitions, functions
-// (definitions, locals, line table) and variables. write_debug_file runs
+// per source file whatever the options. With -g the statics get
+// "file:name" symbols after pass 1, before the map is written, and
+// walk_debug_records hands the records once to its visitors, with their
+// addresses made absolute: files in order of first appearance, then each
+// file's definitions, functions (definitions, locals, line table) and
+// variables. write_debug_file runs
 // that walk with the <base>.dbg writer and whatever other visitor the
 // driver gives (the COFF debug builder), so both see the same order.
 //
@@ -43,6 +44,42 @@ std::string_view last_component(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// Line entries in the stream: the line as a code, then the address as the
+// zigzag form of its difference from the address before, each in 7-bit
+// groups, low group first, the top bit set on every byte but the last.
+// Code 0 pads a chunk's end (the next entry starts the next chunk), 1 to
+// 3 are the three markers, and a source line is 4 plus the zigzag form of
+// its difference from the function's source line before (0 at first).
+// Differences wrap at 32 bits, so every line number and address comes
+// back as it was.
+enum LineCode : u32 { kLinePad = 0, kLineBeginCode = 1, kLineBlockEndCode = 2, kLineEndCode = 3, kLineDelta = 4 };
+
+u32 zigzag(u32 difference) { return (difference << 1) ^ (0u - (difference >> 31)); }
+u32 unzigzag(u32 code) { return (code >> 1) ^ (0u - (code & 1)); }
+
+unsigned char* put_varint(unsigned char* p, u64 value) {
+  while (value >= 0x80) {
+    *p++ = static_cast<unsigned char>(value | 0x80);
+    value >>= 7;
+  }
+  *p++ = static_cast<unsigned char>(value);
+  return p;
+}
+
+u64 get_varint(const unsigned char*& p) {
+  u64 value = *p & 0x7F;
+  for (unsigned shift = 7; *p++ & 0x80; shift += 7) value |= u64{*p & 0x7Fu} << shift;
+  return value;
+}
+
+// The index in `d.area_parts` of the part records are read in. A module's
+// d lines share one part, so the last one stands first.
+u32 area_part_index(DebugState& d, AreaPart* part) {
+  if (!part) return 0;
+  if (d.area_parts.back() != part) d.area_parts.push_back(part);
+  return static_cast<u32>(d.area_parts.size() - 1);
+}
+
 // Appends `index` to a list linked through the records' `next`.
 template <typename Pool>
 void link_record(Pool& pool, DbList& list, u32 index) {
@@ -64,31 +101,30 @@ void extend_run(Pool& pool, DbRun& run, const Record& record) {
   ++run.count;
 }
 
+// The current function is always the last one read, so its entries and
+// locals go to the ends of their pools.
 void collect_line_entry(LinkContext& ctx, Lexer& lex) {
   DebugState& d = ctx.debug;
   u32 line = lex.read_number();
   u32 address = lex.read_number();
   if (d.current_func == kNoDebugRecord) return;
-  extend_run(d.lines, d.functions[d.current_func].lines, DbLine{address, line});
+  d.lines.add(line, address, d.current_line, d.current_address);
   if (line == kDebugLineEnd) d.current_func = kNoDebugRecord;
 }
 
 void collect_symbol(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
-  DbSym sym;
-  sym.kind = static_cast<char>(lex.get_nonblank());
+  char kind = static_cast<char>(lex.get_nonblank());
   std::string_view name = read_debug_word(lex, true, true);
-  sym.value = lex.read_number();
+  u32 value = lex.read_number();
   std::string_view type = read_debug_type(lex);
-  bool local = sym.kind == 'l' || sym.kind == 'r';
+  bool local = kind == 'l' || kind == 'r';
   if (d.current_func != kNoDebugRecord && local) {
-    sym.name = d.texts.keep(name);
-    sym.type = d.texts.keep(type);
-    extend_run(d.locals, d.functions[d.current_func].locals, sym);
-  } else if (d.current_file && (sym.kind == 's' || sym.kind == 'e')) {
-    sym.name = d.texts.keep(name);
-    sym.type = d.texts.keep(type);
-    link_record(d.variables, d.current_file->variables, d.variables.add(DbVariable{sym, kNoDebugRecord, area_part}));
+    d.locals.add(DbSym::make(kind, d.texts.intern(name), d.texts.intern(type), value));
+  } else if (d.current_file && (kind == 's' || kind == 'e')) {
+    DbVariable variable{DbSym::make(kind, d.texts.keep(name), d.texts.intern(type), value), kNoDebugRecord,
+                        area_part_index(d, area_part)};
+    link_record(d.variables, d.current_file->variables, d.variables.add(variable));
   }
 }
 
@@ -99,40 +135,37 @@ void collect_function(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   u32 address = lex.read_number();
   if (!d.current_file) return;
   DbFunc f;
-  f.area_part = area_part;
-  f.name = d.texts.keep(name);
-  f.address = address;
-  f.kind = kind;
-  f.type = d.texts.keep(read_debug_type(lex));
+  f.area_part = area_part_index(d, area_part);
+  f.name_and_static = d.texts.keep(name).at | (kind == 's' ? u32{1} << 31 : 0);
+  f.offset = address;
+  f.type = d.texts.intern(read_debug_type(lex));
+  f.lines = d.lines.size();
+  f.locals = d.locals.size();
   d.current_func = d.functions.add(f);
+  d.current_line = 0;
+  d.current_address = address;
   link_record(d.functions, d.current_file->functions, d.current_func);
 }
 
 void collect_struct(DebugState& d, std::string_view keyword, std::string_view text) {
   DbStruct s;
   s.is_struct = keyword[0] == 's';
-  s.text = d.texts.keep(text);
+  s.text = d.texts.intern(text);
   d.current_struct = d.structs.add(s);
-  if (d.current_func != kNoDebugRecord)
-    link_record(d.structs, d.functions[d.current_func].structs, d.current_struct);
-  else if (d.current_file)
+  if (d.current_func != kNoDebugRecord) {
+    DbFunc& f = d.functions[d.current_func];
+    if (f.structs == kNoDebugRecord) f.structs = d.function_structs.add(DbList{});
+    link_record(d.structs, d.function_structs[f.structs], d.current_struct);
+  } else if (d.current_file) {
     link_record(d.structs, d.current_file->structs, d.current_struct);
-}
-
-// Base of an area-relative address: the part's address; an extended code
-// page area gives the page:window form. Without a part the offset stands.
-u32 absolute_debug_address(const AreaPart* part, u32 offset) {
-  if (!part) return offset;
-  u32 address = offset + part->address;
-  if (part->area && (part->area->flags & AREA_EXT_CODE)) address = page_window_address(address);
-  return address;
+  }
 }
 
 // A debug record list that the compiler would never write stops the link.
 [[noreturn]] void refuse_debug_records(Diagnostics& diag, const DebugState& d, const DbFile& file,
                                        const DbFunc& function) {
   diag.fatal("incorrect debug information file: \"%s\" function: \"%s\"\n", file.name.c_str(),
-             std::string(d.text(function.name)).c_str());
+             std::string(d.text(function.name())).c_str());
 }
 
 // The <base>.dbg writer. Lines are built in a buffer that goes to the
@@ -168,21 +201,22 @@ class DbgWriter final : public DebugVisitor {
     put(word).put("END").end_line();
   }
 
-  void enter_function(const DbFunc& f, const DbLine* first, const DbLine* /*last*/) override {
+  void enter_function(const DbFunc& f, const DbFunctionHead& head) override {
     if (debug_.unnamed(f)) return;
-    put("FUNC ").put(debug_.text(f.name)).put(' ').hex(f.address).put(' ').put(debug_.text(f.type)).end_line();
-    put("BLOCK ").decimal(static_cast<i32>(first->line)).put(' ').hex(first->address).end_line();
+    put("FUNC ").put(debug_.text(f.name())).put(' ').hex(head.address).put(' ').put(debug_.text(f.type)).end_line();
+    put("BLOCK ").decimal(static_cast<i32>(head.first->line)).put(' ').hex(head.first->address).end_line();
   }
 
   void symbol(const DbSym& sym) override {
-    switch (sym.kind) {
+    char kind = sym.kind();
+    switch (kind) {
       case 'l': put("DEFLOCAL "); break;
       case 'r': put("DEFREG "); break;
       case 'e': put("DEFGLOBAL "); break;
       default: put("DEFSTATIC "); break;
     }
-    put(debug_.text(sym.name)).put(' ');
-    if (sym.kind == 'l' || sym.kind == 'r')
+    put(debug_.text(sym.name())).put(' ');
+    if (kind == 'l' || kind == 'r')
       decimal(static_cast<i32>(sym.value));
     else
       hex(sym.value);
@@ -250,14 +284,123 @@ class DbgWriter final : public DebugVisitor {
 DbText DebugTexts::keep(std::string_view text) {
   text = text.substr(0, kMaxDebugWord);
   if (text.empty()) return {};
-  if (used_ + text.size() > kChunkSize) {  // a text is never longer than a chunk
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
-    used_ = 0;
+  return store(text);
+}
+
+// A text is never longer than a chunk. Past 2^30 bytes of texts the link
+// is out of memory long before; it fails the same way.
+DbText DebugTexts::store(std::string_view text) {
+  std::size_t length_size = text.size() < 0x80 ? 1 : 2;
+  if (used_ + length_size + text.size() > kChunkSize) {
+    if (chunks_.size() == (std::size_t{1} << (kDbTextBits - kChunkBits))) throw std::bad_alloc();
+    chunks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(kChunkSize));
+    used_ = chunks_.size() == 1 ? 1 : 0;  // place 0 stands for the empty text
   }
-  DbText kept{static_cast<u32>(chunks_.size() - 1), static_cast<u16>(used_), static_cast<u16>(text.size())};
-  std::memcpy(chunks_.back().get() + used_, text.data(), text.size());
-  used_ += text.size();
+  DbText kept{static_cast<u32>(((chunks_.size() - 1) << kChunkBits) | used_)};
+  unsigned char* p = chunks_.back().get() + used_;
+  if (length_size == 1) {
+    *p++ = static_cast<unsigned char>(text.size());
+  } else {
+    *p++ = static_cast<unsigned char>(text.size() | 0x80);
+    *p++ = static_cast<unsigned char>(text.size() >> 7);
+  }
+  std::memcpy(p, text.data(), text.size());
+  used_ += length_size + text.size();
   return kept;
+}
+
+DbText DebugTexts::intern(std::string_view text) {
+  text = text.substr(0, kMaxDebugWord);
+  if (text.empty()) return {};
+  if ((interned_count_ + 1) * 4 > interned_.size() * 3) grow_interned();
+  std::size_t mask = interned_.size() - 1;
+  for (std::size_t i = std::hash<std::string_view>()(text) & mask;; i = (i + 1) & mask) {
+    u32 at = interned_[i];
+    if (at == 0) {
+      DbText kept = store(text);
+      interned_[i] = kept.at;
+      ++interned_count_;
+      return kept;
+    }
+    if ((*this)[DbText{at}] == text) return {at};
+  }
+}
+
+void DebugTexts::grow_interned() {
+  std::vector<u32> old = std::move(interned_);
+  interned_.assign(old.empty() ? 1024 : 2 * old.size(), 0);
+  std::size_t mask = interned_.size() - 1;
+  for (u32 at : old) {
+    if (at == 0) continue;
+    std::size_t i = std::hash<std::string_view>()((*this)[DbText{at}]) & mask;
+    while (interned_[i] != 0) i = (i + 1) & mask;
+    interned_[i] = at;
+  }
+}
+
+// An entry never crosses a chunk: one that might not fit goes to the next
+// chunk, behind a padding code when there is room for one. Positions are
+// 32-bit; past 4 GB of entries the link is out of memory long before.
+void DebugLineStream::add(u32 line, u32 address, u32& line_before, u32& address_before) {
+  u64 capacity = u64{chunks_.size()} << kChunkBits;
+  if (capacity - size_ < kMaxEntrySize) {
+    if (chunks_.size() == (std::size_t{1} << (32 - kChunkBits)) - 1) throw std::bad_alloc();
+    if (capacity != size_) chunks_.back()[size_ & (kChunkSize - 1)] = kLinePad;
+    chunks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(kChunkSize));
+    size_ = capacity;
+  }
+  u64 code;
+  if (line == kDebugLineBegin) {
+    code = kLineBeginCode;
+  } else if (line == kDebugLineBlockEnd) {
+    code = kLineBlockEndCode;
+  } else if (line == kDebugLineEnd) {
+    code = kLineEndCode;
+  } else {
+    code = u64{kLineDelta} + zigzag(line - line_before);
+    line_before = line;
+  }
+  unsigned char* start = chunks_.back().get() + (size_ & (kChunkSize - 1));
+  unsigned char* p = put_varint(start, code);
+  p = put_varint(p, zigzag(address - address_before));
+  address_before = address;
+  size_ += static_cast<u64>(p - start);
+}
+
+template <typename Each>
+void DebugLineStream::decode(u32 begin, u32 end, u32 address, Each&& each) const {
+  u32 line = 0;
+  for (u32 at = begin; at != end;) {
+    const unsigned char* start = chunks_[at >> kChunkBits].get() + (at & (kChunkSize - 1));
+    const unsigned char* p = start;
+    u64 code = get_varint(p);
+    if (code == kLinePad) {
+      at = (at | static_cast<u32>(kChunkSize - 1)) + 1;
+      continue;
+    }
+    address += unzigzag(static_cast<u32>(get_varint(p)));
+    u32 value;
+    switch (code) {
+      case kLineBeginCode: value = kDebugLineBegin; break;
+      case kLineBlockEndCode: value = kDebugLineBlockEnd; break;
+      case kLineEndCode: value = kDebugLineEnd; break;
+      default: value = line += unzigzag(static_cast<u32>(code - kLineDelta)); break;
+    }
+    each(DbLine{address, value});
+    at += static_cast<u32>(p - start);
+  }
+}
+
+DbSym DbSym::make(char kind, DbText name, DbText type, u32 value) {
+  u32 code = kind == 'l' ? 0 : kind == 'r' ? 1 : kind == 's' ? 2 : 3;
+  return DbSym{name.at | code << kDbTextBits, type, value};
+}
+
+u32 absolute_debug_address(const AreaPart* part, u32 offset) {
+  if (!part) return offset;
+  u32 address = offset + part->address;
+  if (part->area && (part->area->flags & AREA_EXT_CODE)) address = page_window_address(address);
+  return address;
 }
 
 DbFile& find_debug_file(LinkContext& ctx, const std::string& path) {
@@ -289,17 +432,13 @@ void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
     d.current_func = kNoDebugRecord;
   } else if (keyword == "stack") {
     std::string_view text = read_debug_word(lex, false, false);
-    if (d.current_func != kNoDebugRecord) {
-      DbFunc& f = d.functions[d.current_func];
-      f.stack = d.texts.keep(text);
-      f.has_stack = true;
-    }
+    if (d.current_func != kNoDebugRecord) d.functions[d.current_func].stack = d.texts.intern(text).at;
   } else if (keyword == "struct" || keyword == "union") {
     collect_struct(d, keyword, read_debug_word(lex, false, false));
   } else if (keyword == "field") {
     std::string_view text = read_debug_word(lex, false, false);
     if (d.current_struct != kNoDebugRecord)
-      extend_run(d.fields, d.structs[d.current_struct].fields, d.texts.keep(text));
+      extend_run(d.fields, d.structs[d.current_struct].fields, d.texts.intern(text));
   }
 }
 
@@ -328,23 +467,14 @@ void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, std::strin
 
 void relocate_debug_records(LinkContext& ctx) {
   DebugState& d = ctx.debug;
-  if (d.relocated) return;
-  d.relocated = true;
-  for (DbFile& file : d.files) {
-    for (u32 i = file.functions.first; i != kNoDebugRecord;) {
-      DbFunc& f = d.functions[i];
-      if (f.kind == 's') define_static_debug_symbol(ctx, file, d.text(f.name), f.area_part, f.address);
-      f.address = absolute_debug_address(f.area_part, f.address);
-      for (u32 n = f.lines.begin; n != f.lines.begin + f.lines.count; ++n)
-        d.lines[n].address = absolute_debug_address(f.area_part, d.lines[n].address);
-      i = f.next;
-    }
-    for (u32 i = file.variables.first; i != kNoDebugRecord;) {
-      DbVariable& v = d.variables[i];
-      if (v.sym.kind == 's') define_static_debug_symbol(ctx, file, d.text(v.sym.name), v.area_part, v.sym.value);
-      v.sym.value = absolute_debug_address(v.area_part, v.sym.value);
-      i = v.next;
-    }
+  if (d.statics_defined) return;
+  d.statics_defined = true;
+  for (const DbFile& file : d.files) {
+    for (const DbFunc& f : d.functions.list(file.functions))
+      if (f.is_static()) define_static_debug_symbol(ctx, file, d.text(f.name()), d.area_parts[f.area_part], f.offset);
+    for (const DbVariable& v : d.variables.list(file.variables))
+      if (v.sym.kind() == 's')
+        define_static_debug_symbol(ctx, file, d.text(v.sym.name()), d.area_parts[v.area_part], v.sym.value);
   }
 }
 
@@ -353,43 +483,56 @@ void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugV
     for (DebugVisitor* v : visitors) call(*v);
   };
   each([&](DebugVisitor& v) { v.begin_walk(d); });
+  std::vector<DbLine> entries;  // of the function being walked
   for (const DbFile& file : d.files) {
     if (file.structs.count == 0 && file.functions.count == 0 && file.variables.count == 0) continue;
     std::string_view base_name = last_component(file.name);
     each([&](DebugVisitor& v) { v.begin_file(file, base_name); });
     for (const DbStruct& s : d.structs.list(file.structs)) each([&](DebugVisitor& v) { v.structure(s); });
-    for (const DbFunc& f : d.functions.list(file.functions)) {
-      // The function's entries [n, end); a named one starts with the begin
-      // marker and a line behind it.
-      u32 n = f.lines.begin;
-      const u32 end = f.lines.begin + f.lines.count;
+    for (u32 index = file.functions.first; index != kNoDebugRecord; index = d.functions[index].next) {
+      const DbFunc& f = d.functions[index];
+      const AreaPart* part = d.area_parts[f.area_part];
+      // The function's entries [n, end), absolute; a named one starts with
+      // the begin marker and a line behind it.
+      entries.clear();
+      d.lines.decode(f.lines, d.lines_end(index), f.offset, [&](DbLine entry) {
+        entry.address = absolute_debug_address(part, entry.address);
+        entries.push_back(entry);
+      });
+      std::size_t n = 0;
+      const std::size_t end = entries.size();
       if (!d.unnamed(f)) {
-        if (f.lines.count < 2 || d.lines[n].line != kDebugLineBegin) refuse_debug_records(diag, d, file, f);
+        if (end < 2 || entries[0].line != kDebugLineBegin) refuse_debug_records(diag, d, file, f);
         ++n;
       }
-      const DbLine* first = n != end ? &d.lines[n] : nullptr;
-      const DbLine* last = f.lines.count != 0 ? &d.lines[end - 1] : nullptr;
-      each([&](DebugVisitor& v) { v.enter_function(f, first, last); });
-      for (const DbStruct& s : d.structs.list(f.structs)) each([&](DebugVisitor& v) { v.structure(s); });
-      for (const DbSym& sym : d.locals.run(f.locals))
+      DbFunctionHead head;
+      head.address = absolute_debug_address(part, f.offset);
+      if (n != end) head.first = entries[n];
+      if (end != 0) head.last = entries[end - 1];
+      each([&](DebugVisitor& v) { v.enter_function(f, head); });
+      for (const DbStruct& s : d.structs.list(d.structs_of(f))) each([&](DebugVisitor& v) { v.structure(s); });
+      for (const DbSym& sym : d.locals.run(f.locals, d.locals_end(index)))
         each([&](DebugVisitor& v) { v.symbol(sym); });
       // The entry behind a block end gives the end, then counts as an
       // entry of its own; other markers inside the table are skipped.
       for (; n != end; ++n) {
-        const DbLine& entry = d.lines[n];
+        const DbLine& entry = entries[n];
         if (static_cast<i32>(entry.line) > 0) {
           each([&](DebugVisitor& v) { v.line(entry); });
         } else if (entry.line == kDebugLineBlockEnd) {
           if (n + 1 == end) refuse_debug_records(diag, d, file, f);
-          each([&](DebugVisitor& v) { v.block_end(d.lines[n + 1]); });
+          each([&](DebugVisitor& v) { v.block_end(entries[n + 1]); });
         } else if (entry.line == kDebugLineEnd) {
           each([&](DebugVisitor& v) { v.function_end(entry); });
         }
       }
       each([&](DebugVisitor& v) { v.leave_function(f); });
     }
-    for (const DbVariable& var : d.variables.list(file.variables))
-      each([&](DebugVisitor& v) { v.symbol(var.sym); });
+    for (const DbVariable& var : d.variables.list(file.variables)) {
+      DbSym sym = var.sym;
+      sym.value = absolute_debug_address(d.area_parts[var.area_part], sym.value);
+      each([&](DebugVisitor& v) { v.symbol(sym); });
+    }
     each([&](DebugVisitor& v) { v.end_file(file); });
   }
 }

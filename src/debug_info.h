@@ -13,17 +13,22 @@
 // Records live in chunked pools of DebugState and name each other by
 // index. A function's line entries and locals, and a definition's fields,
 // arrive together (only the current function or definition receives them,
-// and none becomes current again), so each holds a run of its pool. A
-// source file's functions, variables and definitions arrive over many
+// and none becomes current again), so each holds a run of its pool, which
+// ends where the next function's begins. Line entries are kept as a byte
+// stream of deltas (about two bytes an entry) with area-relative
+// addresses; the walk decodes them and hands its visitors absolute values.
+// A source file's functions, variables and definitions arrive over many
 // modules and are linked through the records, as are a function's
-// definitions. Names, types and texts are kept in one text store; no
-// record holds an allocation of its own.
+// definitions. Names, types and texts are kept in one text store, which
+// keeps a single copy of the texts that repeat (types, local names,
+// definitions and fields); no record holds an allocation of its own.
 #pragma once
 
 #include <cstddef>
 #include <deque>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -91,6 +96,7 @@ class DebugPool {
   // The records of a run, or of a list linked through their `next`
   // indexes, in order.
   auto run(const DbRun& run) const { return Range<RunStep>{this, run.begin, run.begin + run.count}; }
+  auto run(u32 begin, u32 end) const { return Range<RunStep>{this, begin, end}; }
   auto list(const DbList& list) const { return Range<ListStep>{this, list.first, kNoDebugRecord}; }
 
  private:
@@ -128,45 +134,92 @@ class DebugPool {
   u32 size_ = 0;
 };
 
-// A text of a d line, kept in DebugTexts: 8 bytes where a view takes 16.
+// A text of a d line, kept in DebugTexts: its place in the store. The
+// place 0 holds the empty text. Places stay below 2^30, so that records
+// can keep two bits of their own beside a text.
 struct DbText {
-  u32 chunk = 0;
-  u16 offset = 0;
-  u16 size = 0;  // at most kMaxDebugWord
+  u32 at = 0;
+  bool operator==(const DbText&) const = default;
 };
+inline constexpr u32 kDbTextBits = 30;
+inline constexpr u32 kDbTextMask = (u32{1} << kDbTextBits) - 1;
 
-// Texts kept for the length of a link in chunks of 64 KB.
+// Texts kept for the length of a link in chunks of 64 KB, each behind its
+// length (one byte below 128, else two). keep() stores a text; intern()
+// gives a text that was interned before the place it already has, so a
+// type or name that repeats a hundred thousand times is kept once.
 class DebugTexts {
  public:
   DbText keep(std::string_view text);
+  DbText intern(std::string_view text);
   std::string_view operator[](DbText text) const {
-    if (text.size == 0) return {};
-    return {chunks_[text.chunk].get() + text.offset, text.size};
+    if (text.at == 0) return {};
+    const unsigned char* p = chunks_[text.at >> kChunkBits].get() + (text.at & (kChunkSize - 1));
+    if (p[0] < 0x80) return {reinterpret_cast<const char*>(p + 1), p[0]};
+    return {reinterpret_cast<const char*>(p + 2), std::size_t{p[0] & 0x7Fu} | std::size_t{p[1]} << 7};
   }
 
  private:
-  static constexpr std::size_t kChunkSize = std::size_t{1} << 16;
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  static constexpr unsigned kChunkBits = 16;
+  static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
+  DbText store(std::string_view text);
+  void grow_interned();
+
+  std::vector<std::unique_ptr<unsigned char[]>> chunks_;
   std::size_t used_ = kChunkSize;  // of the last chunk
+  // Open addressing over the places of the interned texts; 0 is free.
+  std::vector<u32> interned_;
+  std::size_t interned_count_ = 0;
 };
 
+// A line entry as the walk hands it over: absolute address.
 struct DbLine {
-  u32 address = 0;  // area-relative, absolute after relocation
-  u32 line = 0;     // > 0 (signed) a source line, or one of the markers above
+  u32 address = 0;
+  u32 line = 0;  // > 0 (signed) a source line, or one of the markers above
+};
+
+// The line entries of all functions, one after the other, as bytes in
+// chunks of 64 KB; a place is a byte's position in the stream. An entry
+// is the line as a code (see debug_info.cpp) and the address as the
+// difference from the entry before, or from the function's own address,
+// each a variable-length number; no entry crosses a chunk.
+class DebugLineStream {
+ public:
+  u32 size() const { return static_cast<u32>(size_); }
+  // Appends an entry; `line_before` and `address_before` are the
+  // function's last source line (0 at first) and last address (its own at
+  // first), which the call brings up to date.
+  void add(u32 line, u32 address, u32& line_before, u32& address_before);
+  // Decodes the entries [begin, end) of one function whose own address is
+  // `address`, handing each on relative to its area part.
+  template <typename Each>
+  void decode(u32 begin, u32 end, u32 address, Each&& each) const;
+
+ private:
+  static constexpr unsigned kChunkBits = 16;
+  static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
+  static constexpr std::size_t kMaxEntrySize = 10;
+
+  std::vector<std::unique_ptr<unsigned char[]>> chunks_;
+  u64 size_ = 0;
 };
 
 struct DbSym {
-  DbText name;
+  u32 name_and_kind = 0;  // the name's text; the kind in the two bits above
   DbText type;
-  u32 value = 0;
-  char kind = 0;  // l local, r register, s static, e global
+  u32 value = 0;  // a variable's area-relative address; absolute as the walk hands it over
+
+  // Kinds: l local, r register, s static, e global.
+  static DbSym make(char kind, DbText name, DbText type, u32 value);
+  DbText name() const { return {name_and_kind & kDbTextMask}; }
+  char kind() const { return "lrse"[name_and_kind >> kDbTextBits]; }
 };
 
 // A variable of a source file (kinds s and e).
 struct DbVariable {
   DbSym sym;
   u32 next = kNoDebugRecord;  // in the file's list
-  AreaPart* area_part = nullptr;
+  u32 area_part = 0;          // of DebugState::area_parts
 };
 
 struct DbStruct {
@@ -183,18 +236,23 @@ inline std::string_view debug_struct_tag(std::string_view text) {
   return space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
 }
 
+// The place of a function's stack text when it had no stack line.
+inline constexpr u32 kNoDebugStack = 0xFFFFFFFF;
+
 struct DbFunc {
-  DbText name;  // "?" needs no begin marker and writes no FUNC line
+  u32 name_and_static = 0;  // the name's text ("?" needs no begin marker and writes no FUNC line); the top bit: static
   DbText type;
-  DbText stack;
-  u32 address = 0;  // area-relative, absolute after relocation
-  DbRun lines;      // of DebugState::lines
-  DbRun locals;     // of DebugState::locals (kinds l and r)
-  DbList structs;   // of DebugState::structs
-  u32 next = kNoDebugRecord;  // in the file's list
-  char kind = 0;  // s static; anything else global
-  bool has_stack = false;
-  AreaPart* area_part = nullptr;  // none when read before the module's first A line
+  u32 stack = kNoDebugStack;  // the stack line's text
+  u32 offset = 0;             // area-relative address
+  u32 lines = 0;              // where its entries begin in DebugState::lines; the next function's begin there
+  u32 locals = 0;             // its first of DebugState::locals (kinds l and r); the next function's follow
+  u32 structs = kNoDebugRecord;  // its list of definitions in DebugState::function_structs, when it has one
+  u32 next = kNoDebugRecord;     // in the file's list
+  u32 area_part = 0;             // of DebugState::area_parts; none when read before the module's first A line
+
+  DbText name() const { return {name_and_static & kDbTextMask}; }
+  bool is_static() const { return (name_and_static >> 31) != 0; }
+  bool has_stack() const { return stack != kNoDebugStack; }
 };
 
 struct DbFile {
@@ -210,34 +268,55 @@ struct DebugState {
   std::deque<DbFile> files;  // first-appearance order
   std::unordered_map<std::string_view, DbFile*> files_by_path;  // keys view DbFile::name
   DebugPool<DbFunc, 12> functions;
-  DebugPool<DbLine, 15> lines;
+  DebugLineStream lines;
   DebugPool<DbSym, 13> locals;
   DebugPool<DbVariable, 12> variables;
   DebugPool<DbStruct, 12> structs;
+  DebugPool<DbList, 8> function_structs;
   DebugPool<DbText, 13> fields;
   DebugTexts texts;  // names, types, stack texts, definitions and fields
+  // The area parts that records name; 0 names none.
+  std::vector<AreaPart*> area_parts{nullptr};
 
   // Not reset between modules: d lines before a module's first file line
   // attach to what the module before left open.
   DbFile* current_file = nullptr;
   u32 current_func = kNoDebugRecord;
   u32 current_struct = kNoDebugRecord;
+  u32 current_line = 0;     // the current function's last source line
+  u32 current_address = 0;  // and its last entry's address
 
-  bool relocated = false;
+  bool statics_defined = false;
   // Next ":n" suffix to try for each "file:name" of a static.
   std::unordered_map<std::string, int> next_static_suffix;
 
   std::string_view text(DbText t) const { return texts[t]; }
-  bool unnamed(const DbFunc& f) const { return text(f.name) == "?"; }
+  bool unnamed(const DbFunc& f) const { return text(f.name()) == "?"; }
+  const DbList& structs_of(const DbFunc& f) const {
+    return f.structs == kNoDebugRecord ? no_structs : function_structs[f.structs];
+  }
+  // The end of function `index`'s entries in `lines`, and of its locals.
+  u32 lines_end(u32 index) const { return index + 1 < functions.size() ? functions[index + 1].lines : lines.size(); }
+  u32 locals_end(u32 index) const {
+    return index + 1 < functions.size() ? functions[index + 1].locals : locals.size();
+  }
+
+  const DbList no_structs;
 };
+
+// The absolute address of a record's area-relative one: the part's
+// address added; an extended code page area gives the page:window form.
+// Without a part the offset stands.
+u32 absolute_debug_address(const AreaPart* part, u32 offset);
 
 class Lexer;
 
 // Pass-0 handler of a d line; `lex` stands just behind the d and is the
 // only source read.
 void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part);
-// Gives the collected records their absolute addresses (after pass 1) and
-// defines the static symbols. Runs once; a second call does nothing.
+// Defines the static symbols once the areas are placed (after pass 1);
+// the walk makes the records' addresses absolute as it hands them over.
+// Runs once; a second call does nothing.
 void relocate_debug_records(LinkContext& ctx);
 // Writes <base>.dbg in one walk over the records, which also hands every
 // record to `also` when given (the COFF debug builder).

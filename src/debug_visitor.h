@@ -16,9 +16,12 @@
 //   end_file
 //
 // begin_walk comes first, with the records, whose pools give every
-// visitor the texts and lists that the records name.
+// visitor the texts and lists that the records name. Every address handed
+// over (the head's, the entries', the variables' values) is absolute; the
+// records themselves keep area-relative ones.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -28,6 +31,13 @@ namespace zeld {
 
 class Diagnostics;
 
+// What the walk tells of a function as it enters it.
+struct DbFunctionHead {
+  u32 address = 0;  // absolute
+  std::optional<DbLine> first;
+  std::optional<DbLine> last;
+};
+
 class DebugVisitor {
  public:
   virtual ~DebugVisitor() = default;
@@ -36,10 +46,13 @@ class DebugVisitor {
   // `base_name` is the path's last component.
   virtual void begin_file(const DbFile& /*file*/, std::string_view /*base_name*/) {}
   virtual void structure(const DbStruct& /*definition*/) {}
-  // `first` is the function's first source-line entry: the one behind the
-  // begin marker, or the first of an unnamed function's entries (none when
-  // it has none); `last` is its last entry of all, there whenever `first` is.
-  virtual void enter_function(const DbFunc& /*function*/, const DbLine* /*first*/, const DbLine* /*last*/) {}
+  // `head` gives the function's absolute address, its first source-line
+  // entry (the one behind the begin marker, or the first of an unnamed
+  // function's entries; none when it has none) and its last entry of all
+  // (there whenever `first` is).
+  virtual void enter_function(const DbFunc& /*function*/, const DbFunctionHead& /*head*/) {}
+  // A local (kinds l and r) or a variable of the file (kinds s and e,
+  // with its absolute address as value).
   virtual void symbol(const DbSym& /*symbol*/) {}
   // A source line (a positive line number).
   virtual void line(const DbLine& /*entry*/) {}

@@ -37,17 +37,17 @@ struct CoffTest : LinkTest {
   u32 add_symbol(const std::string& name, char kind, u32 value, const std::string& type) {
     u32 index = entry_count();
     DebugTexts& texts = records.texts;
-    builder.symbol(DbSym{.name = texts.keep(name), .type = texts.keep(type), .value = value, .kind = kind});
+    builder.symbol(DbSym::make(kind, texts.keep(name), texts.keep(type), value));
     return index;
   }
   // A function entered by the walk, its first source line at `address`.
   void enter(const std::string& name, u32 first_line, u32 address) {
-    const DbLine& first = records.lines[records.lines.add(DbLine{address, first_line})];
     DbFunc f;
-    f.name = records.texts.keep(name);
-    f.address = address;
+    f.name_and_static = records.texts.keep(name).at;
+    f.offset = address;
     f.type = records.texts.keep("fV");
-    builder.enter_function(records.functions[records.functions.add(f)], &first, &first);
+    DbFunctionHead head{address, DbLine{address, first_line}, DbLine{address, first_line}};
+    builder.enter_function(records.functions[records.functions.add(f)], head);
   }
   u32 get16(u32 index, int offset) { return at(index)[offset] | at(index)[offset + 1] << 8; }
   u32 get32(u32 index, int offset) { return get16(index, offset) | get16(index, offset + 2) << 16; }

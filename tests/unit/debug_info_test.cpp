@@ -32,7 +32,7 @@ class DebugInfoTest : public LinkTest {
     struct Trace final : DebugVisitor {
       const DebugState* d = nullptr;
       std::string text;
-      static std::string at(const DbLine* e) { return strprintf(" %u@%u", e->line, e->address); }
+      static std::string at(const DbLine& e) { return strprintf(" %u@%u", e.line, e.address); }
       void begin_walk(const DebugState& debug) override { d = &debug; }
       void begin_file(const DbFile&, std::string_view base) override { text += "file " + std::string(base) + "\n"; }
       void structure(const DbStruct& s) override {
@@ -40,16 +40,16 @@ class DebugInfoTest : public LinkTest {
         for (DbText field : d->fields.run(s.fields)) text += " | " + std::string(d->text(field));
         text += "\n";
       }
-      void enter_function(const DbFunc& f, const DbLine* first, const DbLine* last) override {
-        text += "func " + std::string(d->text(f.name));
-        text += (first ? " first" + at(first) + " last" + at(last) : "") + "\n";
+      void enter_function(const DbFunc& f, const DbFunctionHead& head) override {
+        text += "func " + std::string(d->text(f.name())) + strprintf(" @%u", head.address);
+        text += (head.first ? " first" + at(*head.first) + " last" + at(*head.last) : "") + "\n";
       }
       void symbol(const DbSym& s) override {
-        text += std::string("sym ") + s.kind + " " + std::string(d->text(s.name)) + "\n";
+        text += std::string("sym ") + s.kind() + " " + std::string(d->text(s.name())) + "\n";
       }
-      void line(const DbLine& e) override { text += "line" + at(&e) + "\n"; }
-      void block_end(const DbLine& e) override { text += "block end" + at(&e) + "\n"; }
-      void function_end(const DbLine& e) override { text += "end" + at(&e) + "\n"; }
+      void line(const DbLine& e) override { text += "line" + at(e) + "\n"; }
+      void block_end(const DbLine& e) override { text += "block end" + at(e) + "\n"; }
+      void function_end(const DbLine& e) override { text += "end" + at(e) + "\n"; }
       void leave_function(const DbFunc&) override { text += "leave\n"; }
     } trace;
     DebugVisitor* visitors[] = {&trace};
@@ -86,20 +86,20 @@ TEST_F(DebugInfoTest, FieldsKeepTheirLimitsAndTheirText) {
   EXPECT_EQ(f.name, "my dir\\sub\\a b.c ");  // blanks inside and after the path stay
   ASSERT_EQ(f.variables.count, 1u);
   const DbSym& variable = d.variables[f.variables.first].sym;
-  EXPECT_EQ(d.text(variable.name), std::string(511, 'n'));
+  EXPECT_EQ(d.text(variable.name()), std::string(511, 'n'));
   EXPECT_EQ(variable.value, 0x1Fu);  // the dropped rest of the name is not read as the value
   EXPECT_EQ(d.text(variable.type), std::string(131, 'T'));
   const DbFunc& fn = d.functions[f.functions.first];
-  EXPECT_TRUE(fn.has_stack);
-  EXPECT_EQ(d.text(fn.stack), std::string(511, 'x'));
+  EXPECT_TRUE(fn.has_stack());
+  EXPECT_EQ(d.text(DbText{fn.stack}), std::string(511, 'x'));
   std::vector<std::string_view> texts, tags;
-  for (const DbStruct& s : d.structs.list(fn.structs)) {
+  for (const DbStruct& s : d.structs.list(d.structs_of(fn))) {
     texts.push_back(d.text(s.text));
     tags.push_back(debug_struct_tag(d.text(s.text)));
   }
   EXPECT_EQ(texts, (std::vector<std::string_view>{"  4 point", "8", "6 trailing "}));
   EXPECT_EQ(tags, (std::vector<std::string_view>{"point", "", ""}));
-  const DbStruct& point = d.structs[fn.structs.first];
+  const DbStruct& point = d.structs[d.structs_of(fn).first];
   ASSERT_EQ(point.fields.count, 1u);
   EXPECT_EQ(d.text(d.fields[point.fields.begin]), " 0 x I");
 }
@@ -122,18 +122,18 @@ TEST_F(DebugInfoTest, EntriesKeepTheirFunctionAcrossInterruptions) {
     collect(line);
   EXPECT_EQ(walk(),
             "file a.c\nstruct 2 s1 | 0 a I\n"
-            "func f first 1@0 last 2@4\nstruct 2 u | 0 b C | 1 c C\nsym l x\nsym r y\n"
+            "func f @0 first 1@0 last 2@4\nstruct 2 u | 0 b C | 1 c C\nsym l x\nsym r y\n"
             "line 1@0\nblock end 2@4\nline 2@4\nleave\n"
-            "func g first 5@16 last 0@18\nline 5@16\nend 0@18\nleave\nsym e v\n"
-            "file b.c\nfunc ?\nleave\n");
+            "func g @16 first 5@16 last 0@18\nline 5@16\nend 0@18\nleave\nsym e v\n"
+            "file b.c\nfunc ? @8\nleave\n");
   EXPECT_EQ(err(), "");
 }
 
 // A function's entries and locals run on across the pools' chunks.
 TEST_F(DebugInfoTest, LongRunsCrossChunks) {
   constexpr u32 kLines = 70000, kLocals = 20000;
-  std::string expected = "file a.c\nfunc small first 1@0 last 0@2\nline 1@0\nend 0@2\nleave\n"
-                         "func big first 1@1 last 0@65535\n";
+  std::string expected = "file a.c\nfunc small @0 first 1@0 last 0@2\nline 1@0\nend 0@2\nleave\n"
+                         "func big @0 first 1@1 last 0@65535\n";
   for (const char* line : {"Xfile a.c", "Xfunc e small 0 fV", "Xline FFFFFFFF 0", "Xline 1 0", "Xline 0 2",
                            "Xfunc e big 0 fV", "Xline FFFFFFFF 0"})
     collect(line);
