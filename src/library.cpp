@@ -344,7 +344,9 @@ void find_symbol_mentions(std::string_view text, const PreparedText& prepared, s
     std::string_view piece = text.substr(line.offset, kMaxPiece);
     if (std::size_t newline = piece.find('\n'); newline != std::string_view::npos) piece = piece.substr(0, newline + 1);
     add_mention(text, piece, out);
-    out.back().reads_alike = symbol_name_reads_alike(piece.substr(1));
+    SymbolMention& m = out.back();
+    m.reads_alike = symbol_name_reads_alike(piece.substr(1));
+    if (m.reads_alike) m.hash = name_hash(text.substr(m.offset, m.length));
   }
 }
 
@@ -401,8 +403,16 @@ void scan_input_files(LinkContext& ctx) {
         // 0's: the names both read alike are left to the symbol table.
         const bool leave_to_table = ahead.parsed && ahead.text.longest_line <= kMaxPiece;
         std::string_view text = bytes;
+        // The names pass 0 is about to look up: the table's memory is
+        // asked for now, so that it has arrived when they are entered.
+        if (leave_to_table)
+          for (const SymbolMention& m : ahead.symbols)
+            if (m.reads_alike) ctx.symbols.prefetch_slot(m.hash);
         for (const SymbolMention& m : ahead.parsed ? ahead.symbols : found_here) {
-          if (leave_to_table && m.reads_alike) continue;
+          if (leave_to_table && m.reads_alike) {
+            ctx.symbols.prefetch_symbol(m.hash);
+            continue;
+          }
           std::string_view symbol = text.substr(m.offset, m.length);
           if (m.reference)
             scan.refer(symbol);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common.h"
+
 namespace zeld {
 
 struct LinkContext;
@@ -32,8 +34,9 @@ struct SymbolMention {
   std::size_t offset = 0, length = 0;
   bool reference = false;
   // Pass 0 reads the same name from the line (symbol_name_reads_alike),
-  // found through the parse of the text.
+  // found through the parse of the text; then `hash` is its name_hash.
   bool reads_alike = false;
+  u32 hash = 0;
 };
 // The S lines of an object text without NUL bytes, in order. Touches
 // nothing else, so the reading thread runs it ahead of the pre-scan.

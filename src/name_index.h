@@ -109,6 +109,19 @@ class NumberIndex {
     return kAbsent;
   }
 
+  // Asks the processor for the slot where a search for `hash` begins.
+  void prefetch(u32 hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & mask()]);
+  }
+  // Calls `touch(number)` for every number a search for `hash` would
+  // compare by name, so that their records can be asked for ahead.
+  template <class Touch>
+  void for_each_candidate(u32 hash, Touch&& touch) const {
+    if (slots_.empty()) return;
+    for (std::size_t i = hash & mask(); slots_[i].hash != kEmpty; i = (i + 1) & mask())
+      if (slots_[i].hash == hash) touch(slots_[i].number);
+  }
+
   // Enters a number whose name the caller knows to be absent.
   void insert_absent(u32 hash, u32 number) {
     if ((size_ + 1) * 8 > slots_.size() * 5) grow();

@@ -68,6 +68,17 @@ class SymbolTable {
   // The symbol of that name, or nullptr; `hash` is name_hash(name).
   Symbol* find(std::string_view name, u32 hash) const;
   Symbol* find(std::string_view name) const { return find(name, name_hash(name)); }
+  // Readies a coming find() of `hash` in two steps over a batch of names:
+  // the first asks for the index slots, the second (once they have had
+  // time to arrive) for the symbols and names they lead to.
+  void prefetch_slot(u32 hash) const { index_.prefetch(hash); }
+  void prefetch_symbol(u32 hash) const {
+    index_.for_each_candidate(hash, [this](u32 n) {
+      const Symbol& s = at(n);
+      __builtin_prefetch(&s);
+      __builtin_prefetch(s.name.data());
+    });
+  }
   // Enters a new symbol (name already known to be absent), keeping a copy
   // of the name.
   Symbol* insert(std::string_view name, u32 hash);
