@@ -32,7 +32,11 @@ std::string_view read_debug_word(Lexer& lex, bool skip_blanks, bool stop_at_whit
   if (skip_blanks) lex.unget_char(lex.get_nonblank());
   std::string_view rest = lex.rest();
   std::size_t n = 0;
-  while (n < rest.size() && rest[n] != '\0' && !(stop_at_white && is_white(static_cast<unsigned char>(rest[n])))) ++n;
+  for (; n < rest.size(); ++n) {
+    unsigned char c = static_cast<unsigned char>(rest[n]);
+    if (c > ' ') continue;  // every white space character and NUL is at or below the blank
+    if (c == '\0' || (stop_at_white && is_white(c))) break;
+  }
   lex.skip_chars(n + 1);  // the word and the white space ending it
   return rest.substr(0, std::min(n, kMaxDebugWord));
 }
@@ -44,15 +48,22 @@ std::string_view last_component(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// Line entries in the stream: the line as a code, then the address as the
-// zigzag form of its difference from the address before, each in 7-bit
-// groups, low group first, the top bit set on every byte but the last.
-// Code 0 pads a chunk's end (the next entry starts the next chunk), 1 to
-// 3 are the three markers, and a source line is 4 plus the zigzag form of
-// its difference from the function's source line before (0 at first).
-// Differences wrap at 32 bits, so every line number and address comes
-// back as it was.
-enum LineCode : u32 { kLinePad = 0, kLineBeginCode = 1, kLineBlockEndCode = 2, kLineEndCode = 3, kLineDelta = 4 };
+// Line entries in the stream. Differences wrap at 32 bits, so every line
+// number and address comes back as it was; the line's is from the
+// function's source line before (0 at first), the address's from the
+// entry before (the function's own address at first).
+//
+//   0ccc aaaa    one byte, most entries: code c and an address
+//                difference a of 0 to 15
+//   1xcc cccc    a code of any size (x: more 7-bit groups follow, low
+//                group first, the top bit set on every byte but the
+//                last), then the zigzag form of the address difference
+//                in the same groups
+//
+// Codes 1 to 3 are the three markers. In one byte, 4 to 7 are a line
+// difference of 1 to 4, and the byte 0 pads a chunk's end (the next entry
+// starts the next chunk). Otherwise a source line is 4 plus the zigzag
+// form of its difference.
 
 u32 zigzag(u32 difference) { return (difference << 1) ^ (0u - (difference >> 31)); }
 u32 unzigzag(u32 code) { return (code >> 1) ^ (0u - (code & 1)); }
@@ -79,6 +90,83 @@ u32 area_part_index(DebugState& d, AreaPart* part) {
   if (d.area_parts.back() != part) d.area_parts.push_back(part);
   return static_cast<u32>(d.area_parts.size() - 1);
 }
+
+}  // namespace
+
+// An entry never crosses a chunk: one that might not fit goes to the next
+// chunk, behind a padding code (there is always room for it). Places are
+// 32-bit; past 4 GB of entries the link is out of memory long before.
+void DebugLineStream::next_chunk() {
+  if (chunks_.size() == (std::size_t{1} << (32 - kChunkBits)) - 1) throw std::bad_alloc();
+  chunks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(kChunkSize));
+  if (chunk_) {
+    *cursor_ = kLinePad;
+    base_ += static_cast<u32>(kChunkSize);
+  }
+  chunk_ = cursor_ = chunks_.back().get();
+  limit_ = chunk_ + kChunkSize - kMaxEntrySize + 1;
+}
+
+// Every entry that add() leaves: new chunks and the long form.
+void DebugLineStream::add_long(u32 line, u32 address, u32& line_before, u32& address_before) {
+  if (cursor_ >= limit_) next_chunk();
+  u32 address_difference = address - address_before;
+  address_before = address;
+  u32 difference = 0;
+  u32 short_code = kLinePad;  // none
+  if (line == kDebugLineBegin) {
+    short_code = kLineBeginCode;
+  } else if (line == kDebugLineBlockEnd) {
+    short_code = kLineBlockEndCode;
+  } else if (line == kDebugLineEnd) {
+    short_code = kLineEndCode;
+  } else {
+    difference = line - line_before;
+    line_before = line;
+    if (difference - 1 < kShortLineDeltas) short_code = kLineDelta - 1 + difference;
+  }
+  if (short_code != kLinePad && address_difference < kShortAddressDeltas) {
+    *cursor_++ = static_cast<unsigned char>(short_code << 4 | address_difference);
+    return;
+  }
+  u64 code = short_code - 1 < kLineEndCode ? short_code : u64{kLineDelta} + zigzag(difference);
+  unsigned char* p = cursor_;
+  *p++ = static_cast<unsigned char>(0x80 | (code & 0x3F) | (code > 0x3F ? 0x40 : 0));
+  if (code > 0x3F) p = put_varint(p, code >> 6);
+  cursor_ = put_varint(p, zigzag(address_difference));
+}
+
+u32 DebugLineStream::decode(u32 begin, u32 end, u32 address, DbLine* out) const {
+  static constexpr u32 kMarkers[] = {0, kDebugLineBegin, kDebugLineBlockEnd, kDebugLineEnd};
+  DbLine* const first_out = out;
+  u32 line = 0;
+  const unsigned char* p = begin != end ? chunks_[begin >> kChunkBits].get() + (begin & (kChunkSize - 1)) : nullptr;
+  for (u32 at = begin; at != end;) {
+    unsigned first = *p;
+    if (first - 1 < 0x7F) {  // one byte
+      u32 code = first >> 4;
+      address += first & 0xF;
+      u32 value = code >= kLineDelta ? line += code - (kLineDelta - 1) : kMarkers[code];
+      *out++ = DbLine{address, value};
+      ++p;
+      ++at;
+    } else if (first == kLinePad) {
+      at = (at | static_cast<u32>(kChunkSize - 1)) + 1;
+      if (at != end) p = chunks_[at >> kChunkBits].get();
+    } else {
+      const unsigned char* start = p++;
+      u64 code = first & 0x3F;
+      if (first & 0x40) code |= get_varint(p) << 6;
+      address += unzigzag(static_cast<u32>(get_varint(p)));
+      u32 value = code >= kLineDelta ? line += unzigzag(static_cast<u32>(code - kLineDelta)) : kMarkers[code];
+      *out++ = DbLine{address, value};
+      at += static_cast<u32>(p - start);
+    }
+  }
+  return static_cast<u32>(out - first_out);
+}
+
+namespace {
 
 // Appends `index` to a list linked through the records' `next`.
 template <typename Pool>
@@ -309,12 +397,31 @@ DbText DebugTexts::store(std::string_view text) {
   return kept;
 }
 
+namespace {
+
+// Texts to intern are mostly a few characters long: a byte loop beats a
+// library call.
+std::size_t text_hash(std::string_view text) {
+  u64 h = 0xCBF29CE484222325ull;
+  for (char c : text) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  return static_cast<std::size_t>(h ^ h >> 32);
+}
+
+bool same_text(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i != a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+}  // namespace
+
 DbText DebugTexts::intern(std::string_view text) {
   text = text.substr(0, kMaxDebugWord);
   if (text.empty()) return {};
   if ((interned_count_ + 1) * 4 > interned_.size() * 3) grow_interned();
   std::size_t mask = interned_.size() - 1;
-  for (std::size_t i = std::hash<std::string_view>()(text) & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = text_hash(text) & mask;; i = (i + 1) & mask) {
     u32 at = interned_[i];
     if (at == 0) {
       DbText kept = store(text);
@@ -322,7 +429,7 @@ DbText DebugTexts::intern(std::string_view text) {
       ++interned_count_;
       return kept;
     }
-    if ((*this)[DbText{at}] == text) return {at};
+    if (same_text((*this)[DbText{at}], text)) return {at};
   }
 }
 
@@ -332,62 +439,9 @@ void DebugTexts::grow_interned() {
   std::size_t mask = interned_.size() - 1;
   for (u32 at : old) {
     if (at == 0) continue;
-    std::size_t i = std::hash<std::string_view>()((*this)[DbText{at}]) & mask;
+    std::size_t i = text_hash((*this)[DbText{at}]) & mask;
     while (interned_[i] != 0) i = (i + 1) & mask;
     interned_[i] = at;
-  }
-}
-
-// An entry never crosses a chunk: one that might not fit goes to the next
-// chunk, behind a padding code when there is room for one. Positions are
-// 32-bit; past 4 GB of entries the link is out of memory long before.
-void DebugLineStream::add(u32 line, u32 address, u32& line_before, u32& address_before) {
-  u64 capacity = u64{chunks_.size()} << kChunkBits;
-  if (capacity - size_ < kMaxEntrySize) {
-    if (chunks_.size() == (std::size_t{1} << (32 - kChunkBits)) - 1) throw std::bad_alloc();
-    if (capacity != size_) chunks_.back()[size_ & (kChunkSize - 1)] = kLinePad;
-    chunks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(kChunkSize));
-    size_ = capacity;
-  }
-  u64 code;
-  if (line == kDebugLineBegin) {
-    code = kLineBeginCode;
-  } else if (line == kDebugLineBlockEnd) {
-    code = kLineBlockEndCode;
-  } else if (line == kDebugLineEnd) {
-    code = kLineEndCode;
-  } else {
-    code = u64{kLineDelta} + zigzag(line - line_before);
-    line_before = line;
-  }
-  unsigned char* start = chunks_.back().get() + (size_ & (kChunkSize - 1));
-  unsigned char* p = put_varint(start, code);
-  p = put_varint(p, zigzag(address - address_before));
-  address_before = address;
-  size_ += static_cast<u64>(p - start);
-}
-
-template <typename Each>
-void DebugLineStream::decode(u32 begin, u32 end, u32 address, Each&& each) const {
-  u32 line = 0;
-  for (u32 at = begin; at != end;) {
-    const unsigned char* start = chunks_[at >> kChunkBits].get() + (at & (kChunkSize - 1));
-    const unsigned char* p = start;
-    u64 code = get_varint(p);
-    if (code == kLinePad) {
-      at = (at | static_cast<u32>(kChunkSize - 1)) + 1;
-      continue;
-    }
-    address += unzigzag(static_cast<u32>(get_varint(p)));
-    u32 value;
-    switch (code) {
-      case kLineBeginCode: value = kDebugLineBegin; break;
-      case kLineBlockEndCode: value = kDebugLineBlockEnd; break;
-      case kLineEndCode: value = kDebugLineEnd; break;
-      default: value = line += unzigzag(static_cast<u32>(code - kLineDelta)); break;
-    }
-    each(DbLine{address, value});
-    at += static_cast<u32>(p - start);
   }
 }
 
@@ -415,6 +469,14 @@ DbFile& find_debug_file(LinkContext& ctx, const std::string& path) {
 
 void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
+  // Most d lines are line entries: their keyword is taken in one look.
+  std::string_view rest = lex.rest();
+  if (rest.size() > 5 && rest.compare(1, 4, "line") == 0 && is_white(static_cast<unsigned char>(rest[5])) &&
+      rest[0] != '\0' && !is_white(static_cast<unsigned char>(rest[0]))) {
+    lex.skip_chars(6);
+    collect_line_entry(ctx, lex);
+    return;
+  }
   std::string_view word = read_debug_word(lex, false, true);
   if (word.size() < 2) return;  // no skipped character, or no keyword
   std::string_view keyword = word.substr(1);
@@ -494,13 +556,12 @@ void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugV
       const AreaPart* part = d.area_parts[f.area_part];
       // The function's entries [n, end), absolute; a named one starts with
       // the begin marker and a line behind it.
-      entries.clear();
-      d.lines.decode(f.lines, d.lines_end(index), f.offset, [&](DbLine entry) {
-        entry.address = absolute_debug_address(part, entry.address);
-        entries.push_back(entry);
-      });
+      const u32 lines_end = d.lines_end(index);
+      if (entries.size() < lines_end - f.lines) entries.resize(lines_end - f.lines);  // an entry takes a byte or more
+      const std::size_t end = d.lines.decode(f.lines, lines_end, f.offset + (part ? part->address : 0), entries.data());
+      if (part && part->area && (part->area->flags & AREA_EXT_CODE))
+        for (std::size_t i = 0; i != end; ++i) entries[i].address = page_window_address(entries[i].address);
       std::size_t n = 0;
-      const std::size_t end = entries.size();
       if (!d.unnamed(f)) {
         if (end < 2 || entries[0].line != kDebugLineBegin) refuse_debug_records(diag, d, file, f);
         ++n;

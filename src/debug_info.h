@@ -15,7 +15,7 @@
 // arrive together (only the current function or definition receives them,
 // and none becomes current again), so each holds a run of its pool, which
 // ends where the next function's begins. Line entries are kept as a byte
-// stream of deltas (about two bytes an entry) with area-relative
+// stream of deltas (mostly one byte an entry) with area-relative
 // addresses; the walk decodes them and hands its visitors absolute values.
 // A source file's functions, variables and definitions arrive over many
 // modules and are linked through the records, as are a function's
@@ -180,28 +180,59 @@ struct DbLine {
 
 // The line entries of all functions, one after the other, as bytes in
 // chunks of 64 KB; a place is a byte's position in the stream. An entry
-// is the line as a code (see debug_info.cpp) and the address as the
-// difference from the entry before, or from the function's own address,
-// each a variable-length number; no entry crosses a chunk.
+// holds the line as a code and the address as the difference from the
+// entry before, or from the function's own address (see debug_info.cpp):
+// one byte for most, at most eleven; no entry crosses a chunk.
 class DebugLineStream {
  public:
-  u32 size() const { return static_cast<u32>(size_); }
+  u32 size() const { return base_ + static_cast<u32>(cursor_ - chunk_); }
   // Appends an entry; `line_before` and `address_before` are the
   // function's last source line (0 at first) and last address (its own at
-  // first), which the call brings up to date.
-  void add(u32 line, u32 address, u32& line_before, u32& address_before);
+  // first), which the call brings up to date. Most entries take the
+  // one-byte form here.
+  void add(u32 line, u32 address, u32& line_before, u32& address_before) {
+    u32 address_difference = address - address_before;
+    if (cursor_ < limit_ && address_difference < kShortAddressDeltas) {
+      u32 code;
+      if (line == kDebugLineBegin) {
+        code = kLineBeginCode;
+      } else if (line == kDebugLineBlockEnd) {
+        code = kLineBlockEndCode;
+      } else if (line == kDebugLineEnd) {
+        code = kLineEndCode;
+      } else {
+        code = line - line_before + (kLineDelta - 1);
+        if (code - kLineDelta >= kShortLineDeltas) return add_long(line, address, line_before, address_before);
+        line_before = line;
+      }
+      *cursor_++ = static_cast<unsigned char>(code << 4 | address_difference);
+      address_before = address;
+      return;
+    }
+    add_long(line, address, line_before, address_before);
+  }
   // Decodes the entries [begin, end) of one function whose own address is
-  // `address`, handing each on relative to its area part.
-  template <typename Each>
-  void decode(u32 begin, u32 end, u32 address, Each&& each) const;
+  // `address` into `out`, which has room for end - begin of them, and
+  // gives their count. Each address is `address` plus the entry's
+  // distance from the function.
+  u32 decode(u32 begin, u32 end, u32 address, DbLine* out) const;
 
  private:
   static constexpr unsigned kChunkBits = 16;
   static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
-  static constexpr std::size_t kMaxEntrySize = 10;
+  static constexpr std::size_t kMaxEntrySize = 11;
+  // Codes of an entry's line (see debug_info.cpp).
+  static constexpr u32 kLinePad = 0, kLineBeginCode = 1, kLineBlockEndCode = 2, kLineEndCode = 3, kLineDelta = 4;
+  static constexpr u32 kShortLineDeltas = 4;
+  static constexpr u32 kShortAddressDeltas = 16;
+  void add_long(u32 line, u32 address, u32& line_before, u32& address_before);
+  void next_chunk();
 
   std::vector<std::unique_ptr<unsigned char[]>> chunks_;
-  u64 size_ = 0;
+  unsigned char* chunk_ = nullptr;   // the last chunk
+  unsigned char* cursor_ = nullptr;  // where the next entry goes
+  unsigned char* limit_ = nullptr;   // an entry starting here might not fit
+  u32 base_ = 0;                     // the last chunk's place
 };
 
 struct DbSym {

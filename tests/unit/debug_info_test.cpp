@@ -150,6 +150,39 @@ TEST_F(DebugInfoTest, LongRunsCrossChunks) {
   EXPECT_TRUE(walk() == expected);
 }
 
+// Line numbers and addresses come back as read whatever their
+// differences: wrapping at 32 bits, going back, too large for one byte,
+// and markers or other non-positive numbers between source lines.
+TEST_F(DebugInfoTest, LineEntriesComeBackAsRead) {
+  for (const char* line : {"Xfile a.c", "Xfunc e f 100 fV", "Xline FFFFFFFF 100", "Xline 7FFFFFFF 100",
+                           "Xline 1 FFFFFFFF", "Xline FFFFFFFE 10", "Xline 80000000 11", "Xline 2 11",
+                           "Xline 3 1F", "Xline 7 2F", "Xline 8 2F", "Xline 0 2E"})
+    collect(line);
+  EXPECT_EQ(walk(),
+            "file a.c\nfunc f @256 first 2147483647@256 last 0@46\n"
+            "line 2147483647@256\nline 1@4294967295\nblock end 2147483648@17\nline 2@17\n"
+            "line 3@31\nline 7@47\nline 8@47\nend 0@46\nleave\n");
+}
+
+// Each text interned once keeps one place however often it comes, and
+// texts that share a beginning keep places of their own.
+TEST_F(DebugInfoTest, RepeatedTextsAreKeptOnce) {
+  DebugTexts texts;
+  std::vector<DbText> kept;
+  for (u32 i = 0; i < 5000; ++i) kept.push_back(texts.intern(strprintf("t%u", i)));
+  for (u32 i = 0; i < 5000; ++i) {
+    std::string text = strprintf("t%u", i);
+    EXPECT_EQ(texts.intern(text), kept[i]) << text;
+    EXPECT_EQ(texts[kept[i]], text);
+  }
+  std::string long_text(300, 'x');
+  DbText once = texts.intern(long_text);
+  EXPECT_EQ(texts.intern(long_text), once);
+  EXPECT_EQ(texts[once], long_text);
+  EXPECT_EQ(texts.intern(""), DbText{});
+  EXPECT_NE(texts.keep("t1"), kept[1]);  // kept apart: a name that need not repeat
+}
+
 // A referenced symbol of the name is taken over; later ones number on
 // (3000 of them, without rescanning); a name cut to the limit is defined once.
 TEST_F(DebugInfoTest, StaticSymbolNames) {
