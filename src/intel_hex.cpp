@@ -68,7 +68,7 @@ void write_hex_record(LinkContext& ctx, const CodeBlock& block) {
   }
   p = put_hex(p, (0u - sum) & 0xFF);
   *p++ = '\n';
-  std::fwrite(text, 1, static_cast<std::size_t>(p - text), out);
+  put(out, std::string_view(text, static_cast<std::size_t>(p - text)));
 }
 
 void write_hex_end_record(LinkContext& ctx) {

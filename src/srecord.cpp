@@ -116,7 +116,7 @@ void write_s_record(LinkContext& ctx, const CodeBlock& block) {
   }
   p = put_hex(p, ~sum & 0xFF);
   *p++ = '\n';
-  std::fwrite(text, 1, static_cast<std::size_t>(p - text), out);
+  put(out, std::string_view(text, static_cast<std::size_t>(p - text)));
 }
 
 // A start address needs 16 bits; a __start beyond them cannot be the CPU's
