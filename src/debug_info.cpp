@@ -459,12 +459,25 @@ u32 absolute_debug_address(const AreaPart* part, u32 offset) {
 
 DbFile& find_debug_file(LinkContext& ctx, const std::string& path) {
   DebugState& d = ctx.debug;
-  auto it = d.files_by_path.find(path);
-  if (it != d.files_by_path.end()) return *it->second;
-  DbFile& file = d.files.emplace_back();
-  file.name = path;
-  d.files_by_path.emplace(file.name, &file);
-  return file;
+  if ((d.files.size() + 1) * 2 > d.file_slots.size()) {
+    d.file_slots.assign(std::max<std::size_t>(64, 2 * d.file_slots.size()), 0);
+    std::size_t mask = d.file_slots.size() - 1;
+    for (u32 n = 0; n != d.files.size(); ++n) {
+      std::size_t i = text_hash(d.files[n].name) & mask;
+      while (d.file_slots[i] != 0) i = (i + 1) & mask;
+      d.file_slots[i] = n + 1;
+    }
+  }
+  std::size_t mask = d.file_slots.size() - 1;
+  for (std::size_t i = text_hash(path) & mask;; i = (i + 1) & mask) {
+    u32 slot = d.file_slots[i];
+    if (slot != 0 && d.files[slot - 1].name == path) return d.files[slot - 1];
+    if (slot == 0) {
+      d.files.emplace_back().name = path;
+      d.file_slots[i] = static_cast<u32>(d.files.size());
+      return d.files.back();
+    }
+  }
 }
 
 void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {

@@ -297,7 +297,9 @@ using DbStructList = DbList;
 
 struct DebugState {
   std::deque<DbFile> files;  // first-appearance order
-  std::unordered_map<std::string_view, DbFile*> files_by_path;  // keys view DbFile::name
+  // Open addressing over the files by path: a file's place in `files`
+  // plus one; 0 is free.
+  std::vector<u32> file_slots;
   DebugPool<DbFunc, 12> functions;
   DebugLineStream lines;
   DebugPool<DbSym, 13> locals;

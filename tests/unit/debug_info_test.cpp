@@ -183,6 +183,15 @@ TEST_F(DebugInfoTest, RepeatedTextsAreKeptOnce) {
   EXPECT_NE(texts.keep("t1"), kept[1]);  // kept apart: a name that need not repeat
 }
 
+// Files keep their first-appearance order and are found again by path,
+// however many there are.
+TEST_F(DebugInfoTest, FilesAreFoundAgainByPath) {
+  for (u32 i = 0; i < 1000; ++i) find_debug_file(ctx, strprintf("f%u.c", i));
+  for (u32 i = 0; i < 1000; i += 7) EXPECT_EQ(&find_debug_file(ctx, strprintf("f%u.c", i)), &ctx.debug.files[i]);
+  ASSERT_EQ(ctx.debug.files.size(), 1000u);
+  EXPECT_EQ(ctx.debug.files[999].name, "f999.c");
+}
+
 // A referenced symbol of the name is taken over; later ones number on
 // (3000 of them, without rescanning); a name cut to the limit is defined once.
 TEST_F(DebugInfoTest, StaticSymbolNames) {
