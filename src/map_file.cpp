@@ -8,6 +8,7 @@
 #include "map_file.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -84,22 +85,31 @@ void write_area_map(MapKind kind, std::FILE* map, const Area& area, const std::v
   put(map, "\n\n");
   put(map, ext_code ? "CPU ExtAddr  Global Symbol\n" : "       Addr  Global Symbol\n");
   put(map, "      -----  --------------------------------");
+  // Each line is made whole and put at once: a map may list hundreds of
+  // thousands of symbols.
+  char line[16 + 8 + 8 + kMaxNameLength];  // text, two numbers of at most 8 digits, the name
   for (const MapSymbol& m : symbols) {
     if (!listed_in_map(kind, area, *m.symbol)) continue;
-    put(map, "\n     ");
+    char* p = line;
+    auto add = [&p](std::string_view text) {
+      std::memcpy(p, text.data(), text.size());
+      p += text.size();
+    };
+    char digits[8];
     if (ext_code) {
       u32 paged = page_window_address(m.address);
-      put(map, " ");
-      put_hex(map, paged >> 16);
-      put(map, ":");
-      put_hex(map, paged & 0xFFFF, 4);
-      put(map, " ");
+      add("\n      ");
+      add(hex_digits(paged >> 16, 1, digits));
+      add(":");
+      add(hex_digits(paged & 0xFFFF, 4, digits));
+      add(" ");
     } else {
-      put(map, "  ");
-      put_hex(map, m.address, 4);
-      put(map, "  ");
+      add("\n       ");
+      add(hex_digits(m.address, 4, digits));
+      add("  ");
     }
-    put(map, std::string_view(m.symbol->name).substr(0, kMaxNameLength));
+    add(std::string_view(m.symbol->name).substr(0, kMaxNameLength));
+    put(map, std::string_view(line, static_cast<std::size_t>(p - line)));
   }
   put(map, "\n");
 }
