@@ -42,11 +42,6 @@ int digit_value(int c, int radix) {
   return d < digit_bound(radix) ? static_cast<int>(d) : -1;
 }
 
-int Lexer::get_nonblank() {
-  skip_blanks();
-  return get_char();
-}
-
 std::string_view Lexer::get_identifier(int first) {
   int c = first == -1 ? get_nonblank() : first;
   name_.clear();
@@ -65,17 +60,6 @@ void Lexer::skip_word(int first) {
   while (is_name_char(c = get_char())) {
   }
   unget_char(c);
-}
-
-bool Lexer::more_on_line() {
-  skip_blanks();
-  return pos_ < text_.size() && text_[pos_] != '\0' && text_[pos_] != ';';
-}
-
-int Lexer::record_letter() {
-  int c = get_nonblank();
-  if (c == ';') return 0;
-  return c;
 }
 
 }  // namespace zeld

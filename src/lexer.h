@@ -65,30 +65,77 @@ inline unsigned digit_bound(int radix) {
   return (radix == 2 || radix == 8 || radix == 10 || radix == 16) ? static_cast<unsigned>(radix) : 0;
 }
 
-// One field of a record line over [p, end), as Lexer::next_field reads
-// it: blanks are skipped, and `p` then stays before an end or a character
-// that is no digit of the radix, or moves past the number read. Loops over
-// a whole line call this with `p` kept in a register.
-inline Field scan_field(const char*& p, const char* end, unsigned bound, u32& value) {
-  while (p != end && (*p == ' ' || *p == '\t')) ++p;
-  if (p == end) return Field::kEnd;
-  unsigned d = kDigitTable[static_cast<unsigned char>(*p)];
-  if (d >= bound) return (*p == '\0' || *p == ';') ? Field::kEnd : Field::kNotANumber;
-  u32 v = d;
-  while (++p != end && (d = kDigitTable[static_cast<unsigned char>(*p)]) < bound) v = v * bound + d;
-  value = v;
-  return Field::kNumber;
+// The digit table with the bytes that end or separate fields marked: a
+// blank or tab is kBlank, a NUL or ';' (the line's end for every read) is
+// kStop. Both lie above every digit value, so `value < bound` still tells
+// a digit of the radix.
+inline constexpr u8 kBlank = 0xFD;
+inline constexpr u8 kStop = 0xFE;
+constexpr std::array<u8, 256> make_field_table() {
+  std::array<u8, 256> t = make_digit_table();
+  t[' '] = kBlank;
+  t['\t'] = kBlank;
+  t['\0'] = kStop;
+  t[';'] = kStop;
+  return t;
 }
+inline constexpr std::array<u8, 256> kFieldTable = make_field_table();
+
+// The fields of a record line over [p, end) as the lexer reads them, with
+// the class (kFieldTable) of the byte at `p` kept at hand: a loop over a
+// whole line keeps the place and the class in registers.
+//
+// kTerminated: the caller knows that the byte at `end` may be read and is
+// neither a blank nor a digit of any radix (a line's CR or LF), so the
+// reads stop there by themselves and need no test for the end.
+template <bool kTerminated>
+class FieldScanner {
+ public:
+  FieldScanner(const char* p, const char* end, unsigned bound) : p_(p), end_(end), bound_(bound), c_(at(p)) {}
+
+  // Lexer::next_field: blanks are skipped; kEnd at the end, a NUL or ';',
+  // kNotANumber before any other byte that is no digit of the radix (the
+  // place stays before it), else the number, the place moving past it.
+  Field field(u32& value) {
+    while (c_ == kBlank) c_ = at(++p_);
+    if (c_ >= bound_) return (c_ == kStop || p_ == end_) ? Field::kEnd : Field::kNotANumber;
+    u32 v = c_;
+    while ((c_ = at(++p_)) < bound_) v = v * bound_ + c_;
+    value = v;
+    return Field::kNumber;
+  }
+  // Lexer::read_number: blanks, then the digits of the radix (none gives
+  // 0); the place moves past both.
+  u32 number() {
+    while (c_ == kBlank) c_ = at(++p_);
+    u32 v = 0;
+    for (; c_ < bound_; c_ = at(++p_)) v = v * bound_ + c_;
+    return v;
+  }
+  const char* place() const { return p_; }
+
+ private:
+  unsigned at(const char* p) const {
+    if constexpr (!kTerminated)
+      if (p == end_) return kStop;
+    return kFieldTable[static_cast<unsigned char>(*p)];
+  }
+
+  const char* p_;
+  const char* const end_;
+  const unsigned bound_;
+  unsigned c_;  // class of the byte at p_; kStop at the end
+};
 
 }  // namespace lexer_detail
 
 class Lexer {
  public:
-  // Points the cursor at the start of `text`. The text must outlive the
-  // reads; a NUL inside it ends it.
-  void reset(std::string_view text) {
+  // Points the cursor at `pos` (at most the size) in `text`. The text must
+  // outlive the reads; a NUL inside it ends it.
+  void reset(std::string_view text, std::size_t pos = 0) {
     text_ = text;
-    pos_ = 0;
+    pos_ = pos;
   }
 
   // Next character, 0 at the end (and the cursor stays there).
@@ -101,7 +148,10 @@ class Lexer {
     if (c != 0 && pos_ > 0) --pos_;
   }
   // Next character that is neither blank nor tab.
-  int get_nonblank();
+  int get_nonblank() {
+    skip_blanks();
+    return get_char();
+  }
 
   // Reads a name: the first character whatever its class (read with
   // get_nonblank when `first` is -1), then letters and digits. At most 128
@@ -114,24 +164,18 @@ class Lexer {
   // The digits are read straight from the text; a NUL or the end stops the
   // number like any other character that is not a digit of the radix.
   u32 read_number() {
-    const char* text = text_.data();
-    const std::size_t size = text_.size();
-    std::size_t i = pos_;
-    while (i < size && (text[i] == ' ' || text[i] == '\t')) ++i;
-    const unsigned bound = lexer_detail::digit_bound(radix);
-    u32 value = 0;
-    for (unsigned d; i < size && (d = lexer_detail::kDigitTable[static_cast<unsigned char>(text[i])]) < bound; ++i)
-      value = value * bound + d;
-    pos_ = i;
+    lexer_detail::FieldScanner<false> scan(text_.data() + pos_, text_.data() + text_.size(), lexer_detail::digit_bound(radix));
+    u32 value = scan.number();
+    move_to(scan.place());
     return value;
   }
   // One field of a record's list of numbers: kEnd at the end of the text,
   // a NUL or ';' (after blanks), kNotANumber when the next character is no
   // digit of the radix (the cursor stays before it), else the number.
   Field next_field(u32& value) {
-    const char* p = text_.data() + pos_;
-    Field f = lexer_detail::scan_field(p, text_.data() + text_.size(), lexer_detail::digit_bound(radix), value);
-    pos_ = static_cast<std::size_t>(p - text_.data());
+    lexer_detail::FieldScanner<false> scan(text_.data() + pos_, text_.data() + text_.size(), lexer_detail::digit_bound(radix));
+    Field f = scan.field(value);
+    move_to(scan.place());
     return f;
   }
   // Steps over up to n characters as n get_char calls would: never past
@@ -141,10 +185,19 @@ class Lexer {
     const void* nul = std::memchr(text_.data() + pos_, '\0', end - pos_);
     pos_ = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text_.data()) : end;
   }
+  // Moves the cursor to `p`, a place in the text at or after it that a
+  // scan over rest() reached (a scan never passes a NUL).
+  void move_to(const char* p) { pos_ = static_cast<std::size_t>(p - text_.data()); }
   // True when the next non-blank character is neither the end nor ';'.
-  bool more_on_line();
+  bool more_on_line() {
+    skip_blanks();
+    return pos_ < text_.size() && text_[pos_] != '\0' && text_[pos_] != ';';
+  }
   // The next non-blank character, or 0 at the end or at ';'.
-  int record_letter();
+  int record_letter() {
+    int c = get_nonblank();
+    return c == ';' ? 0 : c;
+  }
 
   std::size_t position() const { return pos_; }
   std::string_view text() const { return text_; }

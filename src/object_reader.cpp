@@ -58,18 +58,21 @@ void set_module_name(LinkContext& ctx, Lexer& lex, Header* header) {
 
 // ---- Parsing T, R and P lines ----------------------------------------------
 
+// A line that ended with a line feed is followed in the text by its CR
+// or LF, which stops every read of a field: the reads of such a line leave
+// out their test for the end (kTerminated).
+
 // T line: at most 16 numbers, the load address first.
+template <bool kTerminated>
 void parse_text_line(Lexer& lex, TextLine& t) {
   // The fields as next_field reads them, straight over the rest of the
   // line: the line's one hot loop keeps its place in a register.
   const std::string_view rest = lex.rest();
-  const char* p = rest.data();
-  const char* const end = p + rest.size();
-  const unsigned bound = lexer_detail::digit_bound(lex.radix);
+  lexer_detail::FieldScanner<kTerminated> scan(rest.data(), rest.data() + rest.size(), lexer_detail::digit_bound(lex.radix));
   int count = 0;
   t.status = TextLine::kOk;
   for (u32 v = 0;;) {
-    Field f = lexer_detail::scan_field(p, end, bound, v);
+    Field f = scan.field(v);
     if (f == Field::kEnd) break;
     if (f == Field::kNotANumber) {
       t.status = TextLine::kNotANumber;
@@ -81,7 +84,7 @@ void parse_text_line(Lexer& lex, TextLine& t) {
     }
     t.values[static_cast<std::size_t>(count++)] = v;
   }
-  lex.skip_chars(static_cast<std::size_t>(p - rest.data()));
+  lex.move_to(scan.place());
   t.count = count;
   if (t.status != TextLine::kOk)
     t.count = 0;
@@ -93,41 +96,55 @@ void parse_text_line(Lexer& lex, TextLine& t) {
 
 // R and P lines: "0 0" (the second number is read only after a 0, as the
 // format has always been read), the area index, then items of mode,
-// position and index while the next field is a number.
+// position and index while the next field is a number. Like T lines, one
+// loop over the line's rest; the items go to the line's vector, whose room
+// the reading of the next lines reuses.
+template <bool kTerminated>
 void parse_field_line(Lexer& lex, FieldLine& f) {
-  f.zero_pair_ok = lex.read_number() == 0 && lex.read_number() == 0;
-  f.area_b1 = lex.read_number();
-  f.area_b2 = lex.read_number();
+  const std::string_view rest = lex.rest();
+  lexer_detail::FieldScanner<kTerminated> scan(rest.data(), rest.data() + rest.size(), lexer_detail::digit_bound(lex.radix));
+  f.zero_pair_ok = scan.number() == 0 && scan.number() == 0;
+  f.area_b1 = scan.number();
+  f.area_b2 = scan.number();
   f.items.clear();
   f.stopped_at_non_number = false;
-  u32 mode = 0;
-  for (Field field; (field = lex.next_field(mode)) != Field::kEnd;) {
+  for (u32 mode = 0;;) {
+    Field field = scan.field(mode);
+    if (field == Field::kEnd) break;
     if (field == Field::kNotANumber) {
       f.stopped_at_non_number = true;
-      return;
+      break;
     }
     FieldItem item;
     item.mode = mode;
-    item.position = lex.read_number();
-    item.index_b1 = lex.read_number();
-    item.index_b2 = lex.read_number();
+    item.position = scan.number();
+    item.index_b1 = scan.number();
+    item.index_b2 = scan.number();
     f.items.push_back(item);
   }
+  lex.move_to(scan.place());
 }
 
 // The record side of one line (after its letter): T, R and P lines are
 // parsed into the stream, and the events pass 1 must see again are added
 // where they occur. True when the line has a handler on the link's state
-// as well (A, H, M, S, d and radix lines).
-bool put_record_side(RecordStream& records, Lexer& lex, int letter, int line, RecordEntry& scratch) {
+// as well (A, H, M, S, d and radix lines). `terminated`: a line feed ended
+// the line.
+bool put_record_side(RecordStream& records, Lexer& lex, int letter, int line, bool terminated, RecordEntry& scratch) {
   switch (letter) {
     case 'T':
-      parse_text_line(lex, scratch.text);
+      if (terminated)
+        parse_text_line<true>(lex, scratch.text);
+      else
+        parse_text_line<false>(lex, scratch.text);
       records.add_text(line, scratch.text);
       return false;
     case 'R':
     case 'P':
-      parse_field_line(lex, scratch.fields);
+      if (terminated)
+        parse_field_line<true>(lex, scratch.fields);
+      else
+        parse_field_line<false>(lex, scratch.fields);
       records.add_fields(letter == 'R' ? RecordKind::kRelocation : RecordKind::kPaging, line, scratch.fields);
       return false;
     case 'A':
@@ -203,10 +220,10 @@ Header& add_module_header(LinkContext& ctx, const InputFile& file, u32 area_capa
 void parse_record_line(Lexer& lex, int letter, RecordEntry& entry) {
   if (letter == 'T') {
     entry.kind = RecordKind::kText;
-    parse_text_line(lex, entry.text);
+    parse_text_line<false>(lex, entry.text);
   } else {
     entry.kind = letter == 'R' ? RecordKind::kRelocation : RecordKind::kPaging;
-    parse_field_line(lex, entry.fields);
+    parse_field_line<false>(lex, entry.fields);
   }
 }
 
@@ -241,9 +258,17 @@ void prepare_object_text(std::string_view text, int radix, ModuleFormat format, 
     out.longest_line = std::max(out.longest_line, lines.offset() - start);
     start = lines.offset();
     if (newline) ++number;
-    lex.reset(line);
-    int letter = lex.record_letter();
-    if (put_record_side(out.records, lex, letter, number, scratch))
+    // The record letter as record_letter reads it: nearly every line
+    // starts with it (no blank, NUL or ';' before it).
+    int letter;
+    if (!line.empty() && lexer_detail::kFieldTable[static_cast<unsigned char>(line[0])] < lexer_detail::kBlank) {
+      letter = static_cast<unsigned char>(line[0]);
+      lex.reset(line, 1);
+    } else {
+      lex.reset(line);
+      letter = lex.record_letter();
+    }
+    if (put_record_side(out.records, lex, letter, number, newline, scratch))
       out.lines.push_back(PreparedText::Line{static_cast<std::size_t>(line.data() - text.data()), static_cast<u32>(line.size()), number});
   }
   out.line_count = number;

@@ -6,6 +6,9 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
@@ -109,32 +112,39 @@ std::size_t first_nul(std::string_view text) {
   return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : std::string_view::npos;
 }
 
-// The line feed that ends a line lies at most max_ characters in, one
-// further when a carriage return precedes it.
-bool LineSplitter::next(std::string_view& line, bool& ended_with_newline) {
-  ended_with_newline = false;
-  std::size_t avail = text_.size() - pos_;
-  if (avail == 0) return false;
-  const char* start = text_.data() + pos_;
-  std::size_t window = avail < max_ + 1 ? avail : max_ + 1;
-  if (const void* found = std::memchr(start, '\n', window)) {
-    std::size_t n = static_cast<std::size_t>(static_cast<const char*>(found) - start);
-    if (n > 0 && start[n - 1] == '\r') {
-      line = std::string_view(start, n - 1);
-      pos_ += n + 1;
-      ended_with_newline = true;
-      return true;
-    }
-    if (n < max_) {
-      line = std::string_view(start, n);
-      pos_ += n + 1;
-      ended_with_newline = true;
-      return true;
-    }
+namespace {
+
+// Bit i set for each line feed at p[i], over the first min(avail, 64)
+// bytes: a whole block with the host's vector compare where it has one,
+// else (and for a text's last bytes) a byte at a time.
+std::uint64_t newline_bits(const char* p, std::size_t avail) {
+#ifdef __SSE2__
+  if (avail >= 64) {
+    const __m128i newline = _mm_set1_epi8('\n');
+    auto bits = [&](int at) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline))));
+    };
+    return bits(0) | bits(16) << 16 | bits(32) << 32 | bits(48) << 48;
   }
-  std::size_t piece = avail < max_ ? avail : max_;
-  line = std::string_view(start, piece);
-  pos_ += piece;
+#endif
+  const std::size_t n = avail < 64 ? avail : 64;
+  std::uint64_t bits = 0;
+  for (std::size_t i = 0; i < n; ++i) bits |= static_cast<std::uint64_t>(p[i] == '\n') << i;
+  return bits;
+}
+
+}  // namespace
+
+LineSplitter::LineSplitter(std::string_view text, std::size_t max_length)
+    : text_(text), max_(max_length), mask_(newline_bits(text.data(), text.size())) {
+  newline_ = take_newline();
+}
+
+bool LineSplitter::next_block() {
+  if (text_.size() - block_ <= 64) return false;
+  block_ += 64;
+  mask_ = newline_bits(text_.data() + block_, text_.size() - block_);
   return true;
 }
 

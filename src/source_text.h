@@ -13,7 +13,9 @@
 // message that names the file.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -57,19 +59,58 @@ inline constexpr std::size_t kUnlimitedLine = static_cast<std::size_t>(-1) / 2;
 // Lines of a text, each at most max_length characters (without its line
 // feed). A line feed that comes after max_length characters ends the next
 // piece instead; a carriage return right before a line feed goes with it.
+//
+// The line feeds are found 64 bytes at a time, as a mask of where they lie
+// in the block; a line then costs a bit taken from the mask, however short
+// it is, and a long line without one is passed over once.
 class LineSplitter {
  public:
-  LineSplitter(std::string_view text, std::size_t max_length) : text_(text), max_(max_length) {}
+  LineSplitter(std::string_view text, std::size_t max_length);
 
   // The next line or piece; false at the end. `ended_with_newline` tells
-  // whether a line feed ended it.
-  bool next(std::string_view& line, bool& ended_with_newline);
+  // whether a line feed ended it; the text then goes on right after the
+  // line with its CR or LF.
+  bool next(std::string_view& line, bool& ended_with_newline) {
+    ended_with_newline = false;
+    const std::size_t avail = text_.size() - pos_;
+    if (avail == 0) return false;
+    const char* start = text_.data() + pos_;
+    // The line feed ends this line when it lies at most max_ characters
+    // in, one further when a carriage return precedes it.
+    const std::size_t n = newline_ - pos_;
+    if (n < avail && n <= max_ && (n < max_ || (n > 0 && start[n - 1] == '\r'))) {
+      line = std::string_view(start, n > 0 && start[n - 1] == '\r' ? n - 1 : n);
+      pos_ = newline_ + 1;
+      newline_ = take_newline();
+      ended_with_newline = true;
+      return true;
+    }
+    const std::size_t piece = avail < max_ ? avail : max_;
+    line = std::string_view(start, piece);
+    pos_ += piece;
+    return true;
+  }
   std::size_t offset() const { return pos_; }
 
  private:
+  // Offset of the next line feed not taken yet; the text's size when none
+  // is left.
+  std::size_t take_newline() {
+    while (mask_ == 0)
+      if (!next_block()) return text_.size();
+    const std::size_t at = block_ + static_cast<std::size_t>(std::countr_zero(mask_));
+    mask_ &= mask_ - 1;
+    return at;
+  }
+  // Moves to the next block and fills the mask; false past the text's end.
+  bool next_block();
+
   std::string_view text_;
   std::size_t max_;
   std::size_t pos_ = 0;
+  std::size_t block_ = 0;       // offset of the block the mask covers
+  std::uint64_t mask_ = 0;      // its line feeds not taken yet, one bit each
+  std::size_t newline_ = 0;     // the first line feed at or after pos_
 };
 
 // Pieces of a text of at most max_length characters each, a piece ending

@@ -72,5 +72,34 @@ TEST(Lexer, TheCursorStaysOnItsLine) {
   EXPECT_EQ(lex.get_char(), 0);
 }
 
+// A line known to be followed by its line feed is read without tests for
+// its end: any mix of reads gives the values, kinds and places of the
+// reads over the bare line.
+TEST(Lexer, ReadsBeforeALineFeedMatchReadsThatTestTheEnd) {
+  const char alphabet[] = {'0', '1', '7', '9', 'a', 'F', 'g', ' ', '\t', ';', '\0', '\v', '\r', 'x'};
+  unsigned seed = 777;
+  auto next = [&seed](unsigned n) { return ((seed = seed * 1103515245u + 12345u) >> 16) % n; };
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (unsigned i = next(14); i > 0; --i) text.push_back(alphabet[next(sizeof alphabet)]);
+    const std::size_t size = text.size();
+    text += next(2) ? "\n" : "\r\n";
+    const char* end = text.data() + size;
+    const unsigned bound = lexer_detail::digit_bound(next(2) ? 16 : next(2) ? 10 : 8);
+    lexer_detail::FieldScanner<false> bare(text.data(), end, bound);
+    lexer_detail::FieldScanner<true> ended(text.data(), end, bound);
+    for (int read = 0; read < 8; ++read) {
+      u32 a = 1, b = 1;
+      if (next(2))
+        ASSERT_EQ(bare.field(a), ended.field(b)) << text;
+      else
+        ASSERT_EQ(bare.number(), ended.number()) << text;
+      ASSERT_EQ(a, b) << text;
+      ASSERT_EQ(bare.place(), ended.place()) << text;
+      ASSERT_LE(bare.place(), end);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zeld
