@@ -70,6 +70,8 @@ struct RelocationState {
   // Upper 16 address bits in force in the Intel hex file (its extended
   // linear address records); 0 at the start of the file.
   u32 hex_upper_address = 0;
+  // The module whose symbols were last asked for ahead of their use.
+  const Header* warmed_header = nullptr;
 };
 
 // The 16 KB page number of a 24-bit linear address in bits 16..23 and the
