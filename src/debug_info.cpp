@@ -4,9 +4,9 @@
 // walk_debug_records hands the records once to its visitors, with their
 // addresses made absolute: files in order of first appearance, then each
 // file's definitions, functions (definitions, locals, line table) and
-// variables. write_debug_file runs
-// that walk with the <base>.dbg writer and whatever other visitor the
-// driver gives (the COFF debug builder), so both see the same order.
+// variables. write_debug_file runs that walk with the <base>.dbg writer
+// and whatever other visitor the driver gives (the COFF debug builder), so
+// both see the same order.
 //
 // Words and texts longer than 511 characters keep their first 511; records
 // read before a module's first A line have no area part and keep their
@@ -180,8 +180,8 @@ void link_record(Pool& pool, DbList& list, u32 index) {
 }
 
 // Appends a record to `run`, which must be the pool's last run: only the
-// current function or definition receives records, and none becomes
-// current again once another has.
+// current definition receives fields, and none becomes current again once
+// another has.
 template <typename Pool, typename Record>
 void extend_run(Pool& pool, DbRun& run, const Record& record) {
   u32 index = pool.add(record);

@@ -326,7 +326,7 @@ struct DebugState {
   std::string_view text(DbText t) const { return texts[t]; }
   bool unnamed(const DbFunc& f) const { return text(f.name()) == "?"; }
   const DbList& structs_of(const DbFunc& f) const {
-    return f.structs == kNoDebugRecord ? no_structs : function_structs[f.structs];
+    return f.structs == kNoDebugRecord ? kNoStructs : function_structs[f.structs];
   }
   // The end of function `index`'s entries in `lines`, and of its locals.
   u32 lines_end(u32 index) const { return index + 1 < functions.size() ? functions[index + 1].lines : lines.size(); }
@@ -334,7 +334,7 @@ struct DebugState {
     return index + 1 < functions.size() ? functions[index + 1].locals : locals.size();
   }
 
-  const DbList no_structs;
+  static constexpr DbList kNoStructs{};
 };
 
 // The absolute address of a record's area-relative one: the part's
