@@ -45,7 +45,8 @@ class DebugInfoTest : public LinkTest {
         text += (head.first ? " first" + at(*head.first) + " last" + at(*head.last) : "") + "\n";
       }
       void symbol(const DbSym& s) override {
-        text += std::string("sym ") + s.kind() + " " + std::string(d->text(s.name())) + "\n";
+        text += std::string("sym ") + s.kind() + " " + std::string(d->text(s.name()));
+        text += (s.kind() == 's' || s.kind() == 'e' ? strprintf(" @%u", s.value) : "") + "\n";
       }
       void line(const DbLine& e) override { text += "line" + at(e) + "\n"; }
       void block_end(const DbLine& e) override { text += "block end" + at(e) + "\n"; }
@@ -124,7 +125,7 @@ TEST_F(DebugInfoTest, EntriesKeepTheirFunctionAcrossInterruptions) {
             "file a.c\nstruct 2 s1 | 0 a I\n"
             "func f @0 first 1@0 last 2@4\nstruct 2 u | 0 b C | 1 c C\nsym l x\nsym r y\n"
             "line 1@0\nblock end 2@4\nline 2@4\nleave\n"
-            "func g @16 first 5@16 last 0@18\nline 5@16\nend 0@18\nleave\nsym e v\n"
+            "func g @16 first 5@16 last 0@18\nline 5@16\nend 0@18\nleave\nsym e v @32\n"
             "file b.c\nfunc ? @8\nleave\n");
   EXPECT_EQ(err(), "");
 }
@@ -147,7 +148,43 @@ TEST_F(DebugInfoTest, LongRunsCrossChunks) {
   collect("Xline 0 FFFF");
   for (u32 i = 1; i <= kLines; ++i) expected += strprintf("line %u@%u\n", i, i);
   expected += "end 0@65535\nleave\n";
+  // Entries of several bytes each, across chunks too.
+  collect("Xfunc e far 0 fV");
+  collect("Xline FFFFFFFF 0");
+  expected += "func far @0 first 1@0 last 2147483647@4294967040\n";
+  for (u32 i = 0; i < kLines / 4; ++i) {
+    collect(i % 2 ? "Xline 7FFFFFFF FFFFFF00" : "Xline 1 0");
+    expected += i % 2 ? "line 2147483647@4294967040\n" : "line 1@0\n";
+  }
+  expected += "leave\n";
   EXPECT_TRUE(walk() == expected);
+}
+
+// The walk hands over absolute addresses: the part's address added, in an
+// extended code page area the page:window form of each entry. The statics
+// are defined once, with their area-relative offsets.
+TEST_F(DebugInfoTest, WalkMakesAddressesAbsolute) {
+  Area banked, plain;
+  banked.flags = AREA_EXT_CODE;
+  AreaPart paged{&banked, nullptr, 0x14000, 0x8000};
+  AreaPart linear{&plain, nullptr, 0x2000, 0x100};
+  collect("Xfile a.c");
+  for (const char* line : {"Xfunc s f 10 fV", "Xline FFFFFFFF 10", "Xline 1 10", "Xline 0 4000"})
+    collect(line, &paged);
+  collect("Xsym s v 4 I", &linear);
+  relocate_debug_records(ctx);
+  relocate_debug_records(ctx);
+  EXPECT_EQ(walk(),
+            "file a.c\nfunc f @360464 first 1@360464 last 0@425984\nline 1@360464\nend 0@425984\nleave\n"
+            "sym s v @8196\n");
+  Symbol* f = lookup_symbol(ctx, "a.c:f", false);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->area_part, &paged);
+  EXPECT_EQ(f->value, 0x10u);
+  Symbol* v = lookup_symbol(ctx, "a.c:v", false);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->value, 4u);
+  EXPECT_EQ(lookup_symbol(ctx, "a.c:v:1", false), nullptr);
 }
 
 // Line numbers and addresses come back as read whatever their
