@@ -310,9 +310,10 @@ void relocate_records(LinkContext& ctx) {
   ctx.reloc.format = r.format;
   Header* header = nullptr;
   bool file_has_lines = true;
-  RecordEntry entry;
-  RecordStream::Cursor cursor(r.records, true);
-  while (cursor.next(entry)) {
+  // Entries are unpacked on a thread of their own while these are relocated.
+  RecordStream::AheadCursor cursor(r.records);
+  while (const RecordEntry* next = cursor.next()) {
+    const RecordEntry& entry = *next;
     switch (entry.kind) {
       case RecordKind::kFileStart:
         file_has_lines = has_lines(*r.files[entry.number]);
