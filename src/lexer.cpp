@@ -1,4 +1,4 @@
-// Character classes and the cursor reads of the lexer; see lexer.h.
+// Digit values and the cursor reads of the lexer; see lexer.h.
 #include "lexer.h"
 
 #include <algorithm>
@@ -8,25 +8,6 @@ namespace zeld {
 
 namespace {
 
-constexpr std::array<u8, 128> make_class_table() {
-  std::array<u8, 128> t{};
-  for (int c = 'A'; c <= 'Z'; ++c) t[c] |= CC_LETTER;
-  for (int c = 'a'; c <= 'z'; ++c) t[c] |= CC_LETTER;
-  t['$'] |= CC_LETTER;
-  t['.'] |= CC_LETTER;
-  t['_'] |= CC_LETTER;
-  for (int c = '0'; c <= '9'; ++c) t[c] |= CC_DIGIT | CC_DECIMAL | CC_HEX;
-  for (int c = '0'; c <= '7'; ++c) t[c] |= CC_OCTAL;
-  t['0'] |= CC_BINARY;
-  t['1'] |= CC_BINARY;
-  for (int c = 'A'; c <= 'F'; ++c) t[c] |= CC_HEX;
-  for (int c = 'a'; c <= 'f'; ++c) t[c] |= CC_HEX;
-  for (char c : {'%', '&', '*', '+', '-', '/', '<', '>', '^', '|'}) t[static_cast<int>(c)] |= CC_OPERATOR;
-  return t;
-}
-
-constexpr std::array<u8, 128> kClassTable = make_class_table();
-
 using lexer_detail::digit_bound;
 using lexer_detail::kDigitTable;
 using lexer_detail::kNoDigit;
@@ -34,8 +15,6 @@ using lexer_detail::kNoDigit;
 unsigned digit_of(int c) { return (c >= 0 && c < 128) ? kDigitTable[static_cast<std::size_t>(c)] : kNoDigit; }
 
 }  // namespace
-
-u8 char_class(int c) { return (c >= 0 && c < 128) ? kClassTable[c] : 0; }
 
 int digit_value(int c, int radix) {
   unsigned d = digit_of(c);

@@ -33,8 +33,31 @@ enum CharClass : u8 {
   CC_HEX = 0x40,
 };
 
-// Class bits of a character; 0 outside 0..127.
-u8 char_class(int c);
+namespace lexer_detail {
+
+constexpr std::array<u8, 128> make_class_table() {
+  std::array<u8, 128> t{};
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] |= CC_LETTER;
+  for (int c = 'a'; c <= 'z'; ++c) t[c] |= CC_LETTER;
+  t['$'] |= CC_LETTER;
+  t['.'] |= CC_LETTER;
+  t['_'] |= CC_LETTER;
+  for (int c = '0'; c <= '9'; ++c) t[c] |= CC_DIGIT | CC_DECIMAL | CC_HEX;
+  for (int c = '0'; c <= '7'; ++c) t[c] |= CC_OCTAL;
+  t['0'] |= CC_BINARY;
+  t['1'] |= CC_BINARY;
+  for (int c = 'A'; c <= 'F'; ++c) t[c] |= CC_HEX;
+  for (int c = 'a'; c <= 'f'; ++c) t[c] |= CC_HEX;
+  for (char c : {'%', '&', '*', '+', '-', '/', '<', '>', '^', '|'}) t[static_cast<int>(c)] |= CC_OPERATOR;
+  return t;
+}
+inline constexpr std::array<u8, 128> kClassTable = make_class_table();
+
+}  // namespace lexer_detail
+
+// Class bits of a character; 0 outside 0..127. Inline: names are read a
+// character at a time through it.
+inline u8 char_class(int c) { return (c >= 0 && c < 128) ? lexer_detail::kClassTable[static_cast<std::size_t>(c)] : 0; }
 inline bool is_name_char(int c) { return (char_class(c) & (CC_LETTER | CC_DIGIT)) != 0; }
 
 // Value of c as a digit of radix 2, 8, 10 or 16; -1 otherwise.

@@ -6,9 +6,6 @@
 #include <cstring>
 
 #include <sys/stat.h>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
@@ -110,42 +107,6 @@ std::string read_file_or_stop(Diagnostics& diag, const std::string& path, const 
 std::size_t first_nul(std::string_view text) {
   const void* nul = std::memchr(text.data(), '\0', text.size());
   return nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : std::string_view::npos;
-}
-
-namespace {
-
-// Bit i set for each line feed at p[i], over the first min(avail, 64)
-// bytes: a whole block with the host's vector compare where it has one,
-// else (and for a text's last bytes) a byte at a time.
-std::uint64_t newline_bits(const char* p, std::size_t avail) {
-#ifdef __SSE2__
-  if (avail >= 64) {
-    const __m128i newline = _mm_set1_epi8('\n');
-    auto bits = [&](int at) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline))));
-    };
-    return bits(0) | bits(16) << 16 | bits(32) << 32 | bits(48) << 48;
-  }
-#endif
-  const std::size_t n = avail < 64 ? avail : 64;
-  std::uint64_t bits = 0;
-  for (std::size_t i = 0; i < n; ++i) bits |= static_cast<std::uint64_t>(p[i] == '\n') << i;
-  return bits;
-}
-
-}  // namespace
-
-LineSplitter::LineSplitter(std::string_view text, std::size_t max_length)
-    : text_(text), max_(max_length), mask_(newline_bits(text.data(), text.size())) {
-  newline_ = take_newline();
-}
-
-bool LineSplitter::next_block() {
-  if (text_.size() - block_ <= 64) return false;
-  block_ += 64;
-  mask_ = newline_bits(text_.data() + block_, text_.size() - block_);
-  return true;
 }
 
 bool PieceSplitter::next(std::string_view& piece) {

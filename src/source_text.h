@@ -20,6 +20,10 @@
 #include <string>
 #include <string_view>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace zeld {
 
 class Diagnostics;
@@ -56,6 +60,30 @@ std::size_t first_nul(std::string_view text);
 // No limit on the length of a line (option files).
 inline constexpr std::size_t kUnlimitedLine = static_cast<std::size_t>(-1) / 2;
 
+namespace text_detail {
+
+// Bit i set for each line feed at p[i], over the first min(avail, 64)
+// bytes: a whole block with the host's vector compare where it has one,
+// else (and for a text's last bytes) a byte at a time.
+inline std::uint64_t newline_bits(const char* p, std::size_t avail) {
+#ifdef __SSE2__
+  if (avail >= 64) {
+    const __m128i newline = _mm_set1_epi8('\n');
+    auto bits = [&](int at) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline))));
+    };
+    return bits(0) | bits(16) << 16 | bits(32) << 32 | bits(48) << 48;
+  }
+#endif
+  const std::size_t n = avail < 64 ? avail : 64;
+  std::uint64_t bits = 0;
+  for (std::size_t i = 0; i < n; ++i) bits |= static_cast<std::uint64_t>(p[i] == '\n') << i;
+  return bits;
+}
+
+}  // namespace text_detail
+
 // Lines of a text, each at most max_length characters (without its line
 // feed). A line feed that comes after max_length characters ends the next
 // piece instead; a carriage return right before a line feed goes with it.
@@ -65,7 +93,10 @@ inline constexpr std::size_t kUnlimitedLine = static_cast<std::size_t>(-1) / 2;
 // it is, and a long line without one is passed over once.
 class LineSplitter {
  public:
-  LineSplitter(std::string_view text, std::size_t max_length);
+  LineSplitter(std::string_view text, std::size_t max_length)
+      : text_(text), max_(max_length), mask_(text_detail::newline_bits(text.data(), text.size())) {
+    newline_ = take_newline();
+  }
 
   // The next line or piece; false at the end. `ended_with_newline` tells
   // whether a line feed ended it; the text then goes on right after the
@@ -103,7 +134,12 @@ class LineSplitter {
     return at;
   }
   // Moves to the next block and fills the mask; false past the text's end.
-  bool next_block();
+  bool next_block() {
+    if (text_.size() - block_ <= 64) return false;
+    block_ += 64;
+    mask_ = text_detail::newline_bits(text_.data() + block_, text_.size() - block_);
+    return true;
+  }
 
   std::string_view text_;
   std::size_t max_;
