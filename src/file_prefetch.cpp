@@ -97,11 +97,12 @@ void FilePrefetch::read_ahead() {
 FilePrefetch::Prepare object_text_preparer(int radix, ModuleFormat format) {
   return [radix, format](PrefetchedFile& file) mutable {
     if (is_elf_input(file.bytes) || first_nul(file.bytes) != std::string::npos) return;
-    prepare_object_text(file.bytes, radix, format, file.text);
-    find_symbol_mentions(file.bytes, file.text, file.symbols);
-    file.parsed = true;
-    radix = file.text.end_radix;
-    format = file.text.end_format;
+    auto parsed = std::make_unique<PreparedObject>();
+    prepare_object_text(file.bytes, radix, format, parsed->text);
+    find_symbol_mentions(file.bytes, parsed->text, parsed->symbols);
+    radix = parsed->text.end_radix;
+    format = parsed->text.end_format;
+    file.parsed = std::move(parsed);
   };
 }
 

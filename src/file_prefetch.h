@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,12 +30,18 @@
 
 namespace zeld {
 
-struct PrefetchedFile {
-  bool read = false;    // the bytes are the file's whole content
-  bool parsed = false;  // `text` holds the parse of an object text
-  std::string bytes;
+// What the prepare step of the objects makes of an object text.
+struct PreparedObject {
   PreparedText text;
-  std::vector<SymbolMention> symbols;  // when parsed: the S lines for the library index
+  std::vector<SymbolMention> symbols;  // the S lines for the library index
+};
+
+// A file handed over. Thousands may wait at once (the module listings),
+// so what only some files have is held apart.
+struct PrefetchedFile {
+  bool read = false;  // the bytes are the file's whole content
+  std::string bytes;
+  std::unique_ptr<PreparedObject> parsed;  // the parse of an object text, when made
 };
 
 class FilePrefetch {

@@ -401,14 +401,14 @@ void scan_input_files(LinkContext& ctx) {
         }
         // With every line within a piece, the pre-scan's S lines are pass
         // 0's: the names both read alike are left to the symbol table.
-        const bool leave_to_table = ahead.parsed && ahead.text.longest_line <= kMaxPiece;
+        const bool leave_to_table = ahead.parsed && ahead.parsed->text.longest_line <= kMaxPiece;
         std::string_view text = bytes;
         // The names pass 0 is about to look up: the table's memory is
         // asked for now, so that it has arrived when they are entered.
         if (leave_to_table)
-          for (const SymbolMention& m : ahead.symbols)
+          for (const SymbolMention& m : ahead.parsed->symbols)
             if (m.reads_alike) ctx.symbols.prefetch_slot(m.hash);
-        for (const SymbolMention& m : ahead.parsed ? ahead.symbols : found_here) {
+        for (const SymbolMention& m : ahead.parsed ? ahead.parsed->symbols : found_here) {
           if (leave_to_table && m.reads_alike) {
             ctx.symbols.prefetch_symbol(m.hash);
             continue;
@@ -422,7 +422,7 @@ void scan_input_files(LinkContext& ctx) {
         kept.push_back(std::move(file));
         read_object_early(ctx, [&] {
           MarkScannedSymbols mark(ctx.reader, leave_to_table);
-          if (!ahead.parsed || !read_prepared_text(ctx, *kept.back(), text, ahead.text))
+          if (!ahead.parsed || !read_prepared_text(ctx, *kept.back(), text, ahead.parsed->text))
             read_object_text(ctx, *kept.back(), text);
         });
       }

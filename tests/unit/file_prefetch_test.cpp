@@ -94,9 +94,9 @@ TEST(FilePrefetch, HandsOverInOrderAndStopsReadingAtAFailure) {
   FilePrefetch prefetch({good, binary, folder.path("missing.o"), good, folder.path(""), good}, 1 << 20,
                         object_text_preparer(10, ModuleFormat{}));
   PrefetchedFile first = prefetch.take();
-  EXPECT_TRUE(first.read && first.parsed);
-  EXPECT_EQ(first.text.line_count, 2);
-  EXPECT_EQ(first.text.end_radix, 16);
+  ASSERT_TRUE(first.read && first.parsed);
+  EXPECT_EQ(first.parsed->text.line_count, 2);
+  EXPECT_EQ(first.parsed->text.end_radix, 16);
   PrefetchedFile second = prefetch.take();
   EXPECT_TRUE(second.read);
   EXPECT_FALSE(second.parsed);
