@@ -21,19 +21,20 @@ namespace {
 
 // ---- the map: areas --------------------------------------------------------
 
+// Eight bytes: a map may list hundreds of thousands of symbols.
 struct MapSymbol {
   u32 address;
-  const Symbol* symbol;
+  u32 number;  // in the symbol table
 };
 
 // Every area's symbols from one walk of the table, each list sorted by
 // address; equal addresses keep the order of the walk.
 std::vector<std::vector<MapSymbol>> symbols_by_area(LinkContext& ctx) {
   std::vector<std::vector<MapSymbol>> by_area(ctx.areas.list().size());
-  ctx.symbols.for_each([&](const Symbol& s) {
+  ctx.symbols.for_each_numbered([&](u32 number, const Symbol& s) {
     if (!s.area_part || !s.area_part->area) return;
     std::size_t index = s.area_part->area->index;
-    if (index < by_area.size()) by_area[index].push_back({symbol_address(ctx, s), &s});
+    if (index < by_area.size()) by_area[index].push_back({symbol_address(ctx, s), number});
   });
   for (std::vector<MapSymbol>& list : by_area)
     std::stable_sort(list.begin(), list.end(),
@@ -49,7 +50,8 @@ bool listed_in_map(MapKind kind, const Area& area, const Symbol& s) {
   return !((s.flags & SYM_HIDDEN) && equals_ignoring_case(area.name, "text"));
 }
 
-void write_area_map(MapKind kind, std::FILE* map, const Area& area, const std::vector<MapSymbol>& symbols) {
+void write_area_map(MapKind kind, std::FILE* map, const Area& area, const std::vector<MapSymbol>& symbols,
+                    const SymbolTable& table) {
   bool absolute = (area.flags & AREA_ABS) != 0;
   bool ext_code = (area.flags & AREA_EXT_CODE) != 0;
   if (area.size == 0 && !(absolute && !area.parts.empty())) return;
@@ -89,7 +91,8 @@ void write_area_map(MapKind kind, std::FILE* map, const Area& area, const std::v
   // thousands of symbols.
   char line[16 + 8 + 8 + kMaxNameLength];  // text, two numbers of at most 8 digits, the name
   for (const MapSymbol& m : symbols) {
-    if (!listed_in_map(kind, area, *m.symbol)) continue;
+    const Symbol& symbol = table[m.number];
+    if (!listed_in_map(kind, area, symbol)) continue;
     char* p = line;
     auto add = [&p](std::string_view text) {
       std::memcpy(p, text.data(), text.size());
@@ -108,7 +111,7 @@ void write_area_map(MapKind kind, std::FILE* map, const Area& area, const std::v
       add(hex_digits(m.address, 4, digits));
       add("  ");
     }
-    add(std::string_view(m.symbol->name).substr(0, kMaxNameLength));
+    add(std::string_view(symbol.name).substr(0, kMaxNameLength));
     put(map, std::string_view(line, static_cast<std::size_t>(p - line)));
   }
   put(map, "\n");
@@ -208,7 +211,7 @@ void write_map_file(LinkContext& ctx, MapKind kind) {
                o.output_base_name.c_str(), o.build_number, date.c_str(), "12", kVersion);
 
   std::vector<std::vector<MapSymbol>> symbols = symbols_by_area(ctx);
-  for (const Area* area : ctx.areas.list()) write_area_map(kind, map.get(), *area, symbols[area->index]);
+  for (const Area* area : ctx.areas.list()) write_area_map(kind, map.get(), *area, symbols[area->index], ctx.symbols);
 
   write_files_linked(ctx, map.get());
   write_user_definitions(ctx, map.get());
