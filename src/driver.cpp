@@ -19,6 +19,9 @@
 #include <new>
 #include <stdexcept>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #ifndef _WIN32
 #include <sys/resource.h>
 #else
@@ -55,6 +58,16 @@ void raise_open_stream_limit() {
     limit.rlim_cur = limit.rlim_max < 1024 ? limit.rlim_max : 1024;
     setrlimit(RLIMIT_NOFILE, &limit);
   }
+#endif
+}
+
+// The link's threads hand memory to each other (files read ahead, records
+// unpacked, output buffers). With one heap for all of them, what one frees
+// serves the next request of any, and the peak stays that of the link's
+// data rather than a heap's worth per thread.
+void share_one_heap() {
+#if defined(__GLIBC__)
+  mallopt(M_ARENA_MAX, 1);
 #endif
 }
 
@@ -165,8 +178,8 @@ void relocate_all_records(LinkContext& ctx) {
   }
 }
 
-// Module listings read ahead while pass 1 runs, at most: pass 1 frees the
-// parsed records faster than this fills.
+// Module listings read ahead while pass 1 runs, at most: enough for the
+// listings of most links, so that the listing need not wait for them.
 constexpr std::size_t kListingsAhead = std::size_t{4} << 20;
 
 // After pass 1, once no error was counted.
@@ -212,6 +225,7 @@ void LinkContext::run_cleanup(bool failed) {
 
 int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_options) {
   raise_open_stream_limit();
+  share_one_heap();
   ctx.link_time = link_time();
   if (env_options) insert_env_words(ctx, environment_text(env_options), words);
   ctx.options.output_base_name.clear();

@@ -67,8 +67,8 @@ class BackgroundWriter {
   }
 
  private:
-  static constexpr std::size_t kChunk = std::size_t{1} << 18;
-  static constexpr std::size_t kChunksAhead = 4;  // handed over, not yet written
+  static constexpr std::size_t kChunk = std::size_t{1} << 17;
+  static constexpr std::size_t kChunksAhead = 3;  // handed over, not yet written
 
   explicit BackgroundWriter(std::FILE* target) : target_(target) {}
 
