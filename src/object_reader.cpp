@@ -310,10 +310,9 @@ void relocate_records(LinkContext& ctx) {
   ctx.reloc.format = r.format;
   Header* header = nullptr;
   bool file_has_lines = true;
-  // Entries are unpacked on a thread of their own while these are relocated.
-  RecordStream::AheadCursor cursor(r.records);
-  while (const RecordEntry* next = cursor.next()) {
-    const RecordEntry& entry = *next;
+  RecordEntry entry;
+  RecordStream::Cursor cursor(r.records, true);
+  while (cursor.next(entry)) {
     switch (entry.kind) {
       case RecordKind::kFileStart:
         file_has_lines = has_lines(*r.files[entry.number]);

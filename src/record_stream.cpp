@@ -16,13 +16,7 @@
 #include "record_stream.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <thread>
-#include <utility>
 
 #include "spill_file.h"
 
@@ -267,99 +261,6 @@ bool RecordStream::Cursor::next(RecordEntry& entry) {
       default:  // kHeader, kArea
         return true;
     }
-  }
-}
-
-// ---- AheadCursor ----------------------------------------------------------
-
-namespace {
-constexpr std::size_t kBatchEntries = 1024;
-constexpr std::size_t kBatches = 4;
-}  // namespace
-
-struct RecordStream::AheadCursor::Shared {
-  struct Batch {
-    std::vector<RecordEntry> entries = std::vector<RecordEntry>(kBatchEntries);
-    std::size_t count = 0;
-    bool last = false;  // no batch follows
-    std::exception_ptr failure;  // after the entries
-  };
-
-  explicit Shared(RecordStream& stream) : cursor(stream, true) {
-    for (std::size_t i = 0; i < kBatches; ++i) empty.push_back(std::make_unique<Batch>());
-  }
-
-  // The thread: fills empty batches until the stream ends, fails, or the
-  // walk is abandoned.
-  void unpack() {
-    for (;;) {
-      std::unique_ptr<Batch> batch;
-      {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return !empty.empty() || stop; });
-        if (stop) return;
-        batch = std::move(empty.front());
-        empty.pop_front();
-      }
-      batch->count = 0;
-      try {
-        while (batch->count < kBatchEntries && cursor.next(batch->entries[batch->count])) ++batch->count;
-        batch->last = batch->count < kBatchEntries;
-      } catch (...) {
-        batch->failure = std::current_exception();
-        batch->last = true;
-      }
-      bool last = batch->last;
-      {
-        std::lock_guard lock(mutex);
-        full.push_back(std::move(batch));
-      }
-      changed.notify_all();
-      if (last) return;
-    }
-  }
-
-  RecordStream::Cursor cursor;  // the thread's only
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::deque<std::unique_ptr<Batch>> empty, full;
-  bool stop = false;
-  std::unique_ptr<Batch> current;  // the caller's only
-  std::size_t next_entry = 0;
-  std::thread thread;
-};
-
-RecordStream::AheadCursor::AheadCursor(RecordStream& stream) : shared_(std::make_unique<Shared>(stream)) {
-  shared_->thread = std::thread([s = shared_.get()] { s->unpack(); });
-}
-
-RecordStream::AheadCursor::~AheadCursor() {
-  {
-    std::lock_guard lock(shared_->mutex);
-    shared_->stop = true;
-  }
-  shared_->changed.notify_all();
-  shared_->thread.join();
-}
-
-const RecordEntry* RecordStream::AheadCursor::next() {
-  Shared& s = *shared_;
-  for (;;) {
-    if (s.current) {
-      if (s.next_entry < s.current->count) return &s.current->entries[s.next_entry++];
-      if (s.current->failure) std::rethrow_exception(std::exchange(s.current->failure, nullptr));
-      if (s.current->last) return nullptr;
-      {
-        std::lock_guard lock(s.mutex);
-        s.empty.push_back(std::move(s.current));
-      }
-      s.changed.notify_all();
-    }
-    std::unique_lock lock(s.mutex);
-    s.changed.wait(lock, [&s] { return !s.full.empty(); });
-    s.current = std::move(s.full.front());
-    s.full.pop_front();
-    s.next_entry = 0;
   }
 }
 

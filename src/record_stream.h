@@ -130,25 +130,6 @@ class RecordStream {
     int line_ = 0;
   };
 
-  // A consuming walk whose unpacking (and reading back from the file) runs
-  // on a thread of its own, batches of entries ahead of the caller: pass
-  // 1 relocates while the next records are unpacked. The entries come in
-  // the same order as from a Cursor; a RecordSpillError comes after every
-  // entry before the block that failed.
-  class AheadCursor {
-   public:
-    explicit AheadCursor(RecordStream& stream);
-    ~AheadCursor();
-    AheadCursor(const AheadCursor&) = delete;
-    AheadCursor& operator=(const AheadCursor&) = delete;
-    // The next entry, valid until the next call; none after the last.
-    const RecordEntry* next();
-
-   private:
-    struct Shared;
-    std::unique_ptr<Shared> shared_;
-  };
-
  private:
   // Room one entry may need: a line holds at most 1023 characters, so at
   // most 512 numbers of at most five bytes each.
