@@ -359,8 +359,9 @@ bool symbol_name_reads_alike(std::string_view after_letter) {
   return i - start < kMaxNameLength && (i == after_letter.size() || is_white(after_letter[i]));
 }
 
-// Object text read ahead of the pre-scan, at most.
-constexpr std::size_t kObjectsAhead = std::size_t{1} << 20;
+// Object text read ahead of the pre-scan, at most. Each file waits with
+// its parse, which takes several times its text, so the window stays small.
+constexpr std::size_t kObjectsAhead = std::size_t{1} << 19;
 
 void scan_input_files(LinkContext& ctx) {
   LibraryScan scan;
