@@ -113,14 +113,8 @@ void DebugLineStream::add_long(u32 line, u32 address, u32& line_before, u32& add
   u32 address_difference = address - address_before;
   address_before = address;
   u32 difference = 0;
-  u32 short_code = kLinePad;  // none
-  if (line == kDebugLineBegin) {
-    short_code = kLineBeginCode;
-  } else if (line == kDebugLineBlockEnd) {
-    short_code = kLineBlockEndCode;
-  } else if (line == kDebugLineEnd) {
-    short_code = kLineEndCode;
-  } else {
+  u32 short_code = marker_code(line);  // kLinePad: none yet
+  if (short_code == kLinePad) {
     difference = line - line_before;
     line_before = line;
     if (difference - 1 < kShortLineDeltas) short_code = kLineDelta - 1 + difference;

@@ -193,14 +193,8 @@ class DebugLineStream {
   void add(u32 line, u32 address, u32& line_before, u32& address_before) {
     u32 address_difference = address - address_before;
     if (cursor_ < limit_ && address_difference < kShortAddressDeltas) {
-      u32 code;
-      if (line == kDebugLineBegin) {
-        code = kLineBeginCode;
-      } else if (line == kDebugLineBlockEnd) {
-        code = kLineBlockEndCode;
-      } else if (line == kDebugLineEnd) {
-        code = kLineEndCode;
-      } else {
+      u32 code = marker_code(line);
+      if (code == kLinePad) {
         code = line - line_before + (kLineDelta - 1);
         if (code - kLineDelta >= kShortLineDeltas) return add_long(line, address, line_before, address_before);
         line_before = line;
@@ -223,6 +217,13 @@ class DebugLineStream {
   static constexpr std::size_t kMaxEntrySize = 11;
   // Codes of an entry's line (see debug_info.cpp).
   static constexpr u32 kLinePad = 0, kLineBeginCode = 1, kLineBlockEndCode = 2, kLineEndCode = 3, kLineDelta = 4;
+  // The code of a marker line number; kLinePad for a source line.
+  static constexpr u32 marker_code(u32 line) {
+    return line == kDebugLineBegin      ? kLineBeginCode
+           : line == kDebugLineBlockEnd ? kLineBlockEndCode
+           : line == kDebugLineEnd      ? kLineEndCode
+                                        : kLinePad;
+  }
   static constexpr u32 kShortLineDeltas = 4;
   static constexpr u32 kShortAddressDeltas = 16;
   void add_long(u32 line, u32 address, u32& line_before, u32& address_before);
