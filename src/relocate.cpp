@@ -362,10 +362,6 @@ void read_paging_record(LinkContext& ctx, const FieldLine& line, Header& header)
                    page_part->header ? page_part->header->name.c_str() : "", rs.page_area->name.c_str());
 }
 
-}  // namespace
-
-namespace {
-
 // A module's R records take the addresses of its symbols, which lie all
 // over the symbol table and the area parts: at the module's first record
 // they are all asked for at once, so that their loads overlap instead of

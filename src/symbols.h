@@ -73,11 +73,8 @@ class SymbolTable {
   // time to arrive) for the symbols and names they lead to.
   void prefetch_slot(u32 hash) const { index_.prefetch(hash); }
   void prefetch_symbol(u32 hash) const {
-    index_.for_each_candidate(hash, [this](u32 n) {
-      const Symbol& s = at(n);
-      __builtin_prefetch(&s);
-      __builtin_prefetch(s.name.data());
-    });
+    // Reading the name's place brings the symbol itself.
+    index_.for_each_candidate(hash, [this](u32 n) { __builtin_prefetch(at(n).name.data()); });
   }
   // Enters a new symbol (name already known to be absent), keeping a copy
   // of the name.
@@ -87,7 +84,7 @@ class SymbolTable {
   // Visits every symbol: bucket 0 to 511, each newest first.
   template <class F>
   void for_each(F&& visit) const {
-    for (u32 n : walk_order()) visit(std::as_const(at(n)));
+    for_each_numbered([&visit](u32, const Symbol& s) { visit(s); });
   }
 
   // The same walk with each symbol's number, by which operator[] finds it
