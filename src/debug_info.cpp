@@ -605,15 +605,17 @@ void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugV
   }
 }
 
-void write_debug_file(LinkContext& ctx, const std::string& base_name, DebugVisitor* also) {
-  OutputFile stream = OutputFile::create(ctx.diag, base_name, "dbg", "w");
-  {
-    DbgWriter writer(stream.get(), ctx.debug);
-    DebugVisitor* both[] = {&writer, also};
-    walk_debug_records(ctx.debug, ctx.diag, std::span(both, also ? 2 : 1));
-    if (Symbol* start = lookup_symbol(ctx, "__start", false)) writer.start(symbol_address(ctx, *start));
-  }
-  stream.finish(ctx.diag);
+void write_debug_text(const LinkContext& ctx, Diagnostics& diag, std::FILE* out, DebugVisitor* also) {
+  DbgWriter writer(out, ctx.debug);
+  DebugVisitor* both[] = {&writer, also};
+  walk_debug_records(ctx.debug, diag, std::span(both, also ? 2 : 1));
+  if (const Symbol* start = ctx.symbols.find("__start")) writer.start(placed_address(*start));
+}
+
+void write_debug_file(const LinkContext& ctx, Diagnostics& diag, const std::string& base_name, DebugVisitor* also) {
+  OutputFile stream = OutputFile::create(diag, base_name, "dbg", "w");
+  write_debug_text(ctx, diag, stream.get(), also);
+  stream.finish(diag);
 }
 
 }  // namespace zeld

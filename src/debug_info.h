@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <new>
@@ -42,6 +43,7 @@ namespace zeld {
 struct LinkContext;
 struct AreaPart;
 class DebugVisitor;
+class Diagnostics;
 
 // Longest word or text of a d line that is kept; the rest is dropped.
 inline constexpr std::size_t kMaxDebugWord = 511;
@@ -348,13 +350,18 @@ class Lexer;
 // Pass-0 handler of a d line; `lex` stands just behind the d and is the
 // only source read.
 void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part);
-// Defines the static symbols once the areas are placed (after pass 1);
+// Defines the static symbols once the areas are placed;
 // the walk makes the records' addresses absolute as it hands them over.
 // Runs once; a second call does nothing.
 void relocate_debug_records(LinkContext& ctx);
-// Writes <base>.dbg in one walk over the records, which also hands every
-// record to `also` when given (the COFF debug builder).
-void write_debug_file(LinkContext& ctx, const std::string& base_name, DebugVisitor* also = nullptr);
+// Writes the text of <base>.dbg to `out` in one walk over the records,
+// which also hands every record to `also` when given (the COFF debug
+// builder), reporting to `diag`. What was written when refused records stop
+// the link stays written.
+void write_debug_text(const LinkContext& ctx, Diagnostics& diag, std::FILE* out, DebugVisitor* also = nullptr);
+// Makes <base>.dbg and writes the text there.
+void write_debug_file(const LinkContext& ctx, Diagnostics& diag, const std::string& base_name,
+                      DebugVisitor* also = nullptr);
 
 // Inner steps, open to the unit tests.
 DbFile& find_debug_file(LinkContext& ctx, const std::string& path);

@@ -80,6 +80,20 @@ void Diagnostics::release() {
   }
 }
 
+void Diagnostics::release_from(Diagnostics& held) {
+  error_count_ += held.error_count_;
+  held.error_count_ = 0;
+  held.holding_ = false;
+  held.held_errors_ = 0;
+  std::vector<HeldReport> reports = std::move(held.held_);
+  held.held_.clear();
+  for (const HeldReport& r : reports) {
+    if (r.kind == Held::kStop) stop(r.status);
+    emit(r.kind, r.text);
+    if (r.kind == Held::kCountedError && !holding_) count_error();
+  }
+}
+
 void Diagnostics::hold_stop(int status) {
   if (held_.empty() || held_.back().kind != Held::kStop) held_.push_back({Held::kStop, status, {}});
 }

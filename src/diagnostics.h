@@ -83,6 +83,10 @@ class Diagnostics {
   // Ends the held reports with a stop of `status` unless they end so.
   void hold_stop(int status);
   void release();
+  // Takes over the reports `held` kept (reports made on another thread, by
+  // work that logically follows this one's): writes them here in order as
+  // release() would, with the errors `held` counted beyond the limit.
+  void release_from(Diagnostics& held);
 
   // Writes free text (traces, usage lines of the allocator) and flushes.
   void write(const char* fmt, ...) ZELD_PRINTF(2, 3);

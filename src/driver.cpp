@@ -4,8 +4,10 @@
 //   words  -> options -> input list -> pre-scan (reads every input once;
 //   pass 0 over the objects, its reports held) -> output files
 //   rest of pass 0 (library members) -> definitions, ranges, placement,
-//   image, undefined -> pass 1 (relocate the parsed records and write)
-//   -> listing, maps, debug, COFF, closing records
+//   image, undefined -> pass 1 (relocate the parsed records and write;
+//   beside it, on a thread of its own, the maps and debug file when no
+//   error came before: early_reports.h) -> listing, maps, debug, COFF,
+//   closing records
 //   -> device usage line -> exit status
 //
 // Nothing here parses object text or formats output. Stops deep inside the
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #if defined(__GLIBC__)
@@ -31,6 +34,7 @@
 #include "coff.h"
 #include "context.h"
 #include "debug_info.h"
+#include "early_reports.h"
 #include "expression.h"
 #include "file_prefetch.h"
 #include "image.h"
@@ -182,18 +186,23 @@ void relocate_all_records(LinkContext& ctx) {
 // listings of most links, so that the listing need not wait for them.
 constexpr std::size_t kListingsAhead = std::size_t{4} << 20;
 
-// After pass 1, once no error was counted.
-int finish_link(LinkContext& ctx, FilePrefetch& listings) {
+// After pass 1, once no error was counted. `early` holds the map and the
+// debug file when they were written beside pass 1.
+int finish_link(LinkContext& ctx, FilePrefetch& listings, EarlyReports* early) {
   const Options& o = ctx.options;
   write_listing(ctx, &listings);
-  write_map_file(ctx, MapKind::Standard);
-  if (o.emit_extended_labels) write_map_file(ctx, MapKind::Extended);
-  if (o.output_formats & FORMAT_COFF) prepare_coff(ctx);
-  if (o.debug_level) {
-    // One walk over the debug records writes <base>.dbg and, with COFF
-    // output, gives the COFF builder its debug entries in the same order.
-    CoffDebugBuilder coff_debug(ctx);
-    write_debug_file(ctx, o.output_base_name, (o.output_formats & FORMAT_COFF) ? &coff_debug : nullptr);
+  if (early) {
+    early->finish(ctx.diag);
+  } else {
+    write_map_file(ctx, ctx.diag, MapKind::Standard);
+    if (o.emit_extended_labels) write_map_file(ctx, ctx.diag, MapKind::Extended);
+    if (o.output_formats & FORMAT_COFF) prepare_coff(ctx);
+    if (o.debug_level) {
+      // One walk over the debug records writes <base>.dbg and, with COFF
+      // output, gives the COFF builder its debug entries in the same order.
+      CoffDebugBuilder coff_debug(ctx);
+      write_debug_file(ctx, ctx.diag, o.output_base_name, (o.output_formats & FORMAT_COFF) ? &coff_debug : nullptr);
+    }
   }
   if (o.output_formats & FORMAT_COFF) {
     write_coff_file(ctx);
@@ -239,12 +248,19 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
   finish_pass0(ctx);
   ctx.link_pass = 1;
   between_passes(ctx);
+  // The map and the debug file need only the placed link: when nothing
+  // failed so far, they are written while pass 1 runs.
+  std::optional<EarlyReports> early;
+  if (EarlyReports::wanted(ctx)) {
+    if (ctx.options.debug_level) relocate_debug_records(ctx);
+    early.emplace(ctx);
+  }
   FilePrefetch listings(module_listing_names(ctx), kListingsAhead);  // read while pass 1 runs
   relocate_all_records(ctx);
 
   if (ctx.options.debug_level) relocate_debug_records(ctx);
   if (ctx.diag.error_count() != 0) return kExitFailure;  // no map, outputs unfinished
-  return finish_link(ctx, listings);
+  return finish_link(ctx, listings, early ? &*early : nullptr);
 }
 
 int link_main(int argc, char** argv, std::FILE* out, std::FILE* err) {

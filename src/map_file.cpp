@@ -29,12 +29,12 @@ struct MapSymbol {
 
 // Every area's symbols from one walk of the table, each list sorted by
 // address; equal addresses keep the order of the walk.
-std::vector<std::vector<MapSymbol>> symbols_by_area(LinkContext& ctx) {
+std::vector<std::vector<MapSymbol>> symbols_by_area(const LinkContext& ctx) {
   std::vector<std::vector<MapSymbol>> by_area(ctx.areas.list().size());
   ctx.symbols.for_each_numbered([&](u32 number, const Symbol& s) {
     if (!s.area_part || !s.area_part->area) return;
     std::size_t index = s.area_part->area->index;
-    if (index < by_area.size()) by_area[index].push_back({symbol_address(ctx, s), number});
+    if (index < by_area.size()) by_area[index].push_back({placed_address(s), number});
   });
   for (std::vector<MapSymbol>& list : by_area)
     std::stable_sort(list.begin(), list.end(),
@@ -121,7 +121,7 @@ void write_area_map(MapKind kind, std::FILE* map, const Area& area, const std::v
 
 // Module names after their file, in lines that break once 80 characters of
 // names are written: "main.o\t[ main, util ]".
-void write_modules_of(LinkContext& ctx, std::FILE* map, const InputFile* node, std::size_t& cursor) {
+void write_modules_of(const LinkContext& ctx, std::FILE* map, const InputFile* node, std::size_t& cursor) {
   const std::deque<Header>& headers = ctx.reader.headers;
   std::size_t column = 0;
   for (; cursor < headers.size() && headers[cursor].input_file == node; ++cursor) {
@@ -137,7 +137,7 @@ void write_modules_of(LinkContext& ctx, std::FILE* map, const InputFile* node, s
   put(map, "\n");
 }
 
-void write_files_linked(LinkContext& ctx, std::FILE* map) {
+void write_files_linked(const LinkContext& ctx, std::FILE* map) {
   put(map, "\nFiles Linked      [ module(s) ]\n\n");
   std::size_t cursor = 0;
   for (const std::unique_ptr<InputFile>& node : ctx.input_files) {
@@ -146,14 +146,16 @@ void write_files_linked(LinkContext& ctx, std::FILE* map) {
   }
 }
 
-void write_user_definitions(LinkContext& ctx, std::FILE* map) {
+// Every definition entered its symbol when it was applied.
+void write_user_definitions(const LinkContext& ctx, std::FILE* map) {
   if (ctx.global_definitions.empty()) return;
   put(map, "\nUser Global Definitions\n\n");
+  Lexer lex;
   for (const std::string& text : ctx.global_definitions) {
-    ctx.lex.reset(text);
-    std::string name(ctx.lex.get_identifier());
-    Symbol* s = lookup_symbol(ctx, name, true);
-    std::fprintf(map, "%s = 0x%x\n", name.c_str(), s->value);
+    lex.reset(text);
+    std::string name(lex.get_identifier());
+    const Symbol* s = ctx.symbols.find(name);
+    std::fprintf(map, "%s = 0x%x\n", name.c_str(), s ? s->value : 0u);
   }
 }
 
@@ -169,7 +171,7 @@ void write_hole_options(std::FILE* map, const char* option, const std::vector<Ra
 // An area's -b line is written once per run, from its first -b option:
 // the extended map, written second, has none. Options naming no area are
 // left out.
-void write_area_definitions(LinkContext& ctx, MapKind kind, std::FILE* map) {
+void write_area_definitions(const LinkContext& ctx, MapKind kind, std::FILE* map) {
   put(map, "\nArea Definitions\n\n");
   std::unordered_set<const Area*> listed;
   for (const RangeOption& entry : ctx.range_options.area_range_options) {
@@ -202,22 +204,28 @@ std::string map_date_text(std::time_t when) {
                    tm.tm_hour, tm.tm_min, tm.tm_sec, 1900LL + tm.tm_year);
 }
 
-void write_map_file(LinkContext& ctx, MapKind kind) {
+const char* map_extension(MapKind kind) { return kind == MapKind::Extended ? "emp" : "mp"; }
+
+void write_map(const LinkContext& ctx, Diagnostics& diag, MapKind kind, std::FILE* out) {
   const Options& o = ctx.options;
-  OutputFile map = OutputFile::create(ctx.diag, o.output_base_name, kind == MapKind::Extended ? "emp" : "mp", "w");
 
   std::string date = map_date_text(ctx.link_time) + "\n";
-  std::fprintf(map.get(), "Project:      %s\nBuild Number: %d\nDate:         %sCompiler:     ZOL%s\nVersion:      %s\n\n",
+  std::fprintf(out, "Project:      %s\nBuild Number: %d\nDate:         %sCompiler:     ZOL%s\nVersion:      %s\n\n",
                o.output_base_name.c_str(), o.build_number, date.c_str(), "12", kVersion);
 
   std::vector<std::vector<MapSymbol>> symbols = symbols_by_area(ctx);
-  for (const Area* area : ctx.areas.list()) write_area_map(kind, map.get(), *area, symbols[area->index], ctx.symbols);
+  for (const Area* area : ctx.areas.list()) write_area_map(kind, out, *area, symbols[area->index], ctx.symbols);
 
-  write_files_linked(ctx, map.get());
-  write_user_definitions(ctx, map.get());
-  write_area_definitions(ctx, kind, map.get());
-  write_undefined_symbols(ctx, map.get());
-  map.finish(ctx.diag);
+  write_files_linked(ctx, out);
+  write_user_definitions(ctx, out);
+  write_area_definitions(ctx, kind, out);
+  write_undefined_symbols(ctx, diag, out);
+}
+
+void write_map_file(const LinkContext& ctx, Diagnostics& diag, MapKind kind) {
+  OutputFile map = OutputFile::create(diag, ctx.options.output_base_name, map_extension(kind), "w");
+  write_map(ctx, diag, kind, map.get());
+  map.finish(diag);
 }
 
 }  // namespace zeld

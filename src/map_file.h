@@ -6,11 +6,13 @@
 //                               text   C000   1234 =   4660. bytes (rel,con,rom)
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 
 namespace zeld {
 
+class Diagnostics;
 struct LinkContext;
 
 // The standard map (.mp) leaves the marker symbols out and lists the -b
@@ -18,8 +20,14 @@ struct LinkContext;
 // lists only the marker symbols and has no -b lines.
 enum class MapKind { Standard, Extended };
 
-// Writes one map; a file that cannot be made or written is fatal.
-void write_map_file(LinkContext& ctx, MapKind kind);
+// The map file's extension: "mp" or "emp".
+const char* map_extension(MapKind kind);
+// Writes the text of one map of the placed link to `out`, reporting to
+// `diag`.
+void write_map(const LinkContext& ctx, Diagnostics& diag, MapKind kind, std::FILE* out);
+// Makes <base>.<extension> and writes the map there; a file that cannot be
+// made or written is fatal.
+void write_map_file(const LinkContext& ctx, Diagnostics& diag, MapKind kind);
 
 // The date of the map header: the C library's 24-character layout of the
 // local time ("Thu Jan  1 00:00:00 1970"), without its line feed. A time

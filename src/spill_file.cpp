@@ -52,6 +52,14 @@ std::unique_ptr<SpillFile> SpillFile::open() {
 
 SpillFile::~SpillFile() { ::close(fd_); }
 
+std::FILE* open_temporary_stream() {
+  int fd = open_nameless(temporary_folder());
+  if (fd < 0) return nullptr;
+  std::FILE* f = fdopen(fd, "w+");
+  if (!f) ::close(fd);
+  return f;
+}
+
 bool SpillFile::append(const void* data, std::size_t size, u64& offset) {
   const char* p = static_cast<const char*>(data);
   std::size_t done = 0;
@@ -92,6 +100,7 @@ bool SpillFile::read(u64, void*, std::size_t) const {
   errno = EIO;
   return false;
 }
+std::FILE* open_temporary_stream() { return nullptr; }
 
 #endif
 

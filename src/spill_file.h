@@ -1,16 +1,19 @@
 // A temporary file that holds data the link has finished writing until it
 // reads it again: the parsed records wait in it between pass 0 and pass 1
-// instead of in the process's memory (record_stream.h). The file has no
-// name from the moment it exists, so nothing of it stays behind on any way
-// out of the link, a signal or a crash included; the system drops its
-// blocks when the link closes it, before most of them ever reach a disk.
+// instead of in the process's memory (record_stream.h), and so do the
+// reports written beside pass 1 until their turn (early_reports.h). The
+// file has no name from the moment it exists, so nothing of it stays behind
+// on any way out of the link, a signal or a crash included; the system
+// drops its blocks when the link closes it, before most of them ever reach
+// a disk.
 //
 // Where the host offers no such file (Windows, a temporary folder that is
-// missing or read-only), `open` gives none and the caller keeps its data
-// in memory: a link never fails for want of a temporary file.
+// missing or read-only), `open` gives none and the caller does without:
+// a link never fails for want of a temporary file.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 
 #include "common.h"
@@ -38,5 +41,9 @@ class SpillFile {
   int fd_ = -1;
   u64 end_ = 0;
 };
+
+// The same file as a stream to write and then read back (opened "w+");
+// null when none can be made. The caller closes it.
+std::FILE* open_temporary_stream();
 
 }  // namespace zeld

@@ -88,7 +88,7 @@ std::string undefined_symbol_message(const Symbol& sym, const Header& header) {
 // to blame and is not reported. The reports concern the link, not the
 // module last read.
 template <class Report>
-void for_each_undefined_symbol(LinkContext& ctx, Report&& report) {
+void for_each_undefined_symbol(const LinkContext& ctx, Report&& report) {
   std::unordered_map<const Symbol*, const Header*> first_header;
   ctx.symbols.for_each_entered([&](const Symbol& sym) {
     if (!(sym.flags & SYM_DEFINED)) first_header.emplace(&sym, nullptr);
@@ -177,6 +177,10 @@ u32 symbol_address(LinkContext& ctx, const Symbol& sym) {
   return address;
 }
 
+u32 placed_address(const Symbol& sym) {
+  return sym.area_part && !(sym.flags & SYM_ABSOLUTE) ? sym.value + sym.area_part->address : sym.value;
+}
+
 bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address) {
   Symbol* s = lookup_symbol(ctx, name, false);
   if (!s) return false;
@@ -246,10 +250,10 @@ void report_undefined_symbols(LinkContext& ctx) {
   for_each_undefined_symbol(ctx, [&](const std::string& text) { ctx.diag.error("%s", text.c_str()); });
 }
 
-void write_undefined_symbols(LinkContext& ctx, std::FILE* map) {
+void write_undefined_symbols(const LinkContext& ctx, Diagnostics& diag, std::FILE* map) {
   for_each_undefined_symbol(ctx, [&](const std::string& text) {
     std::fputs(text.c_str(), map);
-    ctx.diag.add_error_uncounted_limit();
+    diag.add_error_uncounted_limit();
   });
 }
 

@@ -31,6 +31,7 @@ namespace zeld {
 struct LinkContext;
 class Lexer;
 struct AreaPart;
+class Diagnostics;
 struct Header;
 
 enum SymbolFlags : u16 {
@@ -132,7 +133,10 @@ Symbol* lookup_symbol(LinkContext& ctx, std::string_view name, bool create);
 // symbols): no length report, the name is kept whole.
 Symbol* lookup_linker_symbol(LinkContext& ctx, std::string_view name);
 // Address of a symbol: value, plus its part's address unless absolute.
+// While -d definitions are applied, a part not placed yet is fatal.
 u32 symbol_address(LinkContext& ctx, const Symbol& sym);
+// The same once every area is placed (the reports after placement).
+u32 placed_address(const Symbol& sym);
 // Address of a named symbol (defined or not); false when there is none.
 bool find_symbol_address(LinkContext& ctx, std::string_view name, u32& address);
 // Pass-0 handler of an S line ("S name kind-word value", read through `lex`).
@@ -149,7 +153,8 @@ Symbol* enter_module_symbol(LinkContext& ctx, Header* header, AreaPart* area_par
 // that some module lists as a counted error.
 void report_undefined_symbols(LinkContext& ctx);
 // The map's list of the same symbols: each text written to the map as it
-// stands (no line end), and counted as an error beyond the error limit.
-void write_undefined_symbols(LinkContext& ctx, std::FILE* map);
+// stands (no line end), and counted in `diag` as an error beyond the error
+// limit.
+void write_undefined_symbols(const LinkContext& ctx, Diagnostics& diag, std::FILE* map);
 
 }  // namespace zeld

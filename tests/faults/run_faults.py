@@ -14,7 +14,12 @@ checks the status, the message and the files left behind:
   no-permission      an object that exists but cannot be read, and a folder
                      where no output can be made (run as an unprivileged
                      user when the tests run as root)
-  failed-relink      a failed link after a good one deletes the old image
+  failed-relink      a failed link after a good one deletes the old image,
+                     and leaves the old map as it was, whether the link
+                     fails before pass 1 or in it
+  reports-without-temporary-files
+                     TMPDIR missing, or too small for the map's text: the
+                     map is the one a roomy TMPDIR gives
   signal-<name>      SIGINT, SIGTERM or SIGHUP while the link waits on a
                      module listing that is a FIFO, after the image file was
                      made: the image and the @- file are gone, and the
@@ -144,8 +149,45 @@ def tmpdir_full(binary, work, tmp):
         expect(status_of(proc) == 0, "status %d, expected 0" % status_of(proc), proc)
         expect(os.path.exists(os.path.join(project, "out.s19")), "no image was written", proc)
         expect(os.listdir(small) == [], "files left in TMPDIR: %s" % os.listdir(small))
+        # A map whose text the file system cannot take is written at its turn.
+        expect_same_reports(binary, work, tmp, small)
     finally:
         subprocess.run(["umount", small], capture_output=True)
+
+
+def many_symbols_object(count):
+    """An object whose map lists `count` symbols (some kilobytes of text)."""
+    lines = ["XH", "H 1 areas %d global symbols" % count, "M many.c", "A text size 2 flags 0"]
+    lines += ["S _s%05d Def%04X" % (i, i % 2) for i in range(count)]
+    lines += ["T 00 00 3D 3D", "R 00 00 00 00", ""]
+    return "\n".join(lines)
+
+
+def expect_same_reports(binary, work, roomy, tmpdir):
+    """The outputs of a link with `tmpdir` as TMPDIR are those of a link
+    with a roomy one."""
+    outputs = {}
+    for name, folder in (("roomy", roomy), ("other", tmpdir)):
+        project = os.path.join(work, "reports-" + name)
+        os.mkdir(project)
+        make_project(project)
+        write(os.path.join(project, "many.o"), many_symbols_object(600))
+        proc = run(binary, ["-R", "-o", "out", "main.o", "many.o", "libhelp.a"], project, {"TMPDIR": folder})
+        expect(status_of(proc) == 0, "status %d, expected 0" % status_of(proc), proc)
+        outputs[name] = {}
+        for output in sorted(os.listdir(project)):
+            if output.startswith("out."):
+                with open(os.path.join(project, output), "rb") as f:
+                    outputs[name][output] = f.read()
+    expect(len(outputs["roomy"].get("out.mp", b"")) > 8192, "the map is too small to fill the file system")
+    expect(outputs["roomy"] == outputs["other"], "the outputs differ: %s against %s" %
+           (sorted(outputs["other"]), sorted(outputs["roomy"])))
+
+
+def reports_without_temporary_files(binary, work, tmp):
+    """No temporary folder at all: the reports are the same."""
+    expect_same_reports(binary, work, tmp, os.path.join(tmp, "missing"))
+    expect(os.listdir(tmp) == [], "files left in TMPDIR: %s" % os.listdir(tmp))
 
 
 def unprivileged():
@@ -188,10 +230,20 @@ def failed_relink(binary, work, tmp):
     proc = run(binary, ["-R", "-o", "fw", "main.o", "libhelp.a"], work, {"TMPDIR": tmp})
     expect(proc.returncode == 0, "the first link failed", proc)
     expect(os.path.exists(os.path.join(work, "fw.s19")), "no image after a good link")
-    proc = run(binary, ["-R", "-o", "fw", "main.o"], work, {"TMPDIR": tmp})  # _helper undefined
-    expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
-    expect(not os.path.exists(os.path.join(work, "fw.s19")), "the failed link left fw.s19")
-    expect(os.path.exists(os.path.join(work, "fw.mp")), "the map of the good link is gone")
+    with open(os.path.join(work, "fw.mp"), "rb") as f:
+        good_map = f.read()
+    # _helper undefined (before pass 1); a T record that pass 1 refuses.
+    broken = OBJECT.replace("T 00 02 16 00 00", "T 00 02 16 00 ZZ")
+    write(os.path.join(work, "broken.o"), broken)
+    for args, report in ((["main.o"], b"undefined symbol '_helper'"),
+                         (["broken.o", "libhelp.a"], b"T record field is not a number")):
+        proc = run(binary, ["-R", "-o", "fw"] + args, work, {"TMPDIR": tmp})
+        expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
+        expect(report in proc.stderr, "no report of the failure", proc)
+        expect(not os.path.exists(os.path.join(work, "fw.s19")), "the failed link left fw.s19")
+        with open(os.path.join(work, "fw.mp"), "rb") as f:
+            expect(f.read() == good_map, "the map of the good link was changed")
+        expect(os.listdir(tmp) == [], "files left in TMPDIR: %s" % os.listdir(tmp))
 
 
 def fifo_after_failure(binary, work, tmp):
@@ -249,6 +301,7 @@ CASES = {
     "tmpdir-full": tmpdir_full,
     "no-permission": no_permission,
     "failed-relink": failed_relink,
+    "reports-without-temporary-files": reports_without_temporary_files,
     "fifo-after-failure": fifo_after_failure,
     "signal-int": signal_case(signal.SIGINT),
     "signal-term": signal_case(signal.SIGTERM),

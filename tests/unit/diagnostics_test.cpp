@@ -1,5 +1,5 @@
-// The consistency banner and its status, and the file-name limit of
-// open_file. The plain report shapes, the error limit and the internal
+// The consistency banner and its status, the file-name limit of
+// open_file, and reports handed from one Diagnostics to another. The plain report shapes, the error limit and the internal
 // error banner are pinned by the end-to-end cases.
 #include "diagnostics.h"
 
@@ -35,6 +35,28 @@ TEST_F(DiagnosticsTest, OpenFileRefusesOverlongNamesAndNamesTheVerb) {
   EXPECT_THROW(open_file(ctx.diag, dir + "/no/such/file", nullptr, "r"), LinkAbort);
   EXPECT_EQ(err(),
             "!E {linker} cannot create '" + base + "x.s19'\n!E {linker} cannot open '" + dir + "/no/such/file'\n");
+}
+
+// Reports made on another thread reach the link's stream only when handed
+// over, in their order, and a kept stop ends the link at its place.
+TEST_F(DiagnosticsTest, HeldReportsOfAnotherDiagnosticsArriveInOrderWithTheirStop) {
+  Diagnostics held(ctx.diag.stream());
+  held.hold(true);
+  held.error("first");
+  held.add_error_uncounted_limit();
+  EXPECT_EQ(stop_status([&] { held.fatal("second"); }), kExitFailure);
+  EXPECT_EQ(err(), "");
+
+  ctx.diag.error("before");
+  EXPECT_EQ(stop_status([&] { ctx.diag.release_from(held); }), kExitFailure);
+  EXPECT_EQ(err(), "!ERROR {linker} before\n!ERROR {linker} first\n!E {linker} second\n");
+  EXPECT_EQ(ctx.diag.error_count(), 3);
+  EXPECT_EQ(held.error_count(), 0);
+
+  Diagnostics quiet(ctx.diag.stream());
+  quiet.hold(true);
+  EXPECT_EQ(stop_status([&] { ctx.diag.release_from(quiet); }), kNoStop);
+  EXPECT_EQ(err(), "");
 }
 
 }  // namespace

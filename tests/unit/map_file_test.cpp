@@ -39,7 +39,7 @@ TEST_F(MapFileTest, PageAreaErrorWordsAndUndefinedSymbolsAtTheEnd) {
   missing->flags = SYM_REFERENCED;
   h.symbols.push_back(missing);
 
-  write_map_file(ctx, MapKind::Standard);
+  write_map_file(ctx, ctx.diag, MapKind::Standard);
 
   std::stringstream map;
   map << std::ifstream(folder.path("app.mp"), std::ios::binary).rdbuf();  // a text file, read byte for byte

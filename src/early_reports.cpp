@@ -1,0 +1,107 @@
+// The map and debug file made beside pass 1; see early_reports.h.
+#include "early_reports.h"
+
+#include <system_error>
+
+#include "context.h"
+#include "debug_info.h"
+#include "output_file.h"
+#include "spill_file.h"
+
+namespace zeld {
+
+namespace {
+
+// Copies the whole of `from` to `to`; false when `from` cannot be read back
+// (what `to` fails to take is its own stream's error, found when it is
+// finished).
+bool copy_text(std::FILE* from, std::FILE* to) {
+  if (std::fseek(from, 0, SEEK_SET) != 0) return false;
+  std::vector<char> buffer(std::size_t{1} << 16);
+  std::size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), from)) != 0) put(to, std::string_view(buffer.data(), n));
+  return !std::ferror(from);
+}
+
+}  // namespace
+
+bool EarlyReports::wanted(const LinkContext& ctx) {
+  return ctx.diag.error_count() == 0 && !(ctx.options.output_formats & FORMAT_COFF);
+}
+
+EarlyReports::EarlyReports(const LinkContext& ctx) : ctx_(ctx) {
+  try {
+    thread_ = std::thread([this] { make_texts(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: every report is written at its turn.
+  }
+}
+
+EarlyReports::~EarlyReports() {
+  if (thread_.joinable()) thread_.join();
+}
+
+std::vector<EarlyReports::Kind> EarlyReports::kinds() const {
+  std::vector<Kind> list{Kind::kMap};
+  if (ctx_.options.emit_extended_labels) list.push_back(Kind::kExtendedMap);
+  if (ctx_.options.debug_level) list.push_back(Kind::kDebug);
+  return list;
+}
+
+void EarlyReports::make_texts() {
+  try {
+    const std::vector<Kind> list = kinds();
+    kept_.reserve(list.size());
+    for (Kind kind : list) {
+      std::FILE* f = open_temporary_stream();
+      if (!f) return;
+      auto kept = std::make_unique<Kept>(ctx_.diag.stream());
+      kept->text.reset(f);
+      std::setvbuf(f, nullptr, _IOFBF, std::size_t{1} << 16);
+      try {
+        if (kind == Kind::kDebug)
+          write_debug_text(ctx_, kept->held, f);
+        else
+          write_map(ctx_, kept->held, map_kind(kind), f);
+      } catch (const LinkAbort&) {
+        kept->stopped = true;  // nothing after it is made
+      }
+      if (std::fflush(f) != 0 || std::ferror(f)) return;  // a full disk: written at its turn
+      const bool stopped = kept->stopped;
+      kept_.push_back(std::move(kept));
+      if (stopped) return;
+    }
+  } catch (...) {
+    // Out of memory: what is not kept is written at its turn.
+  }
+}
+
+void EarlyReports::write_now(Kind kind, Diagnostics& diag) const {
+  if (kind == Kind::kDebug)
+    write_debug_file(ctx_, diag, ctx_.options.output_base_name);
+  else
+    write_map_file(ctx_, diag, map_kind(kind));
+}
+
+void EarlyReports::finish(Diagnostics& diag) {
+  if (thread_.joinable()) thread_.join();
+  std::size_t next = 0;
+  for (Kind kind : kinds()) {
+    if (next == kept_.size()) {
+      write_now(kind, diag);
+      continue;
+    }
+    Kept& kept = *kept_[next++];
+    const char* extension = kind == Kind::kDebug ? "dbg" : map_extension(map_kind(kind));
+    OutputFile out = OutputFile::create(diag, ctx_.options.output_base_name, extension, "w");
+    if (!copy_text(kept.text.get(), out.get())) {
+      out.reset();
+      write_now(kind, diag);  // made again, from the start
+      continue;
+    }
+    diag.release_from(kept.held);  // ends the link when the report stopped
+    out.finish(diag);
+  }
+}
+
+}  // namespace zeld

@@ -1,0 +1,76 @@
+// The map (.mp, and .emp with extended labels) and the debug file (.dbg)
+// describe the placed link; pass 1's relocation changes nothing in them.
+// When a link reaches pass 1 without an error, their text is made on a
+// thread of its own while pass 1 and the listing run on the link's thread,
+// each into a nameless temporary file (spill_file.h). At their turn, after
+// the listing, finish() makes the files and copies the texts in, so that
+// everything observable stays as if they were written then: the files are
+// made at the same point (a link that fails before never touches them),
+// their reports come after those of pass 1 and the listing, and a file
+// that cannot be made or written is reported as before.
+//
+// A report whose text could not be kept (no temporary file, a full disk,
+// no memory) is simply written at its turn, as a link without this thread
+// writes them all.
+//
+// While the thread runs, the link's thread changes nothing the reports
+// read: pass 1 and the listing only read the symbols, areas, modules and
+// debug records, and write the image, the relocation state and their own
+// outputs.
+#pragma once
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "diagnostics.h"
+#include "map_file.h"
+
+namespace zeld {
+
+struct LinkContext;
+
+class EarlyReports {
+ public:
+  // Whether this link makes its reports beside pass 1: no error so far,
+  // and no COFF file (whose debug entries come from the same walk over the
+  // debug records, and whose image pass 1 fills).
+  static bool wanted(const LinkContext& ctx);
+
+  // Starts the thread. The static debug symbols are defined by now
+  // (relocate_debug_records).
+  explicit EarlyReports(const LinkContext& ctx);
+  EarlyReports(const EarlyReports&) = delete;
+  EarlyReports& operator=(const EarlyReports&) = delete;
+  ~EarlyReports();  // waits for the thread
+
+  // Writes the reports' files, in the order and with the reports of a
+  // link that makes them now (which may stop the link).
+  void finish(Diagnostics& diag);
+
+ private:
+  enum class Kind { kMap, kExtendedMap, kDebug };
+  static MapKind map_kind(Kind kind) { return kind == Kind::kExtendedMap ? MapKind::Extended : MapKind::Standard; }
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  // One report's text, kept for its turn.
+  struct Kept {
+    explicit Kept(std::FILE* err) : held(err) { held.hold(true); }
+    std::unique_ptr<std::FILE, FileCloser> text;
+    Diagnostics held;      // its reports while it was made
+    bool stopped = false;  // a report stopped it (the last of `held`)
+  };
+
+  std::vector<Kind> kinds() const;
+  void make_texts();
+  void write_now(Kind kind, Diagnostics& diag) const;
+
+  const LinkContext& ctx_;
+  std::vector<std::unique_ptr<Kept>> kept_;  // the first reports, in order
+  std::thread thread_;
+};
+
+}  // namespace zeld
