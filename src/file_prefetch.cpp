@@ -23,11 +23,27 @@ FilePrefetch::~FilePrefetch() {
   if (thread_.joinable()) thread_.join();
 }
 
+namespace {
+
+// Files that wake a waiting link's thread, however small.
+constexpr std::size_t kBatchFiles = 64;
+
+}  // namespace
+
+// A batch is ready for a waiting link's thread.
+bool FilePrefetch::batch_ready() const {
+  return finished_ || (!ready_.empty() && (ready_.size() >= kBatchFiles || ready_bytes_ >= ahead_bytes_ / 4));
+}
+
 PrefetchedFile FilePrefetch::take() {
   std::unique_lock lock(mutex_);
   if (taken_ >= paths_.size()) return {};
   ++taken_;
-  filled_.wait(lock, [this] { return !ready_.empty() || finished_; });
+  if (ready_.empty()) {
+    waiting_ = true;
+    filled_.wait(lock, [this] { return batch_ready(); });
+    waiting_ = false;
+  }
   if (ready_.empty()) return {};
   PrefetchedFile file = std::move(ready_.front());
   ready_.pop_front();
@@ -85,12 +101,14 @@ void FilePrefetch::read_ahead() {
         file = PrefetchedFile{};
       }
     }
+    bool wake;
     {
       std::lock_guard lock(mutex_);
       ready_bytes_ += file.bytes.size();
       ready_.push_back(std::move(file));
+      wake = waiting_ && batch_ready();
     }
-    filled_.notify_one();
+    if (wake) filled_.notify_one();
   }
 }
 

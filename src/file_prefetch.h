@@ -6,7 +6,11 @@
 // the record stream, see prepare_object_text), so that the link's thread
 // only applies what changes its state. The thread touches nothing of the
 // link: it hands over each file in list order, and stays at most a given
-// amount of text ahead (a full window waits until half of it is taken).
+// amount of text ahead. The threads wake each other in batches: a full
+// window waits until half of it is taken, and a link's thread that finds
+// nothing ready waits until a quarter of the window (or a run of files) is,
+// so that neither thread sleeps and wakes once per file when the other is
+// the slower one.
 //
 // It never reports anything. A file that does not exist is handed over as
 // not read; one it cannot open or read otherwise, or one that is not a
@@ -66,6 +70,7 @@ class FilePrefetch {
  private:
   void run();
   void read_ahead();
+  bool batch_ready() const;
 
   std::vector<std::string> paths_;
   std::size_t ahead_bytes_;  // text handed over but not taken yet, at most
@@ -78,6 +83,7 @@ class FilePrefetch {
   std::size_t taken_ = 0;
   bool stopping_ = false;
   bool finished_ = false;  // the thread has handed over all it will
+  bool waiting_ = false;   // the link's thread waits for a batch
   std::thread thread_;
 };
 
