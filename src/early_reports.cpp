@@ -57,7 +57,8 @@ void EarlyReports::make_texts() {
       if (!f) return;
       auto kept = std::make_unique<Kept>(ctx_.diag.stream());
       kept->text.reset(f);
-      std::setvbuf(f, nullptr, _IOFBF, std::size_t{1} << 16);
+      kept->buffer = std::make_unique<char[]>(kOutputBufferSize);
+      std::setvbuf(f, kept->buffer.get(), _IOFBF, kOutputBufferSize);
       try {
         if (kind == Kind::kDebug)
           write_debug_text(ctx_, kept->held, f);

@@ -59,6 +59,7 @@ class EarlyReports {
   // One report's text, kept for its turn.
   struct Kept {
     explicit Kept(std::FILE* err) : held(err) { held.hold(true); }
+    std::unique_ptr<char[]> buffer;  // text's, which is closed before it
     std::unique_ptr<std::FILE, FileCloser> text;
     Diagnostics held;      // its reports while it was made
     bool stopped = false;  // a report stopped it (the last of `held`)

@@ -26,6 +26,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
     reset();
     file_ = std::exchange(other.file_, nullptr);
+    buffer_ = std::move(other.buffer_);
     name_ = std::move(other.name_);
   }
   return *this;
@@ -36,11 +37,14 @@ OutputFile OutputFile::create(Diagnostics& diag, const std::string& base, const 
   OutputFile out;
   out.file_ = open_file(diag, base, extension, mode);
   out.name_ = extension ? base + "." + extension : base;
+  out.buffer_ = std::make_unique<char[]>(kOutputBufferSize);
+  std::setvbuf(out.file_, out.buffer_.get(), _IOFBF, kOutputBufferSize);
   return out;
 }
 
 void OutputFile::reset(std::FILE* f, std::string name) {
   if (file_) std::fclose(file_);
+  buffer_.reset();
   file_ = f;
   name_ = std::move(name);
 }
@@ -56,6 +60,7 @@ void OutputFile::finish(Diagnostics& diag) {
     failed = true;
     error_number = errno;
   }
+  buffer_.reset();
   if (failed) report_write_failure(diag, name_, error_number);
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@
 namespace zeld {
 
 class Diagnostics;
+
+// The stream buffer of an output: large writes, few system calls (a link
+// writes tens of megabytes).
+inline constexpr std::size_t kOutputBufferSize = std::size_t{1} << 16;
 
 class OutputFile {
  public:
@@ -41,6 +46,7 @@ class OutputFile {
 
  private:
   std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // the stream's, freed after it is closed
   std::string name_;
 };
 
