@@ -236,7 +236,12 @@ bool RecordStream::Cursor::next(RecordEntry& entry) {
         TextLine& t = entry.text;
         t.status = static_cast<TextLine::Status>(status & ~kRawBytes);
         t.count = p[pos_++];
-        for (int i = 0; i < t.count; ++i) t.values[i] = raw ? p[pos_++] : number();
+        if (raw) {
+          for (int i = 0; i < t.count; ++i) t.values[i] = p[pos_ + i];
+          pos_ += static_cast<std::size_t>(t.count);
+        } else {
+          for (int i = 0; i < t.count; ++i) t.values[i] = number();
+        }
         return true;
       }
       case RecordKind::kRelocation:

@@ -18,6 +18,8 @@
 // is complete.
 #include "relocate.h"
 
+#include <algorithm>
+
 #include "areas.h"
 #include "context.h"
 #include "image.h"
@@ -113,6 +115,7 @@ u32 relocate_byte(LinkContext& ctx, u32 value, u32 position, bool keep_high) {
   u32 v = rec.values[f.hi] * 256 + (rec.values[f.lo] & 0xFF) + value;
   if (keep_high) v >>= 8;
   rec.kept[f.hi] = 0;
+  rec.dropped = true;
   rec.values[f.lo] = v;  // outputs take the low 8 bits
   return v;
 }
@@ -125,6 +128,7 @@ u32 relocate_paged(LinkContext& ctx, u32 value, u32 position, u32 mode) {
   u32 g = (mode & R_LINEAR) ? v : page_window_address(v);
   if (mode & R_BYTE) {
     rec.kept[position] = 0;
+    rec.dropped = true;
     rec.values[position + 1] = (g >> 16) & 0xFF;
   } else {
     rec.values[position] = (g >> 8) & 0xFF;
@@ -167,6 +171,13 @@ CodeBlock make_code_block(const Record& record, ModuleFormat format, int output_
   block.address = format.high_byte_first ? v0 * 256 + v1 : v1 * 256 + v0;
   block.output_page = output_page;
   block.area_name = area_name;
+  if (!record.dropped) {
+    // Every value goes out: all of them are taken, those past the count
+    // are not counted.
+    for (std::size_t i = 2; i != kMaxRecordValues; ++i) block.bytes[i - 2] = static_cast<u8>(record.values[i]);
+    block.size = std::max(record.count - 2, 0);
+    return block;
+  }
   for (int i = 2; i < record.count; ++i)
     if (record.kept[static_cast<std::size_t>(i)])
       block.bytes[static_cast<std::size_t>(block.size++)] = static_cast<u8>(record.values[static_cast<std::size_t>(i)] & 0xFF);
@@ -196,10 +207,10 @@ void load_text_record(LinkContext& ctx, const TextLine& text) {
     case TextLine::kOk:
       break;
   }
-  for (int i = 0; i < text.count; ++i) {
-    rec.values[static_cast<std::size_t>(i)] = text.values[static_cast<std::size_t>(i)];
-    rec.kept[static_cast<std::size_t>(i)] = 1;
-  }
+  // Whole arrays: a fixed copy is cheaper than one of `count` values.
+  rec.values = text.values;
+  rec.kept.fill(1);
+  rec.dropped = false;
   rec.count = text.count;
   rs.have_text = true;
   rs.text_rejected = false;

@@ -46,6 +46,7 @@ struct ModuleFormat {
 struct Record {
   std::array<u32, kMaxRecordValues> values{};
   std::array<u8, kMaxRecordValues> kept{};
+  bool dropped = false;  // some kept[i] is 0
   int count = 0;
 };
 
