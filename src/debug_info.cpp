@@ -513,11 +513,14 @@ void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
 
 void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, std::string_view name,
                                 AreaPart* area_part, u32 offset) {
-  std::string base = std::string(last_component(file.name)) + ":";
+  // Built where the last name was: a link defines thousands of statics.
+  std::string& base = ctx.debug.static_name;
+  base.assign(last_component(file.name));
+  base += ':';
   base += name;
-  std::string candidate = base;
-  Symbol* sym = lookup_symbol(ctx, candidate, true);
+  Symbol* sym = lookup_symbol(ctx, base, true);
   if (sym->flags & SYM_DEFINED) {
+    std::string candidate = base;
     // Every suffix below the one kept for this name is taken already:
     // symbols never lose their definition.
     int& n = ctx.debug.next_static_suffix.try_emplace(base, 1).first->second;

@@ -325,6 +325,7 @@ struct DebugState {
   bool statics_defined = false;
   // Next ":n" suffix to try for each "file:name" of a static.
   std::unordered_map<std::string, int> next_static_suffix;
+  std::string static_name;  // where define_static_debug_symbol builds a name
 
   std::string_view text(DbText t) const { return texts[t]; }
   bool unnamed(const DbFunc& f) const { return text(f.name()) == "?"; }

@@ -339,8 +339,10 @@ void find_symbol_mentions(std::string_view text, const PreparedText& prepared, s
     find_symbol_mentions(text, out);
     return;
   }
+  auto is_symbol_line = [&](const PreparedText::Line& line) { return line.length != 0 && text[line.offset] == 'S'; };
+  out.reserve(out.size() + static_cast<std::size_t>(std::count_if(prepared.lines.begin(), prepared.lines.end(), is_symbol_line)));
   for (const PreparedText::Line& line : prepared.lines) {
-    if (line.length == 0 || text[line.offset] != 'S') continue;
+    if (!is_symbol_line(line)) continue;
     std::string_view piece = text.substr(line.offset, kMaxPiece);
     if (std::size_t newline = piece.find('\n'); newline != std::string_view::npos) piece = piece.substr(0, newline + 1);
     add_mention(text, piece, out);

@@ -249,6 +249,9 @@ void prepare_object_text(std::string_view text, int radix, ModuleFormat format, 
   lex.high_byte_first = format.high_byte_first;
   lex.xgate_module = format.xgate;
   RecordEntry scratch;
+  // About the state-side lines of a usual object, so that the list rarely
+  // grows (a link parses tens of thousands of files, each on its own).
+  out.lines.reserve(text.size() / 32 + 16);
   LineSplitter lines(text, kMaxObjectLine);
   std::string_view line;
   bool newline = false;
