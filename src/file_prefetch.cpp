@@ -1,6 +1,7 @@
 // The reading thread; see file_prefetch.h.
 #include "file_prefetch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -20,6 +21,7 @@ FilePrefetch::~FilePrefetch() {
     stopping_ = true;
   }
   drained_.notify_all();
+  read_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -27,6 +29,12 @@ namespace {
 
 // Files that wake a waiting link's thread, however small.
 constexpr std::size_t kBatchFiles = 64;
+// How far past the file it takes the link's thread reads for the reading
+// thread: beyond the files the reading thread has ready when it is the
+// slower, so that it rarely waits for such a read.
+constexpr std::size_t kReadPastTaken = 24;
+// ... and past the file the reading thread is at, at least.
+constexpr std::size_t kReadPastThread = 4;
 
 }  // namespace
 
@@ -49,9 +57,62 @@ PrefetchedFile FilePrefetch::take() {
   ready_.pop_front();
   ready_bytes_ -= file.bytes.size();
   bool wake = ready_bytes_ <= ahead_bytes_ / 2;
-  lock.unlock();
-  if (wake) drained_.notify_one();
+  if (wake) {
+    lock.unlock();
+    drained_.notify_one();
+    lock.lock();
+  }
+  read_one_for_thread(lock, taken_ - 1);
   return file;
+}
+
+void FilePrefetch::read_one_for_thread(std::unique_lock<std::mutex>& lock, std::size_t taken) {
+  // Never the reading thread's next few files, which it would wait for.
+  const std::size_t index = std::max(next_for_link_, reaching_ + kReadPastThread);
+  if (stop_sharing_ || index >= paths_.size() || index > taken + kReadPastTaken) return;
+  next_for_link_ = index + 1;
+  read_by_link_.push_back(ReadForThread{index, false, {}, {}});
+  lock.unlock();
+  FileRead result;
+  std::string bytes;
+  try {
+    result = read_file(paths_[index], bytes, true);
+  } catch (const std::bad_alloc&) {  // like a failed read: the rest is left to the link
+    result = {FileRead::kReadError, ENOMEM};
+    bytes = {};
+  }
+  lock.lock();
+  for (ReadForThread& slot : read_by_link_)
+    if (slot.index == index) {
+      slot.result = result;
+      slot.bytes = std::move(bytes);
+      slot.done = true;
+    }
+  if (thread_waits_) {
+    lock.unlock();
+    read_.notify_one();
+    lock.lock();
+  }
+}
+
+bool FilePrefetch::read_for_thread(std::size_t index, FileRead& result, std::string& bytes) {
+  {
+    std::unique_lock lock(mutex_);
+    reaching_ = index;
+    while (!read_by_link_.empty() && read_by_link_.front().index < index) read_by_link_.pop_front();
+    if (!read_by_link_.empty() && read_by_link_.front().index == index) {
+      thread_waits_ = true;
+      read_.wait(lock, [this] { return stopping_ || read_by_link_.front().done; });
+      thread_waits_ = false;
+      if (stopping_) return false;
+      result = read_by_link_.front().result;
+      bytes = std::move(read_by_link_.front().bytes);
+      read_by_link_.pop_front();
+      return true;
+    }
+  }
+  result = read_file(paths_[index], bytes, true);
+  return true;
 }
 
 // Every path gets one entry, in order: after a failure (or when the link
@@ -70,7 +131,7 @@ void FilePrefetch::run() {
 
 void FilePrefetch::read_ahead() {
   bool failed = false;
-  for (const std::string& path : paths_) {
+  for (std::size_t index = 0; index != paths_.size(); ++index) {
     PrefetchedFile file;
     {
       // A full window waits until half of it is taken, so that the two
@@ -86,7 +147,8 @@ void FilePrefetch::read_ahead() {
         // Only plain files: opening a FIFO or a device could wait for ever,
         // and a link that stops before it reaches such a name must not wait
         // for this thread.
-        FileRead result = read_file(path, file.bytes, true);
+        FileRead result;
+        if (!read_for_thread(index, result, file.bytes)) return;
         file.read = result.status == FileRead::kRead;
         missing = result.status == FileRead::kCannotOpen &&
                   (result.error_number == ENOENT || result.error_number == ENOTDIR);
@@ -99,6 +161,10 @@ void FilePrefetch::read_ahead() {
         // failure ends the reading ahead.
         failed = !missing;
         file = PrefetchedFile{};
+        if (failed) {
+          std::lock_guard lock(mutex_);
+          stop_sharing_ = true;
+        }
       }
     }
     bool wake;

@@ -10,7 +10,11 @@
 // window waits until half of it is taken, and a link's thread that finds
 // nothing ready waits until a quarter of the window (or a run of files) is,
 // so that neither thread sleeps and wakes once per file when the other is
-// the slower one.
+// the slower one. Reading is shared: each time the link's thread takes a
+// file, it reads one itself for the reading thread, a few files past the
+// one it took, unless the reading thread got there first. When the reading
+// thread is the slower, it then only prepares those files; when the link's
+// thread is, the reading thread runs ahead and reads them all itself.
 //
 // It never reports anything. A file that does not exist is handed over as
 // not read; one it cannot open or read otherwise, or one that is not a
@@ -31,6 +35,7 @@
 
 #include "library.h"
 #include "object_reader.h"
+#include "source_text.h"
 
 namespace zeld {
 
@@ -68,9 +73,24 @@ class FilePrefetch {
   PrefetchedFile take();
 
  private:
+  // A file the link's thread reads for the reading thread.
+  struct ReadForThread {
+    std::size_t index = 0;
+    bool done = false;
+    FileRead result;
+    std::string bytes;
+  };
+
   void run();
   void read_ahead();
   bool batch_ready() const;
+  // The link's thread, having taken file `taken`: reads the next file
+  // nobody reads yet when it is few enough ahead (called and left with
+  // the lock held).
+  void read_one_for_thread(std::unique_lock<std::mutex>& lock, std::size_t taken);
+  // The reading thread's read of file `index`, by itself or by the link's
+  // thread; false when the link no longer waits.
+  bool read_for_thread(std::size_t index, FileRead& result, std::string& bytes);
 
   std::vector<std::string> paths_;
   std::size_t ahead_bytes_;  // text handed over but not taken yet, at most
@@ -78,12 +98,18 @@ class FilePrefetch {
   std::mutex mutex_;
   std::condition_variable filled_;   // the link's thread waits for a file
   std::condition_variable drained_;  // the reading thread waits for room
+  std::condition_variable read_;     // ... or for a file the link's thread reads
   std::deque<PrefetchedFile> ready_;
   std::size_t ready_bytes_ = 0;
   std::size_t taken_ = 0;
   bool stopping_ = false;
   bool finished_ = false;  // the thread has handed over all it will
   bool waiting_ = false;   // the link's thread waits for a batch
+  std::size_t reaching_ = 0;       // the file the reading thread is at
+  std::size_t next_for_link_ = 0;  // the link's thread reads from here on
+  bool thread_waits_ = false;   // the reading thread waits for read_for_link_
+  bool stop_sharing_ = false;   // the reading thread stopped reading
+  std::deque<ReadForThread> read_by_link_;  // in file order
   std::thread thread_;
 };
 

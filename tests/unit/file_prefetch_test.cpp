@@ -10,6 +10,7 @@
 #endif
 
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -105,6 +106,35 @@ TEST(FilePrefetch, HandsOverInOrderAndStopsReadingAtAFailure) {
   EXPECT_FALSE(prefetch.take().read);  // a folder
   EXPECT_FALSE(prefetch.take().read);  // after the failure
   EXPECT_FALSE(prefetch.take().read);  // past the list
+}
+
+// With a slow prepare step the link's thread reads files for the reading
+// thread: each file still comes once, whole, prepared and in order, and a
+// failure still ends the reading at the same file, whoever read the files
+// past it.
+TEST(FilePrefetch, ReadingSharedWithTheLinkKeepsOrderAndTheFailurePoint) {
+  TestFolder folder("prefetch-shared");
+  constexpr int kFiles = 200, kFolderAt = 150;
+  std::vector<std::string> paths;
+  for (int i = 0; i < kFiles; ++i)
+    paths.push_back(i == kFolderAt ? folder.path("")
+                                   : folder.write("m" + std::to_string(i) + ".o", "XH\n; file " + std::to_string(i) + "\n"));
+  FilePrefetch::Prepare parse = object_text_preparer(10, ModuleFormat{});
+  FilePrefetch prefetch(paths, 1 << 20, [&](PrefetchedFile& file) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+    parse(file);
+  });
+  for (int i = 0; i < kFiles; ++i) {
+    PrefetchedFile file = prefetch.take();
+    if (i >= kFolderAt) {
+      EXPECT_FALSE(file.read) << i;
+      continue;
+    }
+    ASSERT_TRUE(file.read) << i;
+    EXPECT_EQ(file.bytes, "XH\n; file " + std::to_string(i) + "\n");
+    EXPECT_TRUE(file.parsed) << i;
+  }
+  EXPECT_FALSE(prefetch.take().read);
 }
 
 // Whole files, a missing one, a folder; on POSIX hosts a FIFO is refused
