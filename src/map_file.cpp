@@ -31,11 +31,15 @@ struct MapSymbol {
 // address; equal addresses keep the order of the walk.
 std::vector<std::vector<MapSymbol>> symbols_by_area(const LinkContext& ctx) {
   std::vector<std::vector<MapSymbol>> by_area(ctx.areas.list().size());
-  ctx.symbols.for_each_numbered([&](u32 number, const Symbol& s) {
-    if (!s.area_part || !s.area_part->area) return;
-    std::size_t index = s.area_part->area->index;
-    if (index < by_area.size()) by_area[index].push_back({placed_address(s), number});
-  });
+  ctx.symbols.for_each_numbered(
+      [&](u32 number, const Symbol& s) {
+        if (!s.area_part || !s.area_part->area) return;
+        std::size_t index = s.area_part->area->index;
+        if (index < by_area.size()) by_area[index].push_back({placed_address(s), number});
+      },
+      [](const Symbol& coming) {
+        if (coming.area_part) __builtin_prefetch(coming.area_part);
+      });
   for (std::vector<MapSymbol>& list : by_area)
     std::stable_sort(list.begin(), list.end(),
                      [](const MapSymbol& a, const MapSymbol& b) { return a.address < b.address; });
@@ -90,7 +94,13 @@ void write_area_map(MapKind kind, std::FILE* map, const Area& area, const std::v
   // Each line is made whole and put at once: a map may list hundreds of
   // thousands of symbols.
   char line[16 + 8 + 8 + kMaxNameLength];  // text, two numbers of at most 8 digits, the name
-  for (const MapSymbol& m : symbols) {
+  // Sorted by address, the symbols lie all over the table: each one, and
+  // then its name, is asked for some lines ahead.
+  constexpr std::size_t kAhead = 16;
+  for (std::size_t i = 0; i != symbols.size(); ++i) {
+    if (i + kAhead < symbols.size()) __builtin_prefetch(&table[symbols[i + kAhead].number]);
+    if (i + kAhead / 2 < symbols.size()) __builtin_prefetch(table[symbols[i + kAhead / 2].number].name.data());
+    const MapSymbol& m = symbols[i];
     const Symbol& symbol = table[m.number];
     if (!listed_in_map(kind, area, symbol)) continue;
     char* p = line;
