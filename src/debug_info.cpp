@@ -537,6 +537,21 @@ void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, std::strin
   sym->flags = SYM_DEFINED;
 }
 
+bool static_debug_names_fit(const DebugState& d) {
+  // The longest suffix a name may take: ':' and ten digits.
+  constexpr std::size_t kSuffix = 11;
+  auto fits = [](const DbFile& file, std::string_view name) {
+    return last_component(file.name).size() + 1 + name.size() + kSuffix < kMaxNameLength;
+  };
+  for (const DbFile& file : d.files) {
+    for (const DbFunc& f : d.functions.list(file.functions))
+      if (f.is_static() && !fits(file, d.text(f.name()))) return false;
+    for (const DbVariable& v : d.variables.list(file.variables))
+      if (v.sym.kind() == 's' && !fits(file, d.text(v.sym.name()))) return false;
+  }
+  return true;
+}
+
 void relocate_debug_records(LinkContext& ctx) {
   DebugState& d = ctx.debug;
   if (d.statics_defined) return;

@@ -355,6 +355,10 @@ void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part);
 // the walk makes the records' addresses absolute as it hands them over.
 // Runs once; a second call does nothing.
 void relocate_debug_records(LinkContext& ctx);
+// Whether every static's symbol name ("file:name", with any ":n" suffix)
+// is shorter than a symbol name may be, so that defining them reports
+// nothing.
+bool static_debug_names_fit(const DebugState& d);
 // Writes the text of <base>.dbg to `out` in one walk over the records,
 // which also hands every record to `also` when given (the COFF debug
 // builder), reporting to `diag`. What was written when refused records stop

@@ -26,7 +26,8 @@ bool copy_text(std::FILE* from, std::FILE* to) {
 }  // namespace
 
 bool EarlyReports::wanted(const LinkContext& ctx) {
-  return ctx.diag.error_count() == 0 && !(ctx.options.output_formats & FORMAT_COFF);
+  return ctx.diag.error_count() == 0 && !(ctx.options.output_formats & FORMAT_COFF) &&
+         (!ctx.options.debug_level || static_debug_names_fit(ctx.debug));
 }
 
 EarlyReports::EarlyReports(const LinkContext& ctx) : ctx_(ctx) {

@@ -35,8 +35,10 @@ struct LinkContext;
 class EarlyReports {
  public:
   // Whether this link makes its reports beside pass 1: no error so far,
-  // and no COFF file (whose debug entries come from the same walk over the
-  // debug records, and whose image pass 1 fills).
+  // no COFF file (whose debug entries come from the same walk over the
+  // debug records, and whose image pass 1 fills), and no static debug
+  // name too long for a symbol (whose report belongs after pass 1's, at
+  // the place pass 1 ends: the statics are defined before pass 1 here).
   static bool wanted(const LinkContext& ctx);
 
   // Starts the thread. The static debug symbols are defined by now
