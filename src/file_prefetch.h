@@ -84,9 +84,10 @@ class FilePrefetch {
   void run();
   void read_ahead();
   bool batch_ready() const;
-  // The link's thread, having taken file `taken`: reads the next file
-  // nobody reads yet when it is few enough ahead (called and left with
-  // the lock held).
+  // The link's thread, having taken file `taken`: reads one file for the
+  // reading thread, the first it has not read yet that lies a few files
+  // past where that thread is, when it is not too far ahead of `taken`
+  // (called and left with the lock held).
   void read_one_for_thread(std::unique_lock<std::mutex>& lock, std::size_t taken);
   // The reading thread's read of file `index`, by itself or by the link's
   // thread; false when the link no longer waits.
@@ -107,7 +108,7 @@ class FilePrefetch {
   bool waiting_ = false;   // the link's thread waits for a batch
   std::size_t reaching_ = 0;       // the file the reading thread is at
   std::size_t next_for_link_ = 0;  // the link's thread reads from here on
-  bool thread_waits_ = false;   // the reading thread waits for read_for_link_
+  bool thread_waits_ = false;   // the reading thread waits for read_by_link_
   bool stop_sharing_ = false;   // the reading thread stopped reading
   std::deque<ReadForThread> read_by_link_;  // in file order
   std::thread thread_;
