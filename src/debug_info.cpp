@@ -537,32 +537,39 @@ void define_static_debug_symbol(LinkContext& ctx, const DbFile& file, std::strin
   sym->flags = SYM_DEFINED;
 }
 
+namespace {
+
+// Calls visit(file, name, area part, offset) for every static function and
+// variable, file by file, functions first.
+template <class Visit>
+void for_each_static(const DebugState& d, Visit&& visit) {
+  for (const DbFile& file : d.files) {
+    for (const DbFunc& f : d.functions.list(file.functions))
+      if (f.is_static()) visit(file, d.text(f.name()), d.area_parts[f.area_part], f.offset);
+    for (const DbVariable& v : d.variables.list(file.variables))
+      if (v.sym.kind() == 's') visit(file, d.text(v.sym.name()), d.area_parts[v.area_part], v.sym.value);
+  }
+}
+
+}  // namespace
+
 bool static_debug_names_fit(const DebugState& d) {
   // The longest suffix a name may take: ':' and ten digits.
   constexpr std::size_t kSuffix = 11;
-  auto fits = [](const DbFile& file, std::string_view name) {
-    return last_component(file.name).size() + 1 + name.size() + kSuffix < kMaxNameLength;
-  };
-  for (const DbFile& file : d.files) {
-    for (const DbFunc& f : d.functions.list(file.functions))
-      if (f.is_static() && !fits(file, d.text(f.name()))) return false;
-    for (const DbVariable& v : d.variables.list(file.variables))
-      if (v.sym.kind() == 's' && !fits(file, d.text(v.sym.name()))) return false;
-  }
-  return true;
+  bool fit = true;
+  for_each_static(d, [&](const DbFile& file, std::string_view name, AreaPart*, u32) {
+    fit = fit && last_component(file.name).size() + 1 + name.size() + kSuffix < kMaxNameLength;
+  });
+  return fit;
 }
 
 void relocate_debug_records(LinkContext& ctx) {
   DebugState& d = ctx.debug;
   if (d.statics_defined) return;
   d.statics_defined = true;
-  for (const DbFile& file : d.files) {
-    for (const DbFunc& f : d.functions.list(file.functions))
-      if (f.is_static()) define_static_debug_symbol(ctx, file, d.text(f.name()), d.area_parts[f.area_part], f.offset);
-    for (const DbVariable& v : d.variables.list(file.variables))
-      if (v.sym.kind() == 's')
-        define_static_debug_symbol(ctx, file, d.text(v.sym.name()), d.area_parts[v.area_part], v.sym.value);
-  }
+  for_each_static(d, [&](const DbFile& file, std::string_view name, AreaPart* part, u32 offset) {
+    define_static_debug_symbol(ctx, file, name, part, offset);
+  });
 }
 
 void walk_debug_records(const DebugState& d, Diagnostics& diag, std::span<DebugVisitor* const> visitors) {

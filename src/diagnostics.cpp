@@ -2,6 +2,8 @@
 // the error limit and the banners. See diagnostics.h for the shapes.
 #include "diagnostics.h"
 
+#include <utility>
+
 #include <cerrno>
 #include <cstring>
 
@@ -67,31 +69,27 @@ void Diagnostics::stop(int status) {
   stop_link(status);
 }
 
-void Diagnostics::release() {
+std::vector<Diagnostics::HeldReport> Diagnostics::take_held() {
   holding_ = false;
   held_errors_ = 0;
   std::vector<HeldReport> reports = std::move(held_);
   held_.clear();
-  for (const HeldReport& r : reports) {
-    if (r.kind == Held::kStop) stop_link(r.status);
-    put(err_, r.text);
-    std::fflush(err_);
-    if (r.kind == Held::kCountedError) count_error();
-  }
+  return reports;
 }
 
-void Diagnostics::release_from(Diagnostics& held) {
-  error_count_ += held.error_count_;
-  held.error_count_ = 0;
-  held.holding_ = false;
-  held.held_errors_ = 0;
-  std::vector<HeldReport> reports = std::move(held.held_);
-  held.held_.clear();
+void Diagnostics::replay(const std::vector<HeldReport>& reports) {
   for (const HeldReport& r : reports) {
     if (r.kind == Held::kStop) stop(r.status);
     emit(r.kind, r.text);
     if (r.kind == Held::kCountedError && !holding_) count_error();
   }
+}
+
+void Diagnostics::release() { replay(take_held()); }
+
+void Diagnostics::release_from(Diagnostics& held) {
+  error_count_ += std::exchange(held.error_count_, 0);
+  replay(held.take_held());
 }
 
 void Diagnostics::hold_stop(int status) {

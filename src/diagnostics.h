@@ -100,6 +100,11 @@ class Diagnostics {
   };
   // Writes `text` now, or keeps it while holding.
   void emit(Held kind, std::string text, int status = 0);
+  // Ends holding and gives what was held.
+  std::vector<HeldReport> take_held();
+  // Writes held reports in order, counting each counted error as it goes
+  // (so the limit stops where it would have), and stops at a kept stop.
+  void replay(const std::vector<HeldReport>& reports);
   [[noreturn]] void stop(int status);
   void counted_error(const ReportPlace* place, const char* fmt, std::va_list args);
 

@@ -61,10 +61,7 @@ void EarlyReports::make_texts() {
       kept->buffer = std::make_unique<char[]>(kOutputBufferSize);
       std::setvbuf(f, kept->buffer.get(), _IOFBF, kOutputBufferSize);
       try {
-        if (kind == Kind::kDebug)
-          write_debug_text(ctx_, kept->held, f);
-        else
-          write_map(ctx_, kept->held, map_kind(kind), f);
+        write_text(kind, kept->held, f);
       } catch (const LinkAbort&) {
         kept->stopped = true;  // nothing after it is made
       }
@@ -78,11 +75,22 @@ void EarlyReports::make_texts() {
   }
 }
 
-void EarlyReports::write_now(Kind kind, Diagnostics& diag) const {
+void EarlyReports::write_text(Kind kind, Diagnostics& diag, std::FILE* out) const {
   if (kind == Kind::kDebug)
-    write_debug_file(ctx_, diag, ctx_.options.output_base_name);
+    write_debug_text(ctx_, diag, out);
   else
-    write_map_file(ctx_, diag, map_kind(kind));
+    write_map(ctx_, diag, map_kind(kind), out);
+}
+
+OutputFile EarlyReports::create_file(Kind kind, Diagnostics& diag) const {
+  const char* extension = kind == Kind::kDebug ? "dbg" : map_extension(map_kind(kind));
+  return OutputFile::create(diag, ctx_.options.output_base_name, extension, "w");
+}
+
+void EarlyReports::write_now(Kind kind, Diagnostics& diag) const {
+  OutputFile out = create_file(kind, diag);
+  write_text(kind, diag, out.get());
+  out.finish(diag);
 }
 
 void EarlyReports::finish(Diagnostics& diag) {
@@ -94,8 +102,7 @@ void EarlyReports::finish(Diagnostics& diag) {
       continue;
     }
     Kept& kept = *kept_[next++];
-    const char* extension = kind == Kind::kDebug ? "dbg" : map_extension(map_kind(kind));
-    OutputFile out = OutputFile::create(diag, ctx_.options.output_base_name, extension, "w");
+    OutputFile out = create_file(kind, diag);
     if (!copy_text(kept.text.get(), out.get())) {
       out.reset();
       write_now(kind, diag);  // made again, from the start

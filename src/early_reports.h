@@ -27,6 +27,7 @@
 
 #include "diagnostics.h"
 #include "map_file.h"
+#include "output_file.h"
 
 namespace zeld {
 
@@ -69,6 +70,9 @@ class EarlyReports {
 
   std::vector<Kind> kinds() const;
   void make_texts();
+  // A report's text to `out`, its file, and both at once (its turn).
+  void write_text(Kind kind, Diagnostics& diag, std::FILE* out) const;
+  OutputFile create_file(Kind kind, Diagnostics& diag) const;
   void write_now(Kind kind, Diagnostics& diag) const;
 
   const LinkContext& ctx_;

@@ -167,14 +167,12 @@ Symbol* lookup_linker_symbol(LinkContext& ctx, std::string_view name) {
 }
 
 u32 symbol_address(LinkContext& ctx, const Symbol& sym) {
-  u32 address = sym.value;
   if (sym.area_part && !(sym.flags & SYM_ABSOLUTE)) {
     const Area* area = sym.area_part->area;
     if (ctx.symbols.applying_global_definitions && area && !area->placed)
       ctx.diag.fatal("command line option: symbol '%s' address not yet known", std::string(sym.name).c_str());
-    address += sym.area_part->address;
   }
-  return address;
+  return placed_address(sym);
 }
 
 u32 placed_address(const Symbol& sym) {

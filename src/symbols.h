@@ -89,11 +89,11 @@ class SymbolTable {
   }
 
   // The same walk with each symbol's number, by which operator[] finds it
-  // again: four bytes where a reference takes eight.
-  // The walk jumps all over the table: each symbol is asked for a few
-  // steps ahead of its visit, so that the loads overlap. `coming`, when
-  // given, sees each symbol half as many steps ahead (once it has arrived),
-  // to ask for what the visit will read through it.
+  // again: four bytes where a reference takes eight. The walk jumps all
+  // over the table, so each symbol is asked for a few steps ahead of its
+  // visit and the loads overlap. `coming`, when given, sees each symbol
+  // half as many steps ahead (once it has arrived), to ask for what the
+  // visit will read through it.
   template <class F>
   void for_each_numbered(F&& visit) const {
     for_each_numbered(visit, [](const Symbol&) {});
