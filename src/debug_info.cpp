@@ -37,7 +37,8 @@ std::string_view read_debug_word(Lexer& lex, bool skip_blanks, bool stop_at_whit
     if (c > ' ') continue;  // every white space character and NUL is at or below the blank
     if (c == '\0' || (stop_at_white && is_white(c))) break;
   }
-  lex.skip_chars(n + 1);  // the word and the white space ending it
+  // The word and the white space ending it; a NUL or the end stays ahead.
+  lex.move_to(rest.data() + (n < rest.size() && rest[n] != '\0' ? n + 1 : n));
   return rest.substr(0, std::min(n, kMaxDebugWord));
 }
 
@@ -186,12 +187,9 @@ void extend_run(Pool& pool, DbRun& run, const Record& record) {
 // The current function is always the last one read, so its entries and
 // locals go to the ends of their pools.
 void collect_line_entry(LinkContext& ctx, Lexer& lex) {
-  DebugState& d = ctx.debug;
   u32 line = lex.read_number();
   u32 address = lex.read_number();
-  if (d.current_func == kNoDebugRecord) return;
-  d.lines.add(line, address, d.current_line, d.current_address);
-  if (line == kDebugLineEnd) d.current_func = kNoDebugRecord;
+  collect_debug_line_entry(ctx, line, address);
 }
 
 void collect_symbol(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
@@ -474,14 +472,33 @@ DbFile& find_debug_file(LinkContext& ctx, const std::string& path) {
   }
 }
 
+bool read_debug_line_entry(Lexer& lex, u32& line, u32& address) {
+  // The skipped character, "line" and white space: none of them a NUL.
+  std::string_view rest = lex.rest();
+  if (rest.size() <= 5 || rest[1] != 'l' || rest[2] != 'i' || rest[3] != 'n' || rest[4] != 'e' ||
+      !is_white(static_cast<unsigned char>(rest[5])) || rest[0] == '\0' ||
+      is_white(static_cast<unsigned char>(rest[0])))
+    return false;
+  // Both numbers as two read_number calls would read them.
+  lexer_detail::FieldScanner<false> scan(rest.data() + 6, rest.data() + rest.size(), lexer_detail::digit_bound(lex.radix));
+  line = scan.number();
+  address = scan.number();
+  lex.move_to(scan.place());
+  return true;
+}
+
+void collect_debug_line_entry(LinkContext& ctx, u32 line, u32 address) {
+  DebugState& d = ctx.debug;
+  if (d.current_func == kNoDebugRecord) return;
+  d.lines.add(line, address, d.current_line, d.current_address);
+  if (line == kDebugLineEnd) d.current_func = kNoDebugRecord;
+}
+
 void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part) {
   DebugState& d = ctx.debug;
   // Most d lines are line entries: their keyword is taken in one look.
-  std::string_view rest = lex.rest();
-  if (rest.size() > 5 && rest.compare(1, 4, "line") == 0 && is_white(static_cast<unsigned char>(rest[5])) &&
-      rest[0] != '\0' && !is_white(static_cast<unsigned char>(rest[0]))) {
-    lex.skip_chars(6);
-    collect_line_entry(ctx, lex);
+  if (u32 line, address; read_debug_line_entry(lex, line, address)) {
+    collect_debug_line_entry(ctx, line, address);
     return;
   }
   std::string_view word = read_debug_word(lex, false, true);

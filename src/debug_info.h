@@ -351,6 +351,13 @@ class Lexer;
 // Pass-0 handler of a d line; `lex` stands just behind the d and is the
 // only source read.
 void collect_debug_line(LinkContext& ctx, Lexer& lex, AreaPart* area_part);
+// Most d lines are line entries, which touch nothing but their two
+// numbers: the reading thread parses them ahead. read_debug_line_entry
+// reads such a line (`lex` just behind the d) as collect_debug_line would,
+// and is false, having read nothing, for every other d line;
+// collect_debug_line_entry is the handler of the numbers read.
+bool read_debug_line_entry(Lexer& lex, u32& line, u32& address);
+void collect_debug_line_entry(LinkContext& ctx, u32 line, u32 address);
 // Defines the static symbols once the areas are placed;
 // the walk makes the records' addresses absolute as it hands them over.
 // Runs once; a second call does nothing.

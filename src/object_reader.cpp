@@ -249,9 +249,11 @@ void prepare_object_text(std::string_view text, int radix, ModuleFormat format, 
   lex.high_byte_first = format.high_byte_first;
   lex.xgate_module = format.xgate;
   RecordEntry scratch;
-  // About the state-side lines of a usual object, so that the list rarely
-  // grows (a link parses tens of thousands of files, each on its own).
+  // About the state-side lines and line entries of a usual object, so that
+  // the lists rarely grow (a link parses tens of thousands of files, each
+  // on its own).
   out.lines.reserve(text.size() / 32 + 16);
+  out.line_entries.reserve(text.size() / 64 + 16);
   LineSplitter lines(text, kMaxObjectLine);
   std::string_view line;
   bool newline = false;
@@ -271,8 +273,13 @@ void prepare_object_text(std::string_view text, int radix, ModuleFormat format, 
       lex.reset(line);
       letter = lex.record_letter();
     }
-    if (put_record_side(out.records, lex, letter, number, newline, scratch))
-      out.lines.push_back(PreparedText::Line{static_cast<std::size_t>(line.data() - text.data()), static_cast<u32>(line.size()), number});
+    const std::size_t offset = static_cast<std::size_t>(line.data() - text.data());
+    if (PreparedText::LineEntry e; letter == 'd' && read_debug_line_entry(lex, e.line, e.address)) {
+      out.lines.push_back(PreparedText::Line{offset, PreparedText::kLineEntry, number});
+      out.line_entries.push_back(e);
+    } else if (put_record_side(out.records, lex, letter, number, newline, scratch)) {
+      out.lines.push_back(PreparedText::Line{offset, static_cast<u32>(line.size()), number});
+    }
   }
   out.line_count = number;
   out.end_radix = lex.radix;
@@ -293,8 +300,14 @@ bool read_prepared_text(LinkContext& ctx, const InputFile& file, std::string_vie
   lex.radix = r.radix;
   lex.high_byte_first = r.format.high_byte_first;
   lex.xgate_module = r.format.xgate;
+  const PreparedText::LineEntry* entry = prepared.line_entries.data();
   for (const PreparedText::Line& line : prepared.lines) {
     r.place.line = line.number;
+    if (line.length == PreparedText::kLineEntry) {
+      collect_debug_line_entry(ctx, entry->line, entry->address);
+      ++entry;
+      continue;
+    }
     lex.reset(text.substr(line.offset, line.length));
     int letter = lex.record_letter();
     apply_state_side(ctx, lex, file, letter);

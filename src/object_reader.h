@@ -132,15 +132,22 @@ void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view 
 // the lines left for pass 0's handlers of modules, areas, symbols and
 // debug lines. The parse assumed the format in force at its start.
 struct PreparedText {
+  // A line of the state side, or a d line entry parsed here (length
+  // kLineEntry), whose numbers are the next of `line_entries`.
   struct Line {
     std::size_t offset = 0;  // in the file's text
     u32 length = 0;          // at most a line's 1023 characters
     int number = 0;          // the line number reports give
   };
+  static constexpr u32 kLineEntry = ~u32{0};
+  struct LineEntry {
+    u32 line = 0, address = 0;
+  };
   int start_radix = 10, end_radix = 10;
   ModuleFormat start_format, end_format;
   RecordStream records{RecordStream::kSmallBlockSize};  // one file's entries
   std::vector<Line> lines;
+  std::vector<LineEntry> line_entries;
   int line_count = 0;
   std::size_t longest_line = 0;  // characters of the longest line, its line feed included
 };

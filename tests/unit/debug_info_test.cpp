@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "context.h"
 #include "debug_info.h"
 #include "debug_visitor.h"
+#include "object_reader.h"
 #include "test_support.h"
 
 namespace zeld {
@@ -28,7 +30,8 @@ class DebugInfoTest : public LinkTest {
   }
 
   // The walk's callbacks, one line each.
-  std::string walk() {
+  std::string walk() { return walk(ctx.debug); }
+  std::string walk(const DebugState& debug) {
     struct Trace final : DebugVisitor {
       const DebugState* d = nullptr;
       std::string text;
@@ -54,7 +57,7 @@ class DebugInfoTest : public LinkTest {
       void leave_function(const DbFunc&) override { text += "leave\n"; }
     } trace;
     DebugVisitor* visitors[] = {&trace};
-    walk_debug_records(ctx.debug, ctx.diag, visitors);
+    walk_debug_records(debug, ctx.diag, visitors);
     return trace.text;
   }
 
@@ -199,6 +202,30 @@ TEST_F(DebugInfoTest, LineEntriesComeBackAsRead) {
             "file a.c\nfunc f @256 first 2147483647@256 last 0@46\n"
             "line 2147483647@256\nline 1@4294967295\nblock end 2147483648@17\nline 2@17\n"
             "line 3@31\nline 7@47\nline 8@47\nend 0@46\nleave\n");
+}
+
+// The reading of an object parses most line entries ahead; every form a
+// d line may take reads as the d-line handler reads it by itself: other
+// white space, a keyword that only begins with "line", numbers missing,
+// cut short or in another radix.
+TEST_F(DebugInfoTest, LineEntriesReadAheadAsTheHandlerReadsThem) {
+  const std::vector<std::string> lines = {
+      "Xfile a.c", "Xfunc e f 100 fV", "Xline FFFFFFFF 100", "Xline 1 100", "Xline\t2\t102", "Xline 3", "Xline", " line 9 9",
+      "Xlines 4 4", "Xline 5 10A ; x", "XlineX 6 6", "Xline 7 1G0", "Xline  8   10C", "Xline 0 110"};
+  std::string text = "XH\n";
+  for (const std::string& line : lines) {
+    collect(line);
+    text += "d" + line + "\n";
+  }
+  text += "QH\ndXfunc e g 10 fV\ndXline 37777777777 10\ndXline 17 11\ndXline 0 377\n";
+  ctx.lex.radix = 8;
+  for (const char* line : {"Xfunc e g 10 fV", "Xline 37777777777 10", "Xline 17 11", "Xline 0 377"}) collect(line);
+
+  CapturedLink ahead;
+  InputFile file{"a.o"};
+  read_object_text(ahead.ctx, file, text);
+  EXPECT_EQ(walk(ahead.ctx.debug), walk());
+  EXPECT_NE(walk().find("line 15@9"), std::string::npos);  // octal 17 at 8 + 1
 }
 
 // Each text interned once keeps one place however often it comes, and
