@@ -1,7 +1,12 @@
 // The map and debug file made beside pass 1; see early_reports.h.
 #include "early_reports.h"
 
+#include <cerrno>
 #include <system_error>
+
+#ifdef __linux__
+#include <unistd.h>
+#endif
 
 #include "context.h"
 #include "debug_info.h"
@@ -16,7 +21,22 @@ namespace {
 // (what `to` fails to take is its own stream's error, found when it is
 // finished).
 bool copy_text(std::FILE* from, std::FILE* to) {
-  if (std::fseek(from, 0, SEEK_SET) != 0) return false;
+  long done = 0;
+#ifdef __linux__
+  // The kernel copies from file to file where it can. Whatever stops it
+  // (files it cannot copy between, a full disk, a failed read) leaves the
+  // rest to the streams, which fail and report as they always have.
+  if (std::fflush(to) == 0) {
+    loff_t at = 0;
+    for (;;) {
+      ssize_t n = copy_file_range(fileno(from), &at, fileno(to), nullptr, std::size_t{1} << 30, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+    }
+    done = static_cast<long>(at);
+  }
+#endif
+  if (std::fseek(from, done, SEEK_SET) != 0) return false;
   std::vector<char> buffer(std::size_t{1} << 16);
   std::size_t n;
   while ((n = std::fread(buffer.data(), 1, buffer.size(), from)) != 0) put(to, std::string_view(buffer.data(), n));

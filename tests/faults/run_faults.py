@@ -20,6 +20,9 @@ checks the status, the message and the files left behind:
   reports-without-temporary-files
                      TMPDIR missing, or too small for the map's text: the
                      map is the one a roomy TMPDIR gives
+  disk-full-on-copy  the output folder and TMPDIR on one small file system
+                     (needs root and mount): copying the map's text into
+                     out.mp fails, "cannot write", status 255, no image left
   signal-<name>      SIGINT, SIGTERM or SIGHUP while the link waits on a
                      module listing that is a FIFO, after the image file was
                      made: the image and the @- file are gone, and the
@@ -190,6 +193,45 @@ def reports_without_temporary_files(binary, work, tmp):
     expect(os.listdir(tmp) == [], "files left in TMPDIR: %s" % os.listdir(tmp))
 
 
+def disk_full_on_copy(binary, work, tmp):
+    """The output folder and TMPDIR on one small file system that holds the
+    map's text once but not twice: copying the text into out.mp fails, and
+    the failure is reported as any other write failure."""
+    if os.geteuid() != 0 or not shutil.which("mount"):
+        raise Skip("mounting a tiny tmpfs needs root")
+    # The sizes of the inputs and outputs, from a link with room.
+    roomy = os.path.join(work, "roomy")
+    os.mkdir(roomy)
+    make_project(roomy)
+    write(os.path.join(roomy, "many.o"), many_symbols_object(3000))
+    proc = run(binary, ["-R", "-o", "out", "main.o", "many.o", "libhelp.a"], roomy, {"TMPDIR": tmp})
+    expect(status_of(proc) == 0, "status %d, expected 0" % status_of(proc), proc)
+    pages = lambda name: -(-os.path.getsize(os.path.join(roomy, name)) // 4096)
+    map_pages = pages("out.mp")
+    expect(map_pages >= 16, "the map is too small")
+    others = sum(pages(name) for name in os.listdir(roomy) if name != "out.mp")
+    small = os.path.join(work, "small")
+    os.mkdir(small)
+    size = 4096 * (others + map_pages + map_pages // 2)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", small], capture_output=True)
+    if mounted.returncode != 0:
+        raise Skip("mount refused: %s" % mounted.stderr.decode("latin-1").strip())
+    try:
+        project, small_tmp = os.path.join(small, "p"), os.path.join(small, "tmp")
+        os.mkdir(project)
+        os.mkdir(small_tmp)
+        make_project(project)
+        write(os.path.join(project, "many.o"), many_symbols_object(3000))
+        proc = run(binary, ["-R", "-o", "out", "main.o", "many.o", "libhelp.a"], project, {"TMPDIR": small_tmp})
+        expect(status_of(proc) == 255, "status %d, expected 255" % status_of(proc), proc)
+        expect("!E {linker} cannot write 'out.mp': No space left on device\n" in proc.stderr.decode("latin-1"),
+               "no write failure reported for out.mp", proc)
+        expect(not os.path.exists(os.path.join(project, "out.s19")), "the image was left behind", proc)
+        expect(os.listdir(small_tmp) == [], "files left in TMPDIR: %s" % os.listdir(small_tmp))
+    finally:
+        subprocess.run(["umount", small], capture_output=True)
+
+
 def unprivileged():
     """The command prefix that runs the linker without root's rights."""
     if os.geteuid() != 0:
@@ -302,6 +344,7 @@ CASES = {
     "no-permission": no_permission,
     "failed-relink": failed_relink,
     "reports-without-temporary-files": reports_without_temporary_files,
+    "disk-full-on-copy": disk_full_on_copy,
     "fifo-after-failure": fifo_after_failure,
     "signal-int": signal_case(signal.SIGINT),
     "signal-term": signal_case(signal.SIGTERM),
