@@ -14,6 +14,7 @@
 #include "debug_info.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -248,14 +249,15 @@ void collect_struct(DebugState& d, std::string_view keyword, std::string_view te
              std::string(d.text(function.name())).c_str());
 }
 
-// The <base>.dbg writer. Lines are built in a buffer that goes to the
-// stream in large pieces; what is built when a refused record list stops
-// the link still reaches the file, as it would line by line.
+// The <base>.dbg writer. Lines are built straight into a buffer that goes
+// to the stream in large pieces (the file of a large link has millions of
+// lines); what is built when a refused record list stops the link still
+// reaches the file, as it would line by line.
 class DbgWriter final : public DebugVisitor {
  public:
-  DbgWriter(std::FILE* out, const DebugState& debug) : out_(out), debug_(debug) {
-    text_.reserve(kFlushSize + 2 * kMaxDebugWord);
-    text_ = "KESTRAVINE DEBUG FORMAT\nVERSION 1.2\nCPU HC12\nFRAMEPOINTER SP\n";
+  DbgWriter(std::FILE* out, const DebugState& debug)
+      : out_(out), debug_(debug), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)), p_(buffer_.get()) {
+    put("KESTRAVINE DEBUG FORMAT\nVERSION 1.2\nCPU HC12\nFRAMEPOINTER SP\n");
   }
   ~DbgWriter() override { flush(); }
   DbgWriter(const DbgWriter&) = delete;
@@ -315,47 +317,70 @@ class DbgWriter final : public DebugVisitor {
   void start(u32 address) { put("START ").hex(address, 4).end_line(); }
 
   void flush() {
-    if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), out_);
-    text_.clear();
+    if (p_ != buffer_.get()) std::fwrite(buffer_.get(), 1, static_cast<std::size_t>(p_ - buffer_.get()), out_);
+    p_ = buffer_.get();
   }
 
  private:
+  // The buffer goes out once a line ends past kFlushSize; every piece
+  // makes room for itself, and a text longer than the buffer goes to the
+  // stream as it is.
   static constexpr std::size_t kFlushSize = 1 << 16;
+  static constexpr std::size_t kBufferSize = kFlushSize + 1024;
 
+  void make_room(std::size_t size) {
+    if (static_cast<std::size_t>(buffer_.get() + kBufferSize - p_) < size) flush();
+  }
   DbgWriter& put(std::string_view text) {
-    text_ += text;
+    make_room(text.size());
+    if (text.size() > kBufferSize) {
+      std::fwrite(text.data(), 1, text.size(), out_);
+      return *this;
+    }
+    std::memcpy(p_, text.data(), text.size());
+    p_ += text.size();
+    return *this;
+  }
+  // A keyword: its length is known here, so the copy is a few moves.
+  template <std::size_t N>
+  DbgWriter& put(const char (&word)[N]) {
+    make_room(N - 1);
+    std::memcpy(p_, word, N - 1);
+    p_ += N - 1;
     return *this;
   }
   DbgWriter& put(char c) {
-    text_ += c;
+    make_room(1);
+    *p_++ = c;
     return *this;
   }
   // Upper-case hex digits, at least `width` of them (at most 8).
   DbgWriter& hex(u32 value, int width = 1) {
-    char buffer[8];
-    text_ += hex_digits(value, width, buffer);
+    make_room(8);
+    const int digits = std::max(width, value == 0 ? 1 : static_cast<int>(std::bit_width(value) + 3) / 4);
+    for (int i = digits; i-- > 0; value >>= 4) p_[i] = "0123456789ABCDEF"[value & 0xF];
+    p_ += digits;
     return *this;
   }
   DbgWriter& decimal(i32 value) {
-    char digits[11];
-    char* p = digits + sizeof digits;
+    make_room(11);
     u32 magnitude = value < 0 ? 0u - static_cast<u32>(value) : static_cast<u32>(value);
-    do {
-      *--p = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) *--p = '-';
-    text_.append(p, digits + sizeof digits);
+    if (value < 0) *p_++ = '-';
+    int digits = 1;
+    for (u32 bound = 10; digits < 10 && magnitude >= bound; bound *= 10) ++digits;
+    for (int i = digits; i-- > 0; magnitude /= 10) p_[i] = static_cast<char>('0' + magnitude % 10);
+    p_ += digits;
     return *this;
   }
   void end_line() {
-    text_ += '\n';
-    if (text_.size() >= kFlushSize) flush();
+    put('\n');
+    if (static_cast<std::size_t>(p_ - buffer_.get()) >= kFlushSize) flush();
   }
 
   std::FILE* out_;
   const DebugState& debug_;
-  std::string text_;
+  std::unique_ptr<char[]> buffer_;
+  char* p_;                // where the next piece goes
   std::string last_dir_;  // the last DIR written
 };
 
