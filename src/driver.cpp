@@ -182,7 +182,7 @@ void relocate_all_records(LinkContext& ctx) {
   }
 }
 
-// Module listings read ahead while pass 1 runs, at most: enough for the
+// Module listings read ahead of the listing, at most: enough for the
 // listings of most links, so that the listing need not wait for them.
 constexpr std::size_t kListingsAhead = std::size_t{4} << 20;
 
@@ -243,6 +243,10 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
   complete_input_list(ctx);
   ctx.reader.records.spill_after(kRecordsKeptInMemory);
   if (!ctx.input_files.empty()) scan_input_files(ctx);
+  // The module listings are read from here on: the second core has little
+  // else to do until pass 1, where the link's thread goes first.
+  FilePrefetch listings(ctx.diag.error_count() == 0 ? module_listing_names(ctx) : std::vector<std::string>{},
+                        kListingsAhead, {}, true);
   create_output_files(ctx);
 
   finish_pass0(ctx);
@@ -255,7 +259,6 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
     if (ctx.options.debug_level) relocate_debug_records(ctx);
     early.emplace(ctx);
   }
-  FilePrefetch listings(module_listing_names(ctx), kListingsAhead);  // read while pass 1 runs
   relocate_all_records(ctx);
 
   if (ctx.options.debug_level) relocate_debug_records(ctx);

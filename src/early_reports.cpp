@@ -10,6 +10,7 @@
 
 #include "context.h"
 #include "debug_info.h"
+#include "helper_priority.h"
 #include "output_file.h"
 #include "spill_file.h"
 
@@ -70,6 +71,7 @@ std::vector<EarlyReports::Kind> EarlyReports::kinds() const {
 }
 
 void EarlyReports::make_texts() {
+  run_below_link_priority();
   try {
     const std::vector<Kind> list = kinds();
     kept_.reserve(list.size());

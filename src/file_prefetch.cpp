@@ -6,12 +6,17 @@
 #include <new>
 
 #include "elf_input.h"
+#include "helper_priority.h"
 #include "source_text.h"
 
 namespace zeld {
 
-FilePrefetch::FilePrefetch(std::vector<std::string> paths, std::size_t ahead_bytes, Prepare prepare)
-    : paths_(std::move(paths)), ahead_bytes_(ahead_bytes), prepare_(std::move(prepare)) {
+FilePrefetch::FilePrefetch(std::vector<std::string> paths, std::size_t ahead_bytes, Prepare prepare,
+                           bool below_link_priority)
+    : paths_(std::move(paths)),
+      ahead_bytes_(ahead_bytes),
+      prepare_(std::move(prepare)),
+      below_link_priority_(below_link_priority) {
   if (!paths_.empty()) thread_ = std::thread([this] { run(); });
 }
 
@@ -118,6 +123,7 @@ bool FilePrefetch::read_for_thread(std::size_t index, FileRead& result, std::str
 // Every path gets one entry, in order: after a failure (or when the link
 // no longer waits) the rest are handed over as not read.
 void FilePrefetch::run() {
+  if (below_link_priority_) run_below_link_priority();
   try {
     read_ahead();
   } catch (...) {  // out of memory: the link's thread reads what is left itself

@@ -61,8 +61,10 @@ class FilePrefetch {
   using Prepare = std::function<void(PrefetchedFile&)>;
 
   // Starts reading `paths` in this order, at most about `ahead_bytes` of
-  // text ahead of the link's thread.
-  FilePrefetch(std::vector<std::string> paths, std::size_t ahead_bytes, Prepare prepare = {});
+  // text ahead of the link's thread; with `below_link_priority`, the
+  // reading thread yields to the link's thread (helper_priority.h).
+  FilePrefetch(std::vector<std::string> paths, std::size_t ahead_bytes, Prepare prepare = {},
+               bool below_link_priority = false);
   FilePrefetch(const FilePrefetch&) = delete;
   FilePrefetch& operator=(const FilePrefetch&) = delete;
   // Stops the thread (after the file it is reading) and waits for it.
@@ -96,6 +98,7 @@ class FilePrefetch {
   std::vector<std::string> paths_;
   std::size_t ahead_bytes_;  // text handed over but not taken yet, at most
   Prepare prepare_;
+  bool below_link_priority_;
   std::mutex mutex_;
   std::condition_variable filled_;   // the link's thread waits for a file
   std::condition_variable drained_;  // the reading thread waits for room

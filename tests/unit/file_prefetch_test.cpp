@@ -8,6 +8,11 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "context.h"
+#include "helper_priority.h"
 #include "source_text.h"
 #include "test_support.h"
 
@@ -186,6 +192,32 @@ TEST(FilePrefetch, StopsWhenTheLinkNoLongerWaits) {
   EXPECT_TRUE(prefetch.take().read);
   // Leaving with files still ahead ends the thread (the test would hang).
 }
+
+#ifdef __linux__
+// A helper yields to the link's thread only: lowering the whole process
+// would slow the link's thread as much.
+TEST(HelperPriority, LowersTheCallingThreadOnly) {
+  auto nice_of = [](long thread) {
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
+    return errno == 0 ? nice : -100;
+  };
+  const long self = syscall(SYS_gettid);
+  const int before = nice_of(self);
+  if (before > 10) GTEST_SKIP() << "the tests run at nice " << before << ", too near the lowest priority";
+  int helper_before = -100, helper_after = -100;
+  std::thread helper([&] {
+    const long thread = syscall(SYS_gettid);
+    helper_before = nice_of(thread);
+    run_below_link_priority();
+    helper_after = nice_of(thread);
+  });
+  helper.join();
+  EXPECT_EQ(nice_of(self), before);
+  EXPECT_EQ(helper_before, before);
+  EXPECT_GT(helper_after, helper_before);
+}
+#endif
 
 }  // namespace
 }  // namespace zeld
