@@ -43,6 +43,11 @@ constexpr std::size_t kReadPastThread = 4;
 
 }  // namespace
 
+// Buffers given back and kept for the next files, at most; a buffer that
+// a large file grew is let go.
+constexpr std::size_t kSpareFiles = 64;
+constexpr std::size_t kLargestSpare = std::size_t{1} << 20;
+
 // A batch is ready for a waiting link's thread.
 bool FilePrefetch::batch_ready() const {
   return finished_ || (!ready_.empty() && (ready_.size() >= kBatchFiles || ready_bytes_ >= ahead_bytes_ / 4));
@@ -71,15 +76,28 @@ PrefetchedFile FilePrefetch::take() {
   return file;
 }
 
+void FilePrefetch::recycle(FileText bytes) {
+  if (bytes.capacity() > kLargestSpare) return;
+  std::lock_guard lock(mutex_);
+  if (spares_.size() < kSpareFiles) spares_.push_back(std::move(bytes));
+}
+
+FileText FilePrefetch::take_spare() {
+  if (spares_.empty()) return {};
+  FileText bytes = std::move(spares_.back());
+  spares_.pop_back();
+  return bytes;
+}
+
 void FilePrefetch::read_one_for_thread(std::unique_lock<std::mutex>& lock, std::size_t taken) {
   // Never the reading thread's next few files, which it would wait for.
   const std::size_t index = std::max(next_for_link_, reaching_ + kReadPastThread);
   if (stop_sharing_ || index >= paths_.size() || index > taken + kReadPastTaken) return;
   next_for_link_ = index + 1;
   read_by_link_.push_back(ReadForThread{index, false, {}, {}});
+  FileText bytes = take_spare();
   lock.unlock();
   FileRead result;
-  std::string bytes;
   try {
     result = read_file(paths_[index], bytes, true);
   } catch (const std::bad_alloc&) {  // like a failed read: the rest is left to the link
@@ -100,7 +118,7 @@ void FilePrefetch::read_one_for_thread(std::unique_lock<std::mutex>& lock, std::
   }
 }
 
-bool FilePrefetch::read_for_thread(std::size_t index, FileRead& result, std::string& bytes) {
+bool FilePrefetch::read_for_thread(std::size_t index, FileRead& result, FileText& bytes) {
   {
     std::unique_lock lock(mutex_);
     reaching_ = index;
@@ -115,6 +133,7 @@ bool FilePrefetch::read_for_thread(std::size_t index, FileRead& result, std::str
       read_by_link_.pop_front();
       return true;
     }
+    bytes = take_spare();
   }
   result = read_file(paths_[index], bytes, true);
   return true;

@@ -49,7 +49,7 @@ struct PreparedObject {
 // so what only some files have is held apart.
 struct PrefetchedFile {
   bool read = false;  // the bytes are the file's whole content
-  std::string bytes;
+  FileText bytes;
   std::unique_ptr<PreparedObject> parsed;  // the parse of an object text, when made
 };
 
@@ -73,6 +73,9 @@ class FilePrefetch {
   // The next file of the list, waiting until the thread has it; not read
   // past the end of the list.
   PrefetchedFile take();
+  // Gives back the buffer of a file taken and done with: a later file is
+  // read into its room.
+  void recycle(FileText bytes);
 
  private:
   // A file the link's thread reads for the reading thread.
@@ -80,7 +83,7 @@ class FilePrefetch {
     std::size_t index = 0;
     bool done = false;
     FileRead result;
-    std::string bytes;
+    FileText bytes;
   };
 
   void run();
@@ -93,7 +96,7 @@ class FilePrefetch {
   void read_one_for_thread(std::unique_lock<std::mutex>& lock, std::size_t taken);
   // The reading thread's read of file `index`, by itself or by the link's
   // thread; false when the link no longer waits.
-  bool read_for_thread(std::size_t index, FileRead& result, std::string& bytes);
+  bool read_for_thread(std::size_t index, FileRead& result, FileText& bytes);
 
   std::vector<std::string> paths_;
   std::size_t ahead_bytes_;  // text handed over but not taken yet, at most
@@ -114,6 +117,8 @@ class FilePrefetch {
   bool thread_waits_ = false;   // the reading thread waits for read_by_link_
   bool stop_sharing_ = false;   // the reading thread stopped reading
   std::deque<ReadForThread> read_by_link_;  // in file order
+  std::vector<FileText> spares_;            // buffers given back
+  FileText take_spare();                    // called with the lock held
   std::thread thread_;
 };
 

@@ -388,7 +388,7 @@ void scan_input_files(LinkContext& ctx) {
       ctx.diag.fatal("unknown file type '%s'", name.c_str());
     if (is_object_name(*ext)) {
       PrefetchedFile ahead = prefetch.take();
-      std::string bytes = ahead.read ? std::move(ahead.bytes) : read_file_or_stop(ctx.diag, name, "file");
+      FileText bytes = ahead.read ? std::move(ahead.bytes) : FileText(read_file_or_stop(ctx.diag, name, "file"));
       if (is_elf_input(bytes)) {
         file->elf = true;
         kept.push_back(std::move(file));
@@ -428,6 +428,7 @@ void scan_input_files(LinkContext& ctx) {
           if (!ahead.parsed || !read_prepared_text(ctx, *kept.back(), text, ahead.parsed->text))
             read_object_text(ctx, *kept.back(), text);
         });
+        prefetch.recycle(std::move(bytes));  // nothing read keeps a view of the text
       }
     } else {
       std::string path = find_in_library_paths(ctx, name);

@@ -189,7 +189,7 @@ std::optional<std::string> module_listing_name(const std::string& object_name) {
   return name;
 }
 
-bool read_module_listing(Diagnostics& diag, const std::string& name, std::string& text) {
+bool read_module_listing(Diagnostics& diag, const std::string& name, FileText& text) {
   FileRead result = read_file(name, text, false, true);
   switch (result.status) {
     case FileRead::kRead: return true;
@@ -243,6 +243,7 @@ void write_listing(LinkContext& ctx, FilePrefetch* ahead) {
     if (ahead) listing = ahead->take();
     if (listing.read || read_module_listing(ctx.diag, name, listing.bytes))
       relocate_listing(ctx, out.get(), listing.bytes, name);
+    if (ahead) ahead->recycle(std::move(listing.bytes));
   }
   std::string name = out.name();
   out.finish(ctx.diag);

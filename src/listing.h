@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "source_text.h"
+
 namespace zeld {
 
 struct LinkContext;
@@ -35,7 +37,7 @@ std::optional<std::string> module_listing_name(const std::string& object_name);
 // Reads a module listing into `text`; false when there is no such file. A
 // listing that exists but cannot be read (no permission, a folder) is
 // fatal, with the system's reason.
-bool read_module_listing(Diagnostics& diag, const std::string& name, std::string& text);
+bool read_module_listing(Diagnostics& diag, const std::string& name, FileText& text);
 
 // Module listing lines longer than this are handled in pieces of this
 // length, each piece as if it were a line of its own.

@@ -40,6 +40,21 @@ bool read_stream_text(std::FILE* f, std::string& text) {
   return !std::ferror(f);
 }
 
+void FileText::assign(std::string_view text) {
+  if (!text.empty()) std::memcpy(make_room(text.size(), 0), text.data(), text.size());
+  size_ = text.size();
+}
+
+char* FileText::make_room(std::size_t capacity, std::size_t keep) {
+  if (capacity > capacity_) {
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+    if (keep != 0) std::memcpy(bigger.get(), buffer_.get(), keep);
+    buffer_ = std::move(bigger);
+    capacity_ = capacity;
+  }
+  return buffer_.get();
+}
+
 #ifdef _WIN32
 FileRead read_file(const std::string& path, std::string& text, bool plain_only, bool host_text) {
   errno = 0;
@@ -56,8 +71,28 @@ FileRead read_file(const std::string& path, std::string& text, bool plain_only, 
   if (std::fclose(f) != 0 && result.status == FileRead::kRead) result = {FileRead::kReadError, errno};
   return result;
 }
+
+FileRead read_file(const std::string& path, FileText& text, bool plain_only, bool host_text) {
+  std::string read;
+  FileRead result = read_file(path, read, plain_only, host_text);
+  text.assign(read);
+  return result;
+}
 #else
-FileRead read_file(const std::string& path, std::string& text, bool plain_only, bool /*host_text*/) {
+namespace {
+
+// What reading needs of a string or a FileText: room that keeps what was
+// read, and the final size.
+char* room_for(std::string& text, std::size_t capacity, std::size_t /*keep*/) {
+  text.resize(capacity);
+  return text.data();
+}
+char* room_for(FileText& text, std::size_t capacity, std::size_t keep) { return text.make_room(capacity, keep); }
+void end_at(std::string& text, std::size_t size) { text.resize(size); }
+void end_at(FileText& text, std::size_t size) { text.set_size(size); }
+
+template <class Text>
+FileRead read_whole_file(const std::string& path, Text& text, bool plain_only) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (plain_only ? O_NONBLOCK : 0));
   if (fd < 0) return {FileRead::kCannotOpen, errno};
   FileRead result;
@@ -74,11 +109,15 @@ FileRead read_file(const std::string& path, std::string& text, bool plain_only, 
     // makes the buffer grow.
     const bool plain = S_ISREG(st.st_mode) && st.st_size > 0;
     const std::size_t expected = plain ? static_cast<std::size_t>(st.st_size) : 0;
-    text.resize(plain ? expected + 1 : 4096);
+    std::size_t room = plain ? expected + 1 : 4096;
+    char* p = room_for(text, room, 0);
     std::size_t used = 0;
     for (;;) {
-      if (used == text.size()) text.resize(text.size() * 2);
-      ssize_t got = ::read(fd, text.data() + used, text.size() - used);
+      if (used == room) {
+        room *= 2;
+        p = room_for(text, room, used);
+      }
+      ssize_t got = ::read(fd, p + used, room - used);
       if (got < 0) {
         if (errno == EINTR) continue;
         result = {FileRead::kReadError, errno};
@@ -88,10 +127,19 @@ FileRead read_file(const std::string& path, std::string& text, bool plain_only, 
       used += static_cast<std::size_t>(got);
       if (plain && used == expected) break;  // the whole file, as fstat gave it
     }
-    text.resize(used);
+    end_at(text, used);
   }
   ::close(fd);  // nothing was written: a failing close loses nothing read
   return result;
+}
+
+}  // namespace
+
+FileRead read_file(const std::string& path, std::string& text, bool plain_only, bool /*host_text*/) {
+  return read_whole_file(path, text, plain_only);
+}
+FileRead read_file(const std::string& path, FileText& text, bool plain_only, bool /*host_text*/) {
+  return read_whole_file(path, text, plain_only);
 }
 #endif
 

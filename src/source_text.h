@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,34 @@ class Diagnostics;
 // Reads the rest of `f` into `text` without reporting anything; false on a
 // read error (a folder, for one). The stream stays open.
 bool read_stream_text(std::FILE* f, std::string& text);
+
+// The bytes of a file read whole, for the inputs read by the tens of
+// thousands: unlike a string's, the buffer is not cleared before the file
+// is read into it, and its room stays for the next file read into it.
+class FileText {
+ public:
+  FileText() = default;
+  explicit FileText(std::string_view text) { assign(text); }
+  FileText(FileText&&) noexcept = default;
+  FileText& operator=(FileText&&) noexcept = default;
+
+  const char* data() const { return buffer_.get(); }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  bool empty() const { return size_ == 0; }
+  operator std::string_view() const { return {buffer_.get(), size_}; }
+
+  void assign(std::string_view text);
+  // Room for `capacity` bytes, of which the first `keep` stay as they are;
+  // the rest is not cleared.
+  char* make_room(std::size_t capacity, std::size_t keep);
+  // The first `size` bytes of the room are the text.
+  void set_size(std::size_t size) { size_ = size; }
+
+ private:
+  std::unique_ptr<char[]> buffer_;
+  std::size_t size_ = 0, capacity_ = 0;
+};
 
 // How reading a named file whole ended; `error_number` is the system's
 // reason of a failed open or read.
@@ -47,6 +76,7 @@ struct FileRead {
 // a plain file comes back kNotPlain without being read, and opening it
 // never waits (a FIFO nobody writes to).
 FileRead read_file(const std::string& path, std::string& text, bool plain_only = false, bool host_text = false);
+FileRead read_file(const std::string& path, FileText& text, bool plain_only = false, bool host_text = false);
 
 // Reads `path` whole, or stops the link: a file that cannot be opened is
 // "can't open <what> '<path>'" with the system's reason, a folder or a read
