@@ -1,6 +1,7 @@
 // The map and debug file made beside pass 1; see early_reports.h.
 #include "early_reports.h"
 
+#include <array>
 #include <cerrno>
 #include <system_error>
 
@@ -52,6 +53,7 @@ bool EarlyReports::wanted(const LinkContext& ctx) {
 }
 
 EarlyReports::EarlyReports(const LinkContext& ctx) : ctx_(ctx) {
+  for (Kind kind : kinds()) reports_.push_back(Report{kind, State::kLeft, nullptr});
   try {
     thread_ = std::thread([this] { make_texts(); });
   } catch (const std::system_error&) {
@@ -72,29 +74,50 @@ std::vector<EarlyReports::Kind> EarlyReports::kinds() const {
 
 void EarlyReports::make_texts() {
   run_below_link_priority();
-  try {
-    const std::vector<Kind> list = kinds();
-    kept_.reserve(list.size());
-    for (Kind kind : list) {
-      std::FILE* f = open_temporary_stream();
-      if (!f) return;
-      auto kept = std::make_unique<Kept>(ctx_.diag.stream());
-      kept->text.reset(f);
-      kept->buffer = std::make_unique<char[]>(kOutputBufferSize);
-      std::setvbuf(f, kept->buffer.get(), _IOFBF, kOutputBufferSize);
-      try {
-        write_text(kind, kept->held, f);
-      } catch (const LinkAbort&) {
-        kept->stopped = true;  // nothing after it is made
-      }
-      if (std::fflush(f) != 0 || std::ferror(f)) return;  // a full disk: written at its turn
-      const bool stopped = kept->stopped;
-      kept_.push_back(std::move(kept));
-      if (stopped) return;
+  // The debug file (the last file, when there is one) first: of what the
+  // link's thread finds left at its turn, it then writes the smaller part.
+  std::array<Report*, 3> order{};
+  std::size_t count = 0;
+  if (reports_.back().kind == Kind::kDebug) order[count++] = &reports_.back();
+  for (Report& report : reports_)
+    if (report.kind != Kind::kDebug) order[count++] = &report;
+  for (std::size_t n = 0; n != count; ++n) {
+    Report& report = *order[n];
+    {
+      std::lock_guard lock(mutex_);
+      if (report.state != State::kLeft) continue;
+      report.state = State::kMaking;
     }
-  } catch (...) {
-    // Out of memory: what is not kept is written at its turn.
+    bool more = false;
+    try {
+      more = make_text(report);
+    } catch (...) {
+      // Out of memory: what is not kept is written at its turn.
+    }
+    {
+      std::lock_guard lock(mutex_);
+      report.state = State::kMade;
+    }
+    made_.notify_all();
+    if (!more) return;
   }
+}
+
+bool EarlyReports::make_text(Report& report) {
+  std::FILE* f = open_temporary_stream();
+  if (!f) return false;
+  auto kept = std::make_unique<Kept>(ctx_.diag.stream());
+  kept->text.reset(f);
+  kept->buffer = std::make_unique<char[]>(kOutputBufferSize);
+  std::setvbuf(f, kept->buffer.get(), _IOFBF, kOutputBufferSize);
+  try {
+    write_text(report.kind, kept->held, f);
+  } catch (const LinkAbort&) {
+    kept->stopped = true;  // the link ends at its turn; the reports before it are still wanted
+  }
+  if (std::fflush(f) != 0 || std::ferror(f)) return false;  // a full disk: written at its turn
+  report.kept = std::move(kept);
+  return true;
 }
 
 void EarlyReports::write_text(Kind kind, Diagnostics& diag, std::FILE* out) const {
@@ -116,23 +139,27 @@ void EarlyReports::write_now(Kind kind, Diagnostics& diag) const {
 }
 
 void EarlyReports::finish(Diagnostics& diag) {
-  if (thread_.joinable()) thread_.join();
-  std::size_t next = 0;
-  for (Kind kind : kinds()) {
-    if (next == kept_.size()) {
-      write_now(kind, diag);
+  for (Report& report : reports_) {
+    {
+      std::unique_lock lock(mutex_);
+      if (report.state == State::kLeft) report.state = State::kTakenAtTurn;
+      made_.wait(lock, [&] { return report.state == State::kMade || report.state == State::kTakenAtTurn; });
+    }
+    if (!report.kept) {
+      write_now(report.kind, diag);
       continue;
     }
-    Kept& kept = *kept_[next++];
-    OutputFile out = create_file(kind, diag);
+    Kept& kept = *report.kept;
+    OutputFile out = create_file(report.kind, diag);
     if (!copy_text(kept.text.get(), out.get())) {
       out.reset();
-      write_now(kind, diag);  // made again, from the start
+      write_now(report.kind, diag);  // made again, from the start
       continue;
     }
     diag.release_from(kept.held);  // ends the link when the report stopped
     out.finish(diag);
   }
+  if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace zeld

@@ -2,10 +2,12 @@
 // describe the placed link; pass 1's relocation changes nothing in them.
 // When a link reaches pass 1 without an error, their text is made on a
 // thread of its own while pass 1 and the listing run on the link's thread,
-// each into a nameless temporary file (spill_file.h). At their turn, after
-// the listing, finish() makes the files and copies the texts in, so that
-// everything observable stays as if they were written then: the files are
-// made at the same point (a link that fails before never touches them),
+// each into a nameless temporary file (spill_file.h); the debug file, the
+// largest, goes first. At their turn, after the listing, finish() makes
+// the files and copies the texts in; a report the thread has not begun by
+// then the link's thread writes itself, while the thread finishes the one
+// it is making. Everything observable stays as if they were written then:
+// the files are made at the same point (a link that fails before never touches them),
 // their reports come after those of pass 1 and the listing, and a file
 // that cannot be made or written is reported as before.
 //
@@ -19,9 +21,11 @@
 // outputs.
 #pragma once
 
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -68,15 +72,29 @@ class EarlyReports {
     bool stopped = false;  // a report stopped it (the last of `held`)
   };
 
+  // Where a report stands: left for its turn, taken by the thread, or
+  // done there (`kept` empty when its text could not be kept), or taken
+  // by the link's thread at its turn.
+  enum class State { kLeft, kMaking, kMade, kTakenAtTurn };
+  struct Report {
+    Kind kind;
+    State state = State::kLeft;
+    std::unique_ptr<Kept> kept;
+  };
+
   std::vector<Kind> kinds() const;
   void make_texts();
+  // The thread's text of one report; false when no more texts can be kept.
+  bool make_text(Report& report);
   // A report's text to `out`, its file, and both at once (its turn).
   void write_text(Kind kind, Diagnostics& diag, std::FILE* out) const;
   OutputFile create_file(Kind kind, Diagnostics& diag) const;
   void write_now(Kind kind, Diagnostics& diag) const;
 
   const LinkContext& ctx_;
-  std::vector<std::unique_ptr<Kept>> kept_;  // the first reports, in order
+  std::vector<Report> reports_;  // in the order of their files
+  std::mutex mutex_;             // guards the states
+  std::condition_variable made_;
   std::thread thread_;
 };
 
