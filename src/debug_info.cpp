@@ -332,6 +332,7 @@ class DbgWriter final : public DebugVisitor {
     if (static_cast<std::size_t>(buffer_.get() + kBufferSize - p_) < size) flush();
   }
   DbgWriter& put(std::string_view text) {
+    if (text.empty()) return *this;  // an empty text may have no place at all
     make_room(text.size());
     if (text.size() > kBufferSize) {
       std::fwrite(text.data(), 1, text.size(), out_);
