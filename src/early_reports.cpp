@@ -113,7 +113,8 @@ bool EarlyReports::make_text(Report& report) {
   try {
     write_text(report.kind, kept->held, f);
   } catch (const LinkAbort&) {
-    kept->stopped = true;  // the link ends at its turn; the reports before it are still wanted
+    // Held with its report: the link ends at this report's turn, and the
+    // reports before it are still made.
   }
   if (std::fflush(f) != 0 || std::ferror(f)) return false;  // a full disk: written at its turn
   report.kept = std::move(kept);

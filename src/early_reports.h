@@ -7,9 +7,10 @@
 // the files and copies the texts in; a report the thread has not begun by
 // then the link's thread writes itself, while the thread finishes the one
 // it is making. Everything observable stays as if they were written then:
-// the files are made at the same point (a link that fails before never touches them),
-// their reports come after those of pass 1 and the listing, and a file
-// that cannot be made or written is reported as before.
+// the files are made at the same point (a link that fails before never
+// touches them), their reports come after those of pass 1 and the
+// listing, and a file that cannot be made or written is reported as
+// before.
 //
 // A report whose text could not be kept (no temporary file, a full disk,
 // no memory) is simply written at its turn, as a link without this thread
@@ -68,8 +69,7 @@ class EarlyReports {
     explicit Kept(std::FILE* err) : held(err) { held.hold(true); }
     std::unique_ptr<char[]> buffer;  // text's, which is closed before it
     std::unique_ptr<std::FILE, FileCloser> text;
-    Diagnostics held;      // its reports while it was made
-    bool stopped = false;  // a report stopped it (the last of `held`)
+    Diagnostics held;  // its reports while it was made; the last may stop the link
   };
 
   // Where a report stands: left for its turn, taken by the thread, or

@@ -59,6 +59,7 @@ class OutputFile {
 // millions of short lines.
 inline void put(std::FILE* f, std::string_view text) {
 #if defined(__GLIBC__)
+  if (text.empty()) return;  // an empty text may have no place at all
   if (static_cast<std::size_t>(f->_IO_write_end - f->_IO_write_ptr) > text.size()) {
     std::memcpy(f->_IO_write_ptr, text.data(), text.size());
     f->_IO_write_ptr += text.size();

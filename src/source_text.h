@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -40,8 +41,17 @@ class FileText {
  public:
   FileText() = default;
   explicit FileText(std::string_view text) { assign(text); }
-  FileText(FileText&&) noexcept = default;
-  FileText& operator=(FileText&&) noexcept = default;
+  // A text moved from is empty and has no room.
+  FileText(FileText&& other) noexcept
+      : buffer_(std::move(other.buffer_)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  FileText& operator=(FileText&& other) noexcept {
+    buffer_ = std::move(other.buffer_);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    return *this;
+  }
 
   const char* data() const { return buffer_.get(); }
   std::size_t size() const { return size_; }

@@ -180,6 +180,21 @@ TEST(FilePrefetch, ReadsFilesWholeAndTellsWhyNot) {
   expect_files_read_whole<FileText>("read-file-text");
 }
 
+// A buffer handed on leaves an empty one behind, which reads a file anew.
+TEST(FilePrefetch, FileTextMovedFromIsEmpty) {
+  TestFolder folder("file-text-moved");
+  FileText text("abc");
+  FileText taken = std::move(text);
+  EXPECT_EQ(std::string_view(taken), "abc");
+  EXPECT_TRUE(text.empty());
+  EXPECT_EQ(text.capacity(), 0u);
+  ASSERT_EQ(read_file(folder.write("f.lis", "xyz12"), text).status, FileRead::kRead);
+  EXPECT_EQ(std::string_view(text), "xyz12");
+  taken = std::move(text);
+  EXPECT_EQ(std::string_view(taken), "xyz12");
+  EXPECT_EQ(std::string_view(text), "");
+}
+
 #ifndef _WIN32
 // A FIFO nobody writes to would block an open for ever: the thread leaves
 // it (and what follows) to the link, so a link that stops earlier ends.
