@@ -4,6 +4,8 @@
 // the linker's printf-style message formats.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <cstdint>
 #include <string>
@@ -49,15 +51,18 @@ inline bool is_white(int c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-// The upper-case hexadecimal digits of `value`, at least `width` of them
-// (at most 8), built at the end of `buffer` (the report writers).
+// Writes the upper-case hexadecimal digits of `value` at p, at least
+// `width` of them (at most 8), and returns the position after them (the
+// report writers).
+inline char* write_hex_digits(char* p, u32 value, int width) {
+  const int needed = value == 0 ? 1 : static_cast<int>(std::bit_width(value) + 3) / 4;
+  const int digits = std::clamp(std::max(width, needed), 1, 8);
+  for (int i = digits; i-- > 0; value >>= 4) p[i] = "0123456789ABCDEF"[value & 0xF];
+  return p + digits;
+}
+// The same digits as a view into `buffer`.
 inline std::string_view hex_digits(u32 value, int width, char (&buffer)[8]) {
-  char* p = buffer + sizeof buffer;
-  do {
-    *--p = "0123456789ABCDEF"[value & 0xF];
-    value >>= 4;
-  } while (value != 0 || (buffer + sizeof buffer - p < width && p > buffer));
-  return {p, static_cast<std::size_t>(buffer + sizeof buffer - p)};
+  return {buffer, static_cast<std::size_t>(write_hex_digits(buffer, value, width) - buffer)};
 }
 
 // Writes the low byte of `byte` as two upper-case hexadecimal digits at p

@@ -14,7 +14,6 @@
 #include "debug_info.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -358,9 +357,7 @@ class DbgWriter final : public DebugVisitor {
   // Upper-case hex digits, at least `width` of them (at most 8).
   DbgWriter& hex(u32 value, int width = 1) {
     make_room(8);
-    const int digits = std::max(width, value == 0 ? 1 : static_cast<int>(std::bit_width(value) + 3) / 4);
-    for (int i = digits; i-- > 0; value >>= 4) p_[i] = "0123456789ABCDEF"[value & 0xF];
-    p_ += digits;
+    p_ = write_hex_digits(p_, value, width);
     return *this;
   }
   DbgWriter& decimal(i32 value) {

@@ -246,7 +246,7 @@ int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_o
   // The module listings are read from here on: the second core has little
   // else to do until pass 1, where the link's thread goes first.
   FilePrefetch listings(ctx.diag.error_count() == 0 ? module_listing_names(ctx) : std::vector<std::string>{},
-                        kListingsAhead, {}, true);
+                        kListingsAhead, {}, /*below_link_priority=*/true);
   create_output_files(ctx);
 
   finish_pass0(ctx);
