@@ -76,10 +76,12 @@ PrefetchedFile FilePrefetch::take() {
   return file;
 }
 
-void FilePrefetch::recycle(FileText bytes) {
+void FilePrefetch::recycle(FileText bytes, std::unique_ptr<PreparedObject> parsed) {
+  // The parse of a large text holds lists of its size.
   if (bytes.capacity() > kLargestSpare) return;
   std::lock_guard lock(mutex_);
   if (spares_.size() < kSpareFiles) spares_.push_back(std::move(bytes));
+  if (parsed && spare_parses_.size() < kSpareFiles) spare_parses_.push_back(std::move(parsed));
 }
 
 FileText FilePrefetch::take_spare() {
@@ -177,7 +179,17 @@ void FilePrefetch::read_ahead() {
         file.read = result.status == FileRead::kRead;
         missing = result.status == FileRead::kCannotOpen &&
                   (result.error_number == ENOENT || result.error_number == ENOTDIR);
-        if (file.read && prepare_) prepare_(file);
+        if (file.read && prepare_) {
+          std::unique_ptr<PreparedObject> spare;
+          {
+            std::lock_guard lock(mutex_);
+            if (!spare_parses_.empty()) {
+              spare = std::move(spare_parses_.back());
+              spare_parses_.pop_back();
+            }
+          }
+          prepare_(file, std::move(spare));
+        }
       } catch (const std::bad_alloc&) {  // the link's thread reads it itself
         file = PrefetchedFile{};
       }
@@ -204,9 +216,12 @@ void FilePrefetch::read_ahead() {
 }
 
 FilePrefetch::Prepare object_text_preparer(int radix, ModuleFormat format) {
-  return [radix, format](PrefetchedFile& file) mutable {
+  return [radix, format](PrefetchedFile& file, std::unique_ptr<PreparedObject> parsed) mutable {
     if (is_elf_input(file.bytes) || first_nul(file.bytes) != std::string::npos) return;
-    auto parsed = std::make_unique<PreparedObject>();
+    if (parsed)
+      parsed->clear();
+    else
+      parsed = std::make_unique<PreparedObject>();
     prepare_object_text(file.bytes, radix, format, parsed->text);
     find_symbol_mentions(file.bytes, parsed->text, parsed->symbols);
     radix = parsed->text.end_radix;

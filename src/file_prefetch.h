@@ -43,6 +43,11 @@ namespace zeld {
 struct PreparedObject {
   PreparedText text;
   std::vector<SymbolMention> symbols;  // the S lines for the library index
+
+  void clear() {
+    text.clear();
+    symbols.clear();
+  }
 };
 
 // A file handed over. Thousands may wait at once (the module listings),
@@ -56,9 +61,10 @@ struct PrefetchedFile {
 class FilePrefetch {
  public:
   // Runs on the reading thread for each file read, in list order; it may
-  // fill the file's other fields. A failure to allocate leaves the file to
-  // the link's thread.
-  using Prepare = std::function<void(PrefetchedFile&)>;
+  // fill the file's other fields, in the room of a parse given back when
+  // there is one. A failure to allocate leaves the file to the link's
+  // thread.
+  using Prepare = std::function<void(PrefetchedFile&, std::unique_ptr<PreparedObject> spare)>;
 
   // Starts reading `paths` in this order, at most about `ahead_bytes` of
   // text ahead of the link's thread; with `below_link_priority`, the
@@ -73,9 +79,11 @@ class FilePrefetch {
   // The next file of the list, waiting until the thread has it; not read
   // past the end of the list.
   PrefetchedFile take();
-  // Gives back the buffer of a file taken and done with: a later file is
-  // read into its room.
-  void recycle(FileText bytes);
+  // Gives back the buffer of a file taken and done with, and its parse: a
+  // later file is read and parsed into their room. The reading thread
+  // then frees nothing the link's thread allocated, nor the other way
+  // round, so that the two rarely wait on the allocator's locks.
+  void recycle(FileText bytes, std::unique_ptr<PreparedObject> parsed = nullptr);
 
  private:
   // A file the link's thread reads for the reading thread.
@@ -118,6 +126,7 @@ class FilePrefetch {
   bool stop_sharing_ = false;   // the reading thread stopped reading
   std::deque<ReadForThread> read_by_link_;  // in file order
   std::vector<FileText> spares_;            // buffers given back
+  std::vector<std::unique_ptr<PreparedObject>> spare_parses_;  // parses given back
   FileText take_spare();                    // called with the lock held
   std::thread thread_;
 };

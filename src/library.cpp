@@ -428,7 +428,8 @@ void scan_input_files(LinkContext& ctx) {
           if (!ahead.parsed || !read_prepared_text(ctx, *kept.back(), text, ahead.parsed->text))
             read_object_text(ctx, *kept.back(), text);
         });
-        prefetch.recycle(std::move(bytes));  // nothing read keeps a view of the text
+        // Nothing read keeps a view of the text, nor of its parse.
+        prefetch.recycle(std::move(bytes), std::move(ahead.parsed));
       }
     } else {
       std::string path = find_in_library_paths(ctx, name);

@@ -241,6 +241,16 @@ void read_object_text(LinkContext& ctx, const InputFile& file, std::string_view 
   read_prepared_text(ctx, file, text, prepared);
 }
 
+void PreparedText::clear() {
+  start_radix = end_radix = 10;
+  start_format = end_format = ModuleFormat{};
+  records.clear();
+  lines.clear();
+  line_entries.clear();
+  line_count = 0;
+  longest_line = 0;
+}
+
 void prepare_object_text(std::string_view text, int radix, ModuleFormat format, PreparedText& out) {
   out.start_radix = radix;
   out.start_format = format;
@@ -294,7 +304,7 @@ bool read_prepared_text(LinkContext& ctx, const InputFile& file, std::string_vie
   r.records.add_file_start(static_cast<u32>(r.files.size()));
   r.files.push_back(&file);
   r.place = ReportPlace{display_name(file), 0};
-  r.records.append(std::move(prepared.records));
+  r.records.append(prepared.records);
   // The state side reads in the format the file before left in force.
   Lexer lex;
   lex.radix = r.radix;

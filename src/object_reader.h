@@ -150,6 +150,9 @@ struct PreparedText {
   std::vector<LineEntry> line_entries;
   int line_count = 0;
   std::size_t longest_line = 0;  // characters of the longest line, its line feed included
+
+  // As made, with the room of its lists kept for the next file.
+  void clear();
 };
 
 // Parses `text` as pass 0 would, starting in the given format. Touches

@@ -78,7 +78,7 @@ void RecordStream::end_entry(u8* p) {
   *p = static_cast<u8>(RecordKind::kEndOfBlock);
 }
 
-void RecordStream::append(RecordStream&& other) {
+void RecordStream::append(RecordStream& other) {
   for (std::size_t i = 0; i < other.blocks_.size(); ++i) {
     std::size_t used = i < other.block_used_.size() ? other.block_used_[i] : other.used_;
     if (used == 0) continue;
@@ -88,7 +88,20 @@ void RecordStream::append(RecordStream&& other) {
     used_ += used;
   }
   last_line_ = other.last_line_;
-  other = RecordStream(other.block_size_);
+  other.clear();
+}
+
+void RecordStream::clear() {
+  if (!spare_ && !blocks_.empty() && blocks_.back()) spare_ = std::move(blocks_.back());
+  blocks_.clear();
+  block_used_.clear();
+  block_offset_.clear();
+  used_ = block_size_;
+  last_line_ = 0;
+  held_ = 0;
+  spilled_ = 0;
+  spill_tried_ = false;
+  spill_.reset();
 }
 
 u8* RecordStream::put_number(u8* p, u32 value) {

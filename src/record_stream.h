@@ -106,8 +106,10 @@ class RecordStream {
   void add_text(int line, const TextLine& text);
   void add_fields(RecordKind kind, int line, const FieldLine& fields);
   // Appends the entries of `other`, a stream begun right after a file's
-  // start entry (its line numbers count from 0).
-  void append(RecordStream&& other);
+  // start entry (its line numbers count from 0), and clears it.
+  void append(RecordStream& other);
+  // Drops every entry; the room of one block is kept for the next.
+  void clear();
 
   // Walks the entries in the order they were added. A cursor made with
   // `consume` frees each block once it has walked it (pass 1 walks the

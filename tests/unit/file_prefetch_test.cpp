@@ -122,13 +122,18 @@ TEST(FilePrefetch, ReadingSharedWithTheLinkKeepsOrderAndTheFailurePoint) {
   TestFolder folder("prefetch-shared");
   constexpr int kFiles = 200, kFolderAt = 150;
   std::vector<std::string> paths;
+  // Texts of 2 to 6 lines, the T lines among them parsed into records.
+  auto text_of = [](int i) {
+    std::string text = "XH\n; file " + std::to_string(i) + "\n";
+    for (int t = 0; t < i % 5; ++t) text += "T 00 00 " + std::to_string(t) + "\n";
+    return text;
+  };
   for (int i = 0; i < kFiles; ++i)
-    paths.push_back(i == kFolderAt ? folder.path("")
-                                   : folder.write("m" + std::to_string(i) + ".o", "XH\n; file " + std::to_string(i) + "\n"));
+    paths.push_back(i == kFolderAt ? folder.path("") : folder.write("m" + std::to_string(i) + ".o", text_of(i)));
   FilePrefetch::Prepare parse = object_text_preparer(10, ModuleFormat{});
-  FilePrefetch prefetch(paths, 1 << 20, [&](PrefetchedFile& file) {
+  FilePrefetch prefetch(paths, 1 << 20, [&](PrefetchedFile& file, std::unique_ptr<PreparedObject> spare) {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
-    parse(file);
+    parse(file, std::move(spare));
   });
   for (int i = 0; i < kFiles; ++i) {
     PrefetchedFile file = prefetch.take();
@@ -137,9 +142,18 @@ TEST(FilePrefetch, ReadingSharedWithTheLinkKeepsOrderAndTheFailurePoint) {
       continue;
     }
     ASSERT_TRUE(file.read) << i;
-    EXPECT_EQ(std::string_view(file.bytes), "XH\n; file " + std::to_string(i) + "\n");
-    EXPECT_TRUE(file.parsed) << i;
-    prefetch.recycle(std::move(file.bytes));  // later files are read into it, shorter or longer
+    EXPECT_EQ(std::string_view(file.bytes), text_of(i));
+    ASSERT_TRUE(file.parsed) << i;
+    // A parse made in the room of one given back holds this file's only.
+    const PreparedText& parsed = file.parsed->text;
+    EXPECT_EQ(parsed.line_count, 2 + i % 5) << i;
+    EXPECT_EQ(parsed.lines.size(), 1u) << i;  // the H line
+    int records = 0;
+    RecordStream::Cursor walk(file.parsed->text.records);
+    for (RecordEntry e; walk.next(e);) records += e.kind == RecordKind::kText;
+    EXPECT_EQ(records, i % 5) << i;
+    // Later files are read and parsed into their room, shorter or longer.
+    prefetch.recycle(std::move(file.bytes), std::move(file.parsed));
   }
   EXPECT_FALSE(prefetch.take().read);
 }

@@ -146,6 +146,44 @@ TEST(SpillFile, ReadsWhatWasWrittenAndRefusesToReadPastIt) {
 
 #endif
 
+// A file's stream, appended and then filled again for the next file
+// (over one block, or several), adds each file's entries once, with line
+// numbers counted from the file's start.
+TEST(RecordStream, AFileStreamAppendedIsEmptyAndFillsAgain) {
+  RecordStream link, file(RecordStream::kSmallBlockSize);
+  const int lines[] = {3, 2000, 1, 0};
+  for (u32 f = 0; f < 4; ++f) {
+    link.add_file_start(f);
+    for (int i = 0; i < lines[f]; ++i) {
+      TextLine t;
+      t.count = 1 + i % kMaxRecordValues;
+      t.values[0] = f * 100000 + static_cast<u32>(i);
+      file.add_text(i + 1, t);
+    }
+    link.append(file);
+    RecordEntry e;
+    EXPECT_FALSE(RecordStream::Cursor(file).next(e));
+    link.add_file_end(lines[f]);
+  }
+  RecordStream::Cursor c(link);
+  RecordEntry e;
+  for (u32 f = 0; f < 4; ++f) {
+    ASSERT_TRUE(c.next(e));
+    ASSERT_EQ(e.kind, RecordKind::kFileStart);
+    EXPECT_EQ(e.number, f);
+    for (int i = 0; i < lines[f]; ++i) {
+      ASSERT_TRUE(c.next(e));
+      ASSERT_EQ(e.kind, RecordKind::kText);
+      EXPECT_EQ(e.line, i + 1);
+      EXPECT_EQ(e.text.count, 1 + i % kMaxRecordValues);
+      ASSERT_EQ(e.text.values[0], f * 100000 + static_cast<u32>(i));
+    }
+    ASSERT_TRUE(c.next(e));
+    EXPECT_EQ(e.kind, RecordKind::kFileEnd);
+  }
+  EXPECT_FALSE(c.next(e));
+}
+
 TEST(RecordStream, InMemoryByDefault) {
   RecordStream s(RecordStream::kSmallBlockSize);
   fill(s);
