@@ -53,8 +53,11 @@ bool FilePrefetch::batch_ready() const {
   return finished_ || (!ready_.empty() && (ready_.size() >= kBatchFiles || ready_bytes_ >= ahead_bytes_ / 4));
 }
 
+// The link's thread takes the lock twice per file: to take it (and pick
+// the file it reads for the reading thread), and to hand that read over.
 PrefetchedFile FilePrefetch::take() {
   std::unique_lock lock(mutex_);
+  keep_given_back();
   if (taken_ >= paths_.size()) return {};
   ++taken_;
   if (ready_.empty()) {
@@ -66,39 +69,23 @@ PrefetchedFile FilePrefetch::take() {
   PrefetchedFile file = std::move(ready_.front());
   ready_.pop_front();
   ready_bytes_ -= file.bytes.size();
-  bool wake = ready_bytes_ <= ahead_bytes_ / 2;
-  if (wake) {
-    lock.unlock();
-    drained_.notify_one();
-    lock.lock();
+  const bool wake = ready_bytes_ <= ahead_bytes_ / 2;
+  // Never the reading thread's next few files, which it would wait for.
+  const std::size_t index = std::max(next_for_link_, reaching_ + kReadPastThread);
+  const bool read_one = !stop_sharing_ && index < paths_.size() && index <= taken_ - 1 + kReadPastTaken;
+  FileText bytes;
+  if (read_one) {
+    next_for_link_ = index + 1;
+    read_by_link_.push_back(ReadForThread{index, false, {}, {}});
+    bytes = take_spare();
   }
-  read_one_for_thread(lock, taken_ - 1);
+  lock.unlock();
+  if (wake) drained_.notify_one();
+  if (read_one) read_for_thread_by_link(index, std::move(bytes));
   return file;
 }
 
-void FilePrefetch::recycle(FileText bytes, std::unique_ptr<PreparedObject> parsed) {
-  // The parse of a large text holds lists of its size.
-  if (bytes.capacity() > kLargestSpare) return;
-  std::lock_guard lock(mutex_);
-  if (spares_.size() < kSpareFiles) spares_.push_back(std::move(bytes));
-  if (parsed && spare_parses_.size() < kSpareFiles) spare_parses_.push_back(std::move(parsed));
-}
-
-FileText FilePrefetch::take_spare() {
-  if (spares_.empty()) return {};
-  FileText bytes = std::move(spares_.back());
-  spares_.pop_back();
-  return bytes;
-}
-
-void FilePrefetch::read_one_for_thread(std::unique_lock<std::mutex>& lock, std::size_t taken) {
-  // Never the reading thread's next few files, which it would wait for.
-  const std::size_t index = std::max(next_for_link_, reaching_ + kReadPastThread);
-  if (stop_sharing_ || index >= paths_.size() || index > taken + kReadPastTaken) return;
-  next_for_link_ = index + 1;
-  read_by_link_.push_back(ReadForThread{index, false, {}, {}});
-  FileText bytes = take_spare();
-  lock.unlock();
+void FilePrefetch::read_for_thread_by_link(std::size_t index, FileText bytes) {
   FileRead result;
   try {
     result = read_file(paths_[index], bytes, true);
@@ -106,39 +93,40 @@ void FilePrefetch::read_one_for_thread(std::unique_lock<std::mutex>& lock, std::
     result = {FileRead::kReadError, ENOMEM};
     bytes = {};
   }
-  lock.lock();
-  for (ReadForThread& slot : read_by_link_)
-    if (slot.index == index) {
-      slot.result = result;
-      slot.bytes = std::move(bytes);
-      slot.done = true;
-    }
-  if (thread_waits_) {
-    lock.unlock();
-    read_.notify_one();
-    lock.lock();
+  bool thread_waits;
+  {
+    std::lock_guard lock(mutex_);
+    for (ReadForThread& slot : read_by_link_)
+      if (slot.index == index) {
+        slot.result = result;
+        slot.bytes = std::move(bytes);
+        slot.done = true;
+      }
+    thread_waits = thread_waits_;
   }
+  if (thread_waits) read_.notify_one();
 }
 
-bool FilePrefetch::read_for_thread(std::size_t index, FileRead& result, FileText& bytes) {
-  {
-    std::unique_lock lock(mutex_);
-    reaching_ = index;
-    while (!read_by_link_.empty() && read_by_link_.front().index < index) read_by_link_.pop_front();
-    if (!read_by_link_.empty() && read_by_link_.front().index == index) {
-      thread_waits_ = true;
-      read_.wait(lock, [this] { return stopping_ || read_by_link_.front().done; });
-      thread_waits_ = false;
-      if (stopping_) return false;
-      result = read_by_link_.front().result;
-      bytes = std::move(read_by_link_.front().bytes);
-      read_by_link_.pop_front();
-      return true;
-    }
-    bytes = take_spare();
+// Kept by the link's thread alone until it next takes the lock.
+void FilePrefetch::recycle(FileText bytes, std::unique_ptr<PreparedObject> parsed) {
+  // The parse of a large text holds lists of its size.
+  if (bytes.capacity() > kLargestSpare) return;
+  given_back_.push_back(GivenBack{std::move(bytes), std::move(parsed)});
+}
+
+void FilePrefetch::keep_given_back() {
+  for (GivenBack& back : given_back_) {
+    if (spares_.size() < kSpareFiles) spares_.push_back(std::move(back.bytes));
+    if (back.parsed && spare_parses_.size() < kSpareFiles) spare_parses_.push_back(std::move(back.parsed));
   }
-  result = read_file(paths_[index], bytes, true);
-  return true;
+  given_back_.clear();
+}
+
+FileText FilePrefetch::take_spare() {
+  if (spares_.empty()) return {};
+  FileText bytes = std::move(spares_.back());
+  spares_.pop_back();
+  return bytes;
 }
 
 // Every path gets one entry, in order: after a failure (or when the link
@@ -156,62 +144,71 @@ void FilePrefetch::run() {
   filled_.notify_one();
 }
 
+// The reading thread takes the lock once per file: it hands over one file
+// and sets out to read the next under the same lock.
 void FilePrefetch::read_ahead() {
   bool failed = false;
+  std::unique_lock lock(mutex_);
   for (std::size_t index = 0; index != paths_.size(); ++index) {
+    // A full window waits until half of it is taken, so that the two
+    // threads do not wake each other for every file.
+    if (ready_bytes_ >= ahead_bytes_)
+      drained_.wait(lock, [this] { return stopping_ || ready_bytes_ <= ahead_bytes_ / 2; });
+    if (stopping_) return;
     PrefetchedFile file;
-    {
-      // A full window waits until half of it is taken, so that the two
-      // threads do not wake each other for every file.
-      std::unique_lock lock(mutex_);
-      if (ready_bytes_ >= ahead_bytes_)
-        drained_.wait(lock, [this] { return stopping_ || ready_bytes_ <= ahead_bytes_ / 2; });
-      if (stopping_) return;
-    }
+    bool failed_here = false;
     if (!failed) {
+      // The file, read here or by the link's thread.
+      reaching_ = index;
+      while (!read_by_link_.empty() && read_by_link_.front().index < index) read_by_link_.pop_front();
+      const bool by_link = !read_by_link_.empty() && read_by_link_.front().index == index;
+      FileRead result;
+      if (by_link) {
+        thread_waits_ = true;
+        read_.wait(lock, [this] { return stopping_ || read_by_link_.front().done; });
+        thread_waits_ = false;
+        if (stopping_) return;
+        result = read_by_link_.front().result;
+        file.bytes = std::move(read_by_link_.front().bytes);
+        read_by_link_.pop_front();
+      } else {
+        file.bytes = take_spare();
+      }
+      std::unique_ptr<PreparedObject> spare_parse;
+      if (prepare_ && !spare_parses_.empty()) {
+        spare_parse = std::move(spare_parses_.back());
+        spare_parses_.pop_back();
+      }
+      lock.unlock();
       bool missing = false;
       try {
         // Only plain files: opening a FIFO or a device could wait for ever,
         // and a link that stops before it reaches such a name must not wait
         // for this thread.
-        FileRead result;
-        if (!read_for_thread(index, result, file.bytes)) return;
+        if (!by_link) result = read_file(paths_[index], file.bytes, true);
         file.read = result.status == FileRead::kRead;
         missing = result.status == FileRead::kCannotOpen &&
                   (result.error_number == ENOENT || result.error_number == ENOTDIR);
-        if (file.read && prepare_) {
-          std::unique_ptr<PreparedObject> spare;
-          {
-            std::lock_guard lock(mutex_);
-            if (!spare_parses_.empty()) {
-              spare = std::move(spare_parses_.back());
-              spare_parses_.pop_back();
-            }
-          }
-          prepare_(file, std::move(spare));
-        }
+        if (file.read && prepare_) prepare_(file, std::move(spare_parse));
       } catch (const std::bad_alloc&) {  // the link's thread reads it itself
         file = PrefetchedFile{};
       }
       if (!file.read) {
         // A missing file (a module without a listing) is normal; any other
         // failure ends the reading ahead.
-        failed = !missing;
+        failed = failed_here = !missing;
         file = PrefetchedFile{};
-        if (failed) {
-          std::lock_guard lock(mutex_);
-          stop_sharing_ = true;
-        }
       }
+      lock.lock();
     }
-    bool wake;
-    {
-      std::lock_guard lock(mutex_);
-      ready_bytes_ += file.bytes.size();
-      ready_.push_back(std::move(file));
-      wake = waiting_ && batch_ready();
+    if (failed_here) stop_sharing_ = true;
+    ready_bytes_ += file.bytes.size();
+    ready_.push_back(std::move(file));
+    if (waiting_ && batch_ready()) {
+      lock.unlock();
+      filled_.notify_one();
+      lock.lock();
     }
-    if (wake) filled_.notify_one();
   }
 }
 

@@ -94,17 +94,21 @@ class FilePrefetch {
     FileText bytes;
   };
 
+  // What the link's thread gave back, moved to the spares when it next
+  // takes the lock.
+  struct GivenBack {
+    FileText bytes;
+    std::unique_ptr<PreparedObject> parsed;
+  };
+
   void run();
   void read_ahead();
   bool batch_ready() const;
-  // The link's thread, having taken file `taken`: reads one file for the
-  // reading thread, the first it has not read yet that lies a few files
-  // past where that thread is, when it is not too far ahead of `taken`
-  // (called and left with the lock held).
-  void read_one_for_thread(std::unique_lock<std::mutex>& lock, std::size_t taken);
-  // The reading thread's read of file `index`, by itself or by the link's
-  // thread; false when the link no longer waits.
-  bool read_for_thread(std::size_t index, FileRead& result, FileText& bytes);
+  // The link's thread reads file `index` for the reading thread (into
+  // `bytes`, a spare) and hands it over.
+  void read_for_thread_by_link(std::size_t index, FileText bytes);
+  void keep_given_back();  // called with the lock held
+  FileText take_spare();   // called with the lock held
 
   std::vector<std::string> paths_;
   std::size_t ahead_bytes_;  // text handed over but not taken yet, at most
@@ -127,7 +131,7 @@ class FilePrefetch {
   std::deque<ReadForThread> read_by_link_;  // in file order
   std::vector<FileText> spares_;            // buffers given back
   std::vector<std::unique_ptr<PreparedObject>> spare_parses_;  // parses given back
-  FileText take_spare();                    // called with the lock held
+  std::vector<GivenBack> given_back_;       // the link's thread's alone
   std::thread thread_;
 };
 
