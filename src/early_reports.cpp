@@ -104,10 +104,16 @@ void EarlyReports::make_texts() {
 }
 
 bool EarlyReports::make_text(Report& report) {
-  std::FILE* f = open_temporary_stream();
+  // Beside its file where it can be: a first link then names the text
+  // at its turn instead of copying it.
+  const std::string name = OutputFile::name_for(ctx_.options.output_base_name, extension(report.kind));
+  std::FILE* f = open_temporary_stream_beside(name);
+  const bool beside = f != nullptr;
+  if (!f) f = open_temporary_stream();
   if (!f) return false;
   auto kept = std::make_unique<Kept>(ctx_.diag.stream());
   kept->text.reset(f);
+  kept->beside = beside;
   kept->buffer = std::make_unique<char[]>(kOutputBufferSize);
   std::setvbuf(f, kept->buffer.get(), _IOFBF, kOutputBufferSize);
   try {
@@ -128,9 +134,24 @@ void EarlyReports::write_text(Kind kind, Diagnostics& diag, std::FILE* out) cons
     write_map(ctx_, diag, map_kind(kind), out);
 }
 
+const char* EarlyReports::extension(Kind kind) const {
+  return kind == Kind::kDebug ? "dbg" : map_extension(map_kind(kind));
+}
+
 OutputFile EarlyReports::create_file(Kind kind, Diagnostics& diag) const {
-  const char* extension = kind == Kind::kDebug ? "dbg" : map_extension(map_kind(kind));
-  return OutputFile::create(diag, ctx_.options.output_base_name, extension, "w");
+  return OutputFile::create(diag, ctx_.options.output_base_name, extension(kind), "w");
+}
+
+bool EarlyReports::name_kept_text(Kind kind, Kept& kept, Diagnostics& diag) const {
+  const std::string name = OutputFile::name_for(ctx_.options.output_base_name, extension(kind));
+  if (!kept.beside || !name_temporary_stream(kept.text.get(), name)) return false;
+  diag.release_from(kept.held);  // ends the link when the report stopped
+  // What the close finds wrong is the file's failure, as for a file
+  // written at its turn.
+  OutputFile named;
+  named.reset(kept.text.release(), name);
+  named.finish(diag);
+  return true;
 }
 
 void EarlyReports::write_now(Kind kind, Diagnostics& diag) const {
@@ -151,6 +172,7 @@ void EarlyReports::finish(Diagnostics& diag) {
       continue;
     }
     Kept& kept = *report.kept;
+    if (name_kept_text(report.kind, kept, diag)) continue;
     OutputFile out = create_file(report.kind, diag);
     if (!copy_text(kept.text.get(), out.get())) {
       out.reset();

@@ -69,6 +69,7 @@ class EarlyReports {
     explicit Kept(std::FILE* err) : held(err) { held.hold(true); }
     std::unique_ptr<char[]> buffer;  // text's, which is closed before it
     std::unique_ptr<std::FILE, FileCloser> text;
+    bool beside = false;  // made in the folder of its file, which it may become
     Diagnostics held;  // its reports while it was made; the last may stop the link
   };
 
@@ -88,7 +89,11 @@ class EarlyReports {
   bool make_text(Report& report);
   // A report's text to `out`, its file, and both at once (its turn).
   void write_text(Kind kind, Diagnostics& diag, std::FILE* out) const;
+  const char* extension(Kind kind) const;
   OutputFile create_file(Kind kind, Diagnostics& diag) const;
+  // Gives a text kept beside its file the file's name, when no file has
+  // it yet (a first link), and closes it; false (nothing done) otherwise.
+  bool name_kept_text(Kind kind, Kept& kept, Diagnostics& diag) const;
   void write_now(Kind kind, Diagnostics& diag) const;
 
   const LinkContext& ctx_;

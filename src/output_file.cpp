@@ -36,7 +36,7 @@ OutputFile OutputFile::create(Diagnostics& diag, const std::string& base, const 
                               const char* mode) {
   OutputFile out;
   out.file_ = open_file(diag, base, extension, mode);
-  out.name_ = extension ? base + "." + extension : base;
+  out.name_ = name_for(base, extension);
   out.buffer_ = std::make_unique<char[]>(kOutputBufferSize);
   std::setvbuf(out.file_, out.buffer_.get(), _IOFBF, kOutputBufferSize);
   return out;

@@ -35,6 +35,10 @@ class OutputFile {
   // Creates base.extension with a standard mode ("w" or "wb"); failure is
   // fatal ("cannot create '...'", open_file).
   static OutputFile create(Diagnostics& diag, const std::string& base, const char* extension, const char* mode);
+  // The name create() gives the file.
+  static std::string name_for(const std::string& base, const char* extension) {
+    return extension ? base + "." + extension : base;
+  }
 
   std::FILE* get() const { return file_; }
   explicit operator bool() const { return file_ != nullptr; }

@@ -8,6 +8,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -60,6 +61,39 @@ std::FILE* open_temporary_stream() {
   return f;
 }
 
+std::FILE* open_temporary_stream_beside(const std::string& name) {
+#if defined(__linux__) && defined(O_TMPFILE)
+  const std::size_t slash = name.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  // The mode fopen gives a new file; the umask applies to both.
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* f = fdopen(fd, "w+");
+  if (!f) ::close(fd);
+  return f;
+#else
+  (void)name;
+  return nullptr;
+#endif
+}
+
+bool name_temporary_stream(std::FILE* f, const std::string& name) {
+#if defined(__linux__) && defined(O_TMPFILE)
+  if (std::fflush(f) != 0) return false;
+  const int fd = fileno(f);
+  futimens(fd, nullptr);
+  // A nameless file takes a name through its entry in /proc (naming the
+  // descriptor itself needs a privilege); an existing name is never
+  // replaced.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+#else
+  (void)f;
+  (void)name;
+  return false;
+#endif
+}
+
 bool SpillFile::append(const void* data, std::size_t size, u64& offset) {
   const char* p = static_cast<const char*>(data);
   std::size_t done = 0;
@@ -101,6 +135,8 @@ bool SpillFile::read(u64, void*, std::size_t) const {
   return false;
 }
 std::FILE* open_temporary_stream() { return nullptr; }
+std::FILE* open_temporary_stream_beside(const std::string&) { return nullptr; }
+bool name_temporary_stream(std::FILE*, const std::string&) { return false; }
 
 #endif
 

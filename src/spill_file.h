@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "common.h"
 
@@ -45,5 +46,16 @@ class SpillFile {
 // The same file as a stream to write and then read back (opened "w+");
 // null when none can be made. The caller closes it.
 std::FILE* open_temporary_stream();
+
+// Such a stream in the folder of the file `name`, made as a new output
+// file would be (its mode, the umask), so that it may take that name at
+// its turn instead of being copied there (Linux; null elsewhere, or when
+// the folder takes no nameless file).
+std::FILE* open_temporary_stream_beside(const std::string& name);
+// Gives the file of such a stream, flushed first, the name `name` if no
+// file has it yet, with the present as its time of change: it appears
+// whole at once. False when anything stops that (the name is taken, the
+// host or file system cannot do it); the file then stays as it was.
+bool name_temporary_stream(std::FILE* f, const std::string& name);
 
 }  // namespace zeld

@@ -169,23 +169,31 @@ def many_symbols_object(count):
 
 def expect_same_reports(binary, work, roomy, tmpdir):
     """The outputs of a link with `tmpdir` as TMPDIR are those of a link
-    with a roomy one."""
+    with a roomy one, on a first link (no outputs yet) and on a link again
+    over its outputs, and nothing else is left in the folder."""
     outputs = {}
     for name, folder in (("roomy", roomy), ("other", tmpdir)):
         project = os.path.join(work, "reports-" + name)
         os.mkdir(project)
         make_project(project)
         write(os.path.join(project, "many.o"), many_symbols_object(600))
-        proc = run(binary, ["-R", "-o", "out", "main.o", "many.o", "libhelp.a"], project, {"TMPDIR": folder})
-        expect(status_of(proc) == 0, "status %d, expected 0" % status_of(proc), proc)
-        outputs[name] = {}
-        for output in sorted(os.listdir(project)):
-            if output.startswith("out."):
+        inputs = sorted(os.listdir(project))
+        for link in ("first", "again"):
+            proc = run(binary, ["-R", "-g", "-o", "out", "main.o", "many.o", "libhelp.a"], project, {"TMPDIR": folder})
+            expect(status_of(proc) == 0, "status %d, expected 0" % status_of(proc), proc)
+            made = {}
+            for output in sorted(os.listdir(project)):
+                if output in inputs:
+                    continue
+                expect(output.startswith("out."), "a stray file in the folder: %s" % output)
                 with open(os.path.join(project, output), "rb") as f:
-                    outputs[name][output] = f.read()
-    expect(len(outputs["roomy"].get("out.mp", b"")) > 8192, "the map is too small to fill the file system")
-    expect(outputs["roomy"] == outputs["other"], "the outputs differ: %s against %s" %
-           (sorted(outputs["other"]), sorted(outputs["roomy"])))
+                    made[output] = f.read()
+            outputs[name + " " + link] = made
+    first = outputs["roomy first"]
+    expect(len(first.get("out.mp", b"")) > 8192, "the map is too small to fill the file system")
+    expect(sorted(first) == ["out.dbg", "out.lst", "out.mp", "out.s19"], "outputs: %s" % sorted(first))
+    for name, made in outputs.items():
+        expect(made == first, "the outputs of the %s link differ: %s against %s" % (name, sorted(made), sorted(first)))
 
 
 def reports_without_temporary_files(binary, work, tmp):

@@ -7,14 +7,20 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 #include "spill_file.h"
+#include "test_support.h"
 
 namespace zeld {
 namespace {
@@ -144,6 +150,43 @@ TEST(SpillFile, ReadsWhatWasWrittenAndRefusesToReadPastIt) {
   EXPECT_EQ(errno, EIO);
 }
 
+#ifdef __linux__
+
+// A text kept beside its file takes the file's name only while no file has
+// it, with the mode a new output gets; otherwise nothing changes, and the
+// text can still be read back to be copied. Nothing else is left behind.
+TEST(SpillFile, AStreamBesideAFileTakesItsNameOnlyWhenFree) {
+  TestFolder folder("beside");
+  const std::string name = folder.path("out.mp");
+  std::FILE* first = open_temporary_stream_beside(name);
+  ASSERT_TRUE(first);
+  std::fputs("first text", first);
+  ASSERT_TRUE(name_temporary_stream(first, name));
+  std::fclose(first);
+  std::FILE* second = open_temporary_stream_beside(name);
+  ASSERT_TRUE(second);
+  std::fputs("second", second);
+  EXPECT_FALSE(name_temporary_stream(second, name));
+  std::rewind(second);
+  char back[16] = {};
+  EXPECT_EQ(std::fread(back, 1, sizeof back, second), 6u);
+  EXPECT_STREQ(back, "second");
+  std::fclose(second);
+  std::ifstream in(name, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "first text");
+  std::fclose(std::fopen(folder.path("plain").c_str(), "w"));
+  struct stat named {}, plain {};
+  ASSERT_EQ(stat(name.c_str(), &named), 0);
+  ASSERT_EQ(stat(folder.path("plain").c_str(), &plain), 0);
+  EXPECT_EQ(named.st_mode, plain.st_mode);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.dir())) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"out.mp", "plain"}));
+  EXPECT_FALSE(open_temporary_stream_beside(folder.path("missing/out.mp")));
+}
+
+#endif
 #endif
 
 // A file's stream, appended and then filled again for the next file
