@@ -190,16 +190,23 @@ void RecordStream::Cursor::load_block() {
   data_ = buffer_.get();
 }
 
-u32 RecordStream::Cursor::number() {
-  const u8* p = data_;
+namespace {
+
+// A number at `p`, which moves past it.
+inline u32 read_number(const u8*& p) {
   u32 value = 0;
   for (int shift = 0;; shift += 7) {
-    u8 byte = p[pos_++];
+    const u8 byte = *p++;
     value |= static_cast<u32>(byte & 0x7F) << shift;
     if (!(byte & 0x80)) return value;
   }
 }
 
+}  // namespace
+
+// An entry is read through a local pointer, like it is written: the
+// stores into `entry` would otherwise make the place be read and written
+// back around each of them.
 bool RecordStream::Cursor::next(RecordEntry& entry) {
   for (;;) {
     if (!data_) {
@@ -214,8 +221,8 @@ bool RecordStream::Cursor::next(RecordEntry& entry) {
       }
       load_block();
     }
-    const u8* p = data_;
-    auto kind = static_cast<RecordKind>(p[pos_]);
+    const u8* p = data_ + pos_;
+    auto kind = static_cast<RecordKind>(*p++);
     if (kind == RecordKind::kEndOfBlock) {
       if (consume_) stream_.blocks_[block_].reset();
       ++block_;
@@ -223,62 +230,63 @@ bool RecordStream::Cursor::next(RecordEntry& entry) {
       data_ = nullptr;
       continue;
     }
-    ++pos_;
     entry.kind = kind;
     switch (kind) {
       case RecordKind::kModule:
-        entry.number = number();
-        return true;
+        entry.number = read_number(p);
+        break;
       case RecordKind::kFileStart:
-        entry.number = number();
+        entry.number = read_number(p);
         line_ = 0;
         entry.line = 0;
-        return true;
+        break;
       case RecordKind::kFileEnd:
-        entry.number = number();
+        entry.number = read_number(p);
         entry.line = static_cast<int>(entry.number);
-        return true;
+        break;
       case RecordKind::kFormat:
-        entry.number = p[pos_++];
-        return true;
+        entry.number = *p++;
+        break;
       case RecordKind::kText: {
-        line_ += static_cast<int>(number());
+        line_ += static_cast<int>(read_number(p));
         entry.line = line_;
-        u8 status = p[pos_++];
-        bool raw = (status & kRawBytes) != 0;
+        const u8 status = *p++;
+        const int count = *p++;
         TextLine& t = entry.text;
         t.status = static_cast<TextLine::Status>(status & ~kRawBytes);
-        t.count = p[pos_++];
-        if (raw) {
-          for (int i = 0; i < t.count; ++i) t.values[i] = p[pos_ + i];
-          pos_ += static_cast<std::size_t>(t.count);
+        t.count = count;
+        if ((status & kRawBytes) != 0) {
+          for (int i = 0; i < count; ++i) t.values[i] = p[i];
+          p += count;
         } else {
-          for (int i = 0; i < t.count; ++i) t.values[i] = number();
+          for (int i = 0; i < count; ++i) t.values[i] = read_number(p);
         }
-        return true;
+        break;
       }
       case RecordKind::kRelocation:
       case RecordKind::kPaging: {
-        line_ += static_cast<int>(number());
+        line_ += static_cast<int>(read_number(p));
         entry.line = line_;
-        u8 flags = p[pos_++];
+        const u8 flags = *p++;
         FieldLine& f = entry.fields;
         f.zero_pair_ok = (flags & kZeroPairOk) != 0;
         f.stopped_at_non_number = (flags & kStoppedAtNonNumber) != 0;
-        f.area_b1 = number();
-        f.area_b2 = number();
-        f.items.resize(number());
+        f.area_b1 = read_number(p);
+        f.area_b2 = read_number(p);
+        f.items.resize(read_number(p));
         for (FieldItem& item : f.items) {
-          item.mode = number();
-          item.position = number();
-          item.index_b1 = number();
-          item.index_b2 = number();
+          item.mode = read_number(p);
+          item.position = read_number(p);
+          item.index_b1 = read_number(p);
+          item.index_b2 = read_number(p);
         }
-        return true;
+        break;
       }
       default:  // kHeader, kArea
-        return true;
+        break;
     }
+    pos_ = static_cast<std::size_t>(p - data_);
+    return true;
   }
 }
 

@@ -122,7 +122,6 @@ class RecordStream {
     bool next(RecordEntry& entry);
 
    private:
-    u32 number();
     void load_block();
     RecordStream& stream_;
     bool consume_ = false;
