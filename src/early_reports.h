@@ -2,11 +2,12 @@
 // describe the placed link; pass 1's relocation changes nothing in them.
 // When a link reaches pass 1 without an error, their text is made on a
 // thread of its own while pass 1 and the listing run on the link's thread,
-// each into a nameless temporary file (spill_file.h); the debug file, the
-// largest, goes first. At their turn, after the listing, finish() makes
-// the files and copies the texts in; a report the thread has not begun by
-// then the link's thread writes itself, while the thread finishes the one
-// it is making. Everything observable stays as if they were written then:
+// each into a nameless temporary file (spill_file.h), in the folder of its
+// file where the system allows; the debug file, the largest, goes first.
+// At their turn, after the listing, finish() makes the files and copies
+// the texts in, or, for a file that does not exist yet, gives the text's
+// file its name; a report the thread has not begun by then the link's
+// thread writes itself, while the thread finishes the one it is making. Everything observable stays as if they were written then:
 // the files are made at the same point (a link that fails before never
 // touches them), their reports come after those of pass 1 and the
 // listing, and a file that cannot be made or written is reported as
