@@ -80,9 +80,9 @@ class FilePrefetch {
   // past the end of the list.
   PrefetchedFile take();
   // Gives back the buffer of a file taken and done with, and its parse: a
-  // later file is read and parsed into their room. The reading thread
-  // then frees nothing the link's thread allocated, nor the other way
-  // round, so that the two rarely wait on the allocator's locks.
+  // later file is read and parsed into their room. Neither thread then
+  // allocates or frees per file, so that the two rarely wait on the lock
+  // of the heap they share (the driver keeps one heap for the link).
   void recycle(FileText bytes, std::unique_ptr<PreparedObject> parsed = nullptr);
 
  private:
