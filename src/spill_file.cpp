@@ -63,6 +63,8 @@ std::FILE* open_temporary_stream() {
 
 std::FILE* open_temporary_stream_beside(const std::string& name) {
 #if defined(__linux__) && defined(O_TMPFILE)
+  struct stat st;
+  if (lstat(name.c_str(), &st) == 0 || errno != ENOENT) return nullptr;
   const std::size_t slash = name.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
   // The mode fopen gives a new file; the umask applies to both.

@@ -49,8 +49,11 @@ std::FILE* open_temporary_stream();
 
 // Such a stream in the folder of the file `name`, made as a new output
 // file would be (its mode, the umask), so that it may take that name at
-// its turn instead of being copied there (Linux; null elsewhere, or when
-// the folder takes no nameless file).
+// its turn instead of being copied there. Only while nothing has that
+// name: a file written over later is copied into from TMPDIR as before,
+// and never needs room for its text twice on its own file system. Null
+// then, on hosts other than Linux, or when the folder takes no nameless
+// file.
 std::FILE* open_temporary_stream_beside(const std::string& name);
 // Gives the file of such a stream, flushed first, the name `name` if no
 // file has it yet, with the present as its time of change: it appears

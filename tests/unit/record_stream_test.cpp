@@ -1,13 +1,14 @@
 // The parsed records between the passes: whether kept in memory, in the
 // temporary file, or partly in each when the file stops taking them, a walk
-// must give back every entry as it was added.
+// must give back every entry as it was added. Also the temporary files
+// themselves, and those that wait beside an output to take its name.
 #include "record_stream.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "spill_file.h"
@@ -152,19 +154,20 @@ TEST(SpillFile, ReadsWhatWasWrittenAndRefusesToReadPastIt) {
 
 #ifdef __linux__
 
-// A text kept beside its file takes the file's name only while no file has
-// it, with the mode a new output gets; otherwise nothing changes, and the
-// text can still be read back to be copied. Nothing else is left behind.
+// A text is kept beside its file only while no file has its name, and
+// takes that name only while it is still free, with the mode a new output
+// gets; otherwise nothing changes, and the text can still be read back to
+// be copied. Nothing else is left behind.
 TEST(SpillFile, AStreamBesideAFileTakesItsNameOnlyWhenFree) {
   TestFolder folder("beside");
   const std::string name = folder.path("out.mp");
   std::FILE* first = open_temporary_stream_beside(name);
-  ASSERT_TRUE(first);
+  std::FILE* second = open_temporary_stream_beside(name);
+  ASSERT_TRUE(first && second);
   std::fputs("first text", first);
   ASSERT_TRUE(name_temporary_stream(first, name));
   std::fclose(first);
-  std::FILE* second = open_temporary_stream_beside(name);
-  ASSERT_TRUE(second);
+  EXPECT_FALSE(open_temporary_stream_beside(name));  // the name is taken now
   std::fputs("second", second);
   EXPECT_FALSE(name_temporary_stream(second, name));
   std::rewind(second);
@@ -184,6 +187,8 @@ TEST(SpillFile, AStreamBesideAFileTakesItsNameOnlyWhenFree) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"out.mp", "plain"}));
   EXPECT_FALSE(open_temporary_stream_beside(folder.path("missing/out.mp")));
+  ASSERT_EQ(symlink("nowhere", folder.path("dangling.mp").c_str()), 0);
+  EXPECT_FALSE(open_temporary_stream_beside(folder.path("dangling.mp")));
 }
 
 #endif
