@@ -15,7 +15,12 @@ bool linkable_type(u32 type) {
   return type == SHT_PROGBITS || type == SHT_NOBITS || (type >= SHT_INIT_ARRAY && type <= SHT_PREINIT_ARRAY);
 }
 
-std::string quoted(std::string_view name) { return "'" + printable_name(name) + "'"; }
+std::string quoted(std::string_view name) {
+  std::string text(1, '\'');
+  text += printable_name(name);
+  text += '\'';
+  return text;
+}
 
 bool in_section(const ElfSymbol& s, std::size_t sections) {
   return s.section != SHN_UNDEF && s.section != SHN_ABS && s.section != SHN_COMMON && s.section < sections;
