@@ -106,8 +106,7 @@ void EarlyReports::make_texts() {
 bool EarlyReports::make_text(Report& report) {
   // Beside its file where it can be: a first link then names the text
   // at its turn instead of copying it.
-  const std::string name = OutputFile::name_for(ctx_.options.output_base_name, extension(report.kind));
-  std::FILE* f = open_temporary_stream_beside(name);
+  std::FILE* f = open_temporary_stream_beside(file_name(report.kind));
   const bool beside = f != nullptr;
   if (!f) f = open_temporary_stream();
   if (!f) return false;
@@ -138,12 +137,16 @@ const char* EarlyReports::extension(Kind kind) const {
   return kind == Kind::kDebug ? "dbg" : map_extension(map_kind(kind));
 }
 
+std::string EarlyReports::file_name(Kind kind) const {
+  return OutputFile::name_for(ctx_.options.output_base_name, extension(kind));
+}
+
 OutputFile EarlyReports::create_file(Kind kind, Diagnostics& diag) const {
   return OutputFile::create(diag, ctx_.options.output_base_name, extension(kind), "w");
 }
 
 bool EarlyReports::name_kept_text(Kind kind, Kept& kept, Diagnostics& diag) const {
-  const std::string name = OutputFile::name_for(ctx_.options.output_base_name, extension(kind));
+  const std::string name = file_name(kind);
   if (!kept.beside || !name_temporary_stream(kept.text.get(), name)) return false;
   diag.release_from(kept.held);  // ends the link when the report stopped
   // What the close finds wrong is the file's failure, as for a file

@@ -7,11 +7,11 @@
 // At their turn, after the listing, finish() makes the files and copies
 // the texts in, or, for a file that does not exist yet, gives the text's
 // file its name; a report the thread has not begun by then the link's
-// thread writes itself, while the thread finishes the one it is making. Everything observable stays as if they were written then:
-// the files are made at the same point (a link that fails before never
-// touches them), their reports come after those of pass 1 and the
-// listing, and a file that cannot be made or written is reported as
-// before.
+// thread writes itself, while the thread finishes the one it is making.
+// Everything observable stays as if they were written then: the files are
+// made at the same point (a link that fails before never touches them),
+// their reports come after those of pass 1 and the listing, and a file
+// that cannot be made or written is reported as before.
 //
 // A report whose text could not be kept (no temporary file, a full disk,
 // no memory) is simply written at its turn, as a link without this thread
@@ -28,6 +28,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -91,6 +92,7 @@ class EarlyReports {
   // A report's text to `out`, its file, and both at once (its turn).
   void write_text(Kind kind, Diagnostics& diag, std::FILE* out) const;
   const char* extension(Kind kind) const;
+  std::string file_name(Kind kind) const;
   OutputFile create_file(Kind kind, Diagnostics& diag) const;
   // Gives a text kept beside its file the file's name, when no file has
   // it yet (a first link), and closes it; false (nothing done) otherwise.

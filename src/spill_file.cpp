@@ -43,6 +43,15 @@ int open_nameless(const std::string& dir) {
   return fd;
 }
 
+// The stream of a nameless file (none for a descriptor that failed),
+// opened to be written and read back.
+std::FILE* nameless_stream(int fd) {
+  if (fd < 0) return nullptr;
+  std::FILE* f = fdopen(fd, "w+");
+  if (!f) ::close(fd);
+  return f;
+}
+
 }  // namespace
 
 std::unique_ptr<SpillFile> SpillFile::open() {
@@ -53,13 +62,7 @@ std::unique_ptr<SpillFile> SpillFile::open() {
 
 SpillFile::~SpillFile() { ::close(fd_); }
 
-std::FILE* open_temporary_stream() {
-  int fd = open_nameless(temporary_folder());
-  if (fd < 0) return nullptr;
-  std::FILE* f = fdopen(fd, "w+");
-  if (!f) ::close(fd);
-  return f;
-}
+std::FILE* open_temporary_stream() { return nameless_stream(open_nameless(temporary_folder())); }
 
 std::FILE* open_temporary_stream_beside(const std::string& name) {
 #if defined(__linux__) && defined(O_TMPFILE)
@@ -68,11 +71,7 @@ std::FILE* open_temporary_stream_beside(const std::string& name) {
   const std::size_t slash = name.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
   // The mode fopen gives a new file; the umask applies to both.
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  std::FILE* f = fdopen(fd, "w+");
-  if (!f) ::close(fd);
-  return f;
+  return nameless_stream(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
 #else
   (void)name;
   return nullptr;
