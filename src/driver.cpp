@@ -22,9 +22,6 @@
 #include <optional>
 #include <stdexcept>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 #ifndef _WIN32
 #include <sys/resource.h>
 #else
@@ -40,6 +37,7 @@
 #include "image.h"
 #include "intel_hex.h"
 #include "library.h"
+#include "link_heap.h"
 #include "listing.h"
 #include "map_file.h"
 #include "memory_usage.h"
@@ -62,16 +60,6 @@ void raise_open_stream_limit() {
     limit.rlim_cur = limit.rlim_max < 1024 ? limit.rlim_max : 1024;
     setrlimit(RLIMIT_NOFILE, &limit);
   }
-#endif
-}
-
-// The link's threads hand memory to each other (files read ahead, records
-// unpacked, output buffers). With one heap for all of them, what one frees
-// serves the next request of any, and the peak stays that of the link's
-// data rather than a heap's worth per thread.
-void share_one_heap() {
-#if defined(__GLIBC__)
-  mallopt(M_ARENA_MAX, 1);
 #endif
 }
 
@@ -234,7 +222,7 @@ void LinkContext::run_cleanup(bool failed) {
 
 int run_link(LinkContext& ctx, std::vector<std::string> words, const char* env_options) {
   raise_open_stream_limit();
-  share_one_heap();
+  prepare_link_heap();
   ctx.link_time = link_time();
   if (env_options) insert_env_words(ctx, environment_text(env_options), words);
   ctx.options.output_base_name.clear();
