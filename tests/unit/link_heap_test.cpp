@@ -7,12 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 
 namespace zeld {
 namespace {
@@ -51,11 +56,31 @@ TEST(LinkHeap, TheLinksBlocksLandInMemoryMarkedForLargePages) {
   const std::size_t marked = prepare_link_heap();
   if (marked == 0) GTEST_SKIP() << "no large pages asked for (host setting, C library or sanitizer allocator)";
   EXPECT_EQ(prepare_link_heap(), 0u);  // the reserve is made once
-  auto block = std::make_unique<char[]>(4 << 20);
-  block[0] = 1;
-  const std::string mark = large_page_mark(block.get() + (2 << 20));
+  // The block begins where the heap's top began, which may lie up to a
+  // large page below the first whole one; its end lies well inside.
+  constexpr std::size_t kBlock = 16 << 20;
+  auto block = std::make_unique<char[]>(kBlock);
+  block[kBlock - 1] = 1;
+  const std::string mark = large_page_mark(block.get() + kBlock - 1);
   EXPECT_NE(mark.find('1'), std::string::npos) << mark;
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Under a limit on its data, a link keeps the heap as it was: a reserve
+// would count against the limit and could fail a link that fits.
+TEST(LinkHeap, NoReserveUnderATightMemoryLimit) {
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_DATA, &before), 0);
+  rlimit tight = before;
+  tight.rlim_cur = std::min<rlim_t>(before.rlim_cur, rlim_t(1) << 30);
+  ASSERT_EQ(setrlimit(RLIMIT_DATA, &tight), 0);
+  const std::size_t marked = prepare_link_heap();
+  auto block = std::make_unique<char[]>(8 << 20);
+  block[0] = 1;
+  ASSERT_EQ(setrlimit(RLIMIT_DATA, &before), 0);
+  EXPECT_EQ(marked, 0u);
+}
+#endif
 #endif
 
 }  // namespace
