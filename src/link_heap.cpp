@@ -71,8 +71,6 @@ std::size_t reserve_heap_in_large_pages() {
   if (page == 0 || !memory_limit_is_roomy()) return 0;
   void* const top = sbrk(0);
   if (top == reinterpret_cast<void*>(-1)) return 0;
-  mallopt(M_MMAP_THRESHOLD, kOwnMappingFrom);
-  mallopt(M_TRIM_THRESHOLD, static_cast<int>(2 * kHeapReserve));
   const auto start = reinterpret_cast<std::uintptr_t>(top);
   // The request exceeds what is left at the top of the heap, so the heap
   // grows by it and the reserve. Once the reserve is made, what is left
@@ -80,6 +78,8 @@ std::size_t reserve_heap_in_large_pages() {
   // volatile: the pair must not be optimised away.
   const std::size_t request = page + mallinfo2().keepcost;
   if (request >= static_cast<std::size_t>(kOwnMappingFrom)) return 0;
+  mallopt(M_MMAP_THRESHOLD, kOwnMappingFrom);
+  mallopt(M_TRIM_THRESHOLD, static_cast<int>(2 * kHeapReserve));
   mallopt(M_TOP_PAD, static_cast<int>(kHeapReserve));
   void* volatile grow = std::malloc(request);
   std::free(grow);
