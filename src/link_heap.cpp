@@ -2,8 +2,9 @@
 // link_heap.h.
 #include "link_heap.h"
 
+#include "source_text.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -45,20 +46,10 @@ bool memory_limit_is_roomy() {
   return true;
 }
 
-std::string read_small_file(const char* name) {
-  std::string text;
-  if (std::FILE* f = std::fopen(name, "r")) {
-    char buffer[256];
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
-    text.assign(buffer, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
 std::size_t host_large_page_size() {
-  const std::string enabled = read_small_file("/sys/kernel/mm/transparent_hugepage/enabled");
-  const std::string size = read_small_file("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size");
+  std::string enabled, size;
+  read_file("/sys/kernel/mm/transparent_hugepage/enabled", enabled);
+  read_file("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", size);
   const unsigned long long bytes = std::strtoull(size.c_str(), nullptr, 10);
   return large_pages_asked_for(enabled, static_cast<std::size_t>(bytes));
 }

@@ -9,6 +9,16 @@
 
 namespace zeld {
 
+namespace {
+
+// "c:" and the like in front of a Windows path.
+bool begins_with_drive(const std::string& p, PathStyle style) {
+  return style == PathStyle::Windows && p.size() >= 2 && p[1] == ':' &&
+         ((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z'));
+}
+
+}  // namespace
+
 char path_separator(PathStyle style) { return style == PathStyle::Windows ? '\\' : '/'; }
 
 std::string normalize_path(std::string_view path, PathStyle style) {
@@ -26,12 +36,19 @@ bool is_rooted_path(std::string_view path, PathStyle style) {
   std::string p = normalize_path(path, style);
   char sep = path_separator(style);
   if (!p.empty() && p[0] == sep) return true;
-  if (style == PathStyle::Windows && p.size() >= 2 && p[1] == ':' &&
-      ((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z')))
-    return true;
+  if (begins_with_drive(p, style)) return true;
   if (p.size() >= 2 && p[0] == '.' && p[1] == sep) return true;
   if (p.size() >= 3 && p[0] == '.' && p[1] == '.' && p[2] == sep) return true;
   return false;
+}
+
+std::string folder_of(std::string_view name, PathStyle style) {
+  const std::string p = normalize_path(name, style);
+  const bool drive = begins_with_drive(p, style);
+  const std::size_t root = drive ? 2 : 0;  // where a separator would make the root
+  const std::size_t sep = p.rfind(path_separator(style));
+  if (sep == std::string::npos || sep < root) return drive ? p.substr(0, 2) : ".";
+  return p.substr(0, sep == root ? root + 1 : sep);
 }
 
 std::string replace_extension(std::string_view name, std::string_view extension) {

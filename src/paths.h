@@ -32,6 +32,10 @@ std::string normalize_path(std::string_view path, PathStyle style = kHostPathSty
 // True when the normalized path must not be searched in library directories.
 bool is_rooted_path(std::string_view path, PathStyle style = kHostPathStyle);
 
+// The folder that holds the file `name`: "." for a name without one, the
+// root itself for a file in it ("/" or "\\", "c:" or "c:\\").
+std::string folder_of(std::string_view name, PathStyle style = kHostPathStyle);
+
 // Replaces everything from the last '.' on by `extension` (which carries
 // its point), or appends it when there is no '.'. The point may stand in a
 // directory name: "a.b/main" with ".o" gives "a.o".

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #endif
 
+#include "paths.h"
+
 namespace zeld {
 
 #ifndef _WIN32
@@ -68,10 +70,8 @@ std::FILE* open_temporary_stream_beside(const std::string& name) {
 #if defined(__linux__) && defined(O_TMPFILE)
   struct stat st;
   if (lstat(name.c_str(), &st) == 0 || errno != ENOENT) return nullptr;
-  const std::size_t slash = name.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
   // The mode fopen gives a new file; the umask applies to both.
-  return nameless_stream(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+  return nameless_stream(::open(folder_of(name).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
 #else
   (void)name;
   return nullptr;

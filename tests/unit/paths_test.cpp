@@ -27,6 +27,15 @@ TEST(Paths, RootedInBothConventions) {
   for (const char* p : {"x", ".x", ".", "..", "c:x", ".\\x", "\\x"}) EXPECT_FALSE(is_rooted_path(p, P)) << p;
 }
 
+TEST(Paths, FolderInBothConventions) {
+  const std::tuple<const char*, PathStyle, const char*> cases[] = {
+      {"a.map", P, "."},    {"out/a.map", P, "out"},   {"/a.map", P, "/"},       {"a\\b.map", P, "."},
+      {"a.map", W, "."},    {"out/a.map", W, "out"},   {"\\a.map", W, "\\"},     {"c:a.map", W, "c:"},
+      {"c:\\a.map", W, "c:\\"}, {"c:\\x\\a.map", W, "c:\\x"},
+  };
+  for (const auto& [name, style, expected] : cases) EXPECT_EQ(folder_of(name, style), expected) << name;
+}
+
 TEST(Paths, ReplaceExtension) {
   EXPECT_EQ(replace_extension("lib\\main.c", ".o"), "lib\\main.o");
   EXPECT_EQ(replace_extension("main", ".o"), "main.o");
